@@ -1,0 +1,78 @@
+#include "options.h"
+
+#include <charconv>
+#include <cstdlib>
+
+namespace directory {
+
+namespace {
+
+bool ParsePort(const std::string &text, int &port) {
+    int value = 0;
+    const char *end = text.data() + text.size();
+    auto [rest, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || rest != end || value < 1 || value > 65535) {
+        return false;
+    }
+    port = value;
+    return true;
+}
+
+} // namespace
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
+                                   const std::string &dataDirDefault) {
+    Options options;
+    options.dataDir = dataDirDefault;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &name = args[i];
+        if (name == "--help" || name == "-h") {
+            return ShowHelp{};
+        }
+        if (name != "--address" && name != "--port" && name != "--data") {
+            return UsageError{"unknown option '" + name + "'"};
+        }
+        if (i + 1 >= args.size() || args[i + 1].empty()) {
+            return UsageError{"option " + name + " needs a value"};
+        }
+        const std::string &value = args[++i];
+        if (name == "--address") {
+            options.address = value;
+        } else if (name == "--data") {
+            options.dataDir = value;
+        } else if (!ParsePort(value, options.port)) {
+            return UsageError{"--port needs a number from 1 to 65535, not '" + value + "'"};
+        }
+    }
+    return options;
+}
+
+std::string DefaultDataDir() {
+    const char *dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome != nullptr && dataHome[0] == '/') {
+        return std::string(dataHome) + "/quorvel-directory";
+    }
+    const char *home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
+        return std::string(home) + "/.local/share/quorvel-directory";
+    }
+    return "quorvel-directory";
+}
+
+std::string UsageText(const std::string &programName) {
+    return "Usage: " + programName +
+           " [--address A] [--port N] [--data DIR]\n"
+           "\n"
+           "Directory server of Quorvel收音机: the station directory, announcements,\n"
+           "play counts, the message board and generated demo streams.\n"
+           "\n"
+           "  --address A  address to listen on (default 127.0.0.1; 0.0.0.0 for all)\n"
+           "  --port N     port to listen on (default 8159)\n"
+           "  --data DIR   data folder with stations.txt, announcements.txt and the\n"
+           "               database (default $XDG_DATA_HOME/quorvel-directory or\n"
+           "               ~/.local/share/quorvel-directory); a missing or empty\n"
+           "               folder is filled with the demo directory\n"
+           "  --help       show this text\n";
+}
+
+} // namespace directory

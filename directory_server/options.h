@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace directory {
+
+// How the server was asked to run.
+struct Options {
+    std::string address = "127.0.0.1";
+    int port = 8159;
+    std::string dataDir; // the per-user data folder when not given
+};
+
+struct ShowHelp {};
+struct UsageError {
+    std::string message;
+};
+
+using ParsedCommandLine = std::variant<Options, ShowHelp, UsageError>;
+
+// Parses the arguments after the program name. dataDirDefault is used when
+// --data is not given.
+ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
+                                   const std::string &dataDirDefault);
+
+// The data folder used without --data: $XDG_DATA_HOME/quorvel-directory, else
+// $HOME/.local/share/quorvel-directory, else ./quorvel-directory.
+std::string DefaultDataDir();
+
+std::string UsageText(const std::string &programName);
+
+} // namespace directory

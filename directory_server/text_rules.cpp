@@ -1,0 +1,149 @@
+#include "text_rules.h"
+
+#include <array>
+
+namespace directory {
+
+namespace {
+
+// Openings of the tagged values the player looks for; a value holding one
+// would be found in place of the real one.
+constexpr std::array kMarkers = {"(/",      "(id)",  "(title)",  "(url)",     "(local)",
+                                 "(hot)",   "(zebok)", "(radiomsg)", "(radioban)", "(radio)"};
+
+// Length of the UTF-8 sequence starting with lead, or 0 when lead cannot start one.
+int SequenceLength(unsigned char lead) {
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        return 2;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        return 4;
+    }
+    return 0;
+}
+
+// Rejects overlong forms, UTF-16 surrogates and code points past U+10FFFF,
+// which the lead byte alone does not rule out.
+bool SecondByteAllowed(unsigned char lead, unsigned char second) {
+    switch (lead) {
+    case 0xE0:
+        return second >= 0xA0;
+    case 0xED:
+        return second <= 0x9F;
+    case 0xF0:
+        return second >= 0x90;
+    case 0xF4:
+        return second <= 0x8F;
+    default:
+        return true;
+    }
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+
+} // namespace
+
+bool IsValidUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const int length = SequenceLength(lead);
+        if (length == 0 || i + length > text.size()) {
+            return false;
+        }
+        for (int k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80 || (k == 1 && !SecondByteAllowed(lead, next))) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
+std::string NormaliseSpaces(std::string_view text) {
+    std::string result;
+    bool pendingSpace = false;
+    for (char c : text) {
+        if (IsSpace(c)) {
+            pendingSpace = !result.empty();
+            continue;
+        }
+        if (pendingSpace) {
+            result += ' ';
+            pendingSpace = false;
+        }
+        result += c;
+    }
+    return result;
+}
+
+std::string MarkerProblem(std::string_view text) {
+    if (!IsValidUtf8(text)) {
+        return "not UTF-8 text";
+    }
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            return "holds a control character";
+        }
+    }
+    for (const char *marker : kMarkers) {
+        if (text.find(marker) != std::string_view::npos) {
+            return std::string("holds the marker \"") + marker + "\"";
+        }
+    }
+    return {};
+}
+
+std::string WithoutMarkupCharacters(std::string_view text) {
+    std::string result;
+    for (char c : text) {
+        switch (c) {
+        case '<':
+            result += "＜";
+            break;
+        case '>':
+            result += "＞";
+            break;
+        case '&':
+            result += "＆";
+            break;
+        default:
+            result += c;
+        }
+    }
+    return result;
+}
+
+std::string HtmlEscape(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '<':
+            result += "&lt;";
+            break;
+        case '>':
+            result += "&gt;";
+            break;
+        case '&':
+            result += "&amp;";
+            break;
+        case '"':
+            result += "&quot;";
+            break;
+        default:
+            result += c;
+        }
+    }
+    return result;
+}
+
+} // namespace directory

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Rules for text the server writes between tagged-text markers such as
+// "(title)…(/title)": the player takes a value up to the first closing marker
+// and reads pages line by line, so values must be single-line UTF-8 without
+// markers of their own.
+namespace directory {
+
+bool IsValidUtf8(std::string_view text);
+
+// Trims the text and turns every run of spaces and tabs into one space, the way
+// the page's text reads back.
+std::string NormaliseSpaces(std::string_view text);
+
+// Why text cannot stand between markers, or an empty string when it can.
+std::string MarkerProblem(std::string_view text);
+
+// Replaces the characters that mean markup in HTML (< > &) with their
+// full-width forms, for text that is read both as raw text and as page text.
+std::string WithoutMarkupCharacters(std::string_view text);
+
+// Escapes text for an HTML element body or a quoted attribute.
+std::string HtmlEscape(std::string_view text);
+
+} // namespace directory

@@ -1,0 +1,172 @@
+#include "directory_server/tone/tone.h"
+
+#include <lame.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <numbers>
+#include <span>
+#include <vector>
+
+namespace tone {
+
+namespace {
+
+constexpr int kSamplesPerFrame = 1152; // MPEG-1 Layer III
+constexpr int kChannels = 2;
+constexpr double kMaxLoopSeconds = 60.0;
+// The loop is cut from the middle of three encoded periods, so that the
+// encoder's start-up delay and the closing padding fall outside it.
+constexpr int kEncodedPeriods = 3;
+
+constexpr std::array<int, 15> kBitratesKbps = {0,   32,  40,  48,  56,  64,  80, 96,
+                                               112, 128, 160, 192, 224, 256, 320};
+constexpr std::array<int, 3> kSampleRates = {44100, 48000, 32000};
+
+bool IsValid(const ToneSettings &s) {
+    const auto bitrates = std::span(kBitratesKbps).subspan(1);
+    return std::ranges::find(bitrates, s.bitrateKbps) != bitrates.end() &&
+           std::ranges::find(kSampleRates, s.sampleRate) != kSampleRates.end() &&
+           s.frequencyHz > 0 && s.frequencyHz < s.sampleRate / 2.0 && s.loopSeconds > 0 &&
+           s.loopSeconds <= kMaxLoopSeconds && s.level >= 0 && s.level <= 1 &&
+           s.decaySeconds >= 0;
+}
+
+// Interleaved stereo samples of kEncodedPeriods identical periods.
+std::vector<short> Synthesize(const ToneSettings &s, int periodSamples) {
+    const double cycles = std::max(1.0, std::round(s.frequencyHz * periodSamples / s.sampleRate));
+    std::vector<short> samples(static_cast<std::size_t>(periodSamples) * kEncodedPeriods *
+                               kChannels);
+    for (int n = 0; n < periodSamples; ++n) {
+        const double phase = 2 * std::numbers::pi * cycles * n / periodSamples;
+        const double envelope =
+            s.decaySeconds > 0 ? std::exp(-n / (s.decaySeconds * s.sampleRate)) : 1.0;
+        const auto value = static_cast<short>(std::lround(32767 * s.level * envelope *
+                                                          std::sin(phase)));
+        for (int period = 0; period < kEncodedPeriods; ++period) {
+            const std::size_t at = (static_cast<std::size_t>(period) * periodSamples + n) * 2;
+            samples[at] = value;
+            samples[at + 1] = value;
+        }
+    }
+    return samples;
+}
+
+struct LameDeleter {
+    void operator()(lame_global_flags *flags) const { lame_close(flags); }
+};
+
+QByteArray Encode(const ToneSettings &s, const std::vector<short> &samples) {
+    std::unique_ptr<lame_global_flags, LameDeleter> lame(lame_init());
+    if (!lame)
+        return {};
+    lame_set_in_samplerate(lame.get(), s.sampleRate);
+    lame_set_out_samplerate(lame.get(), s.sampleRate);
+    lame_set_num_channels(lame.get(), kChannels);
+    lame_set_mode(lame.get(), JOINT_STEREO);
+    lame_set_brate(lame.get(), s.bitrateKbps);
+    lame_set_VBR(lame.get(), vbr_off);
+    lame_set_bWriteVbrTag(lame.get(), 0);
+    // Frames that lean on their predecessor's bits would break where the loop
+    // starts over.
+    lame_set_disable_reservoir(lame.get(), 1);
+    if (lame_init_params(lame.get()) < 0)
+        return {};
+
+    const int pairs = static_cast<int>(samples.size() / kChannels);
+    QByteArray out(static_cast<qsizetype>(1.25 * pairs + 7200 * 2), '\0');
+    auto *buffer = reinterpret_cast<unsigned char *>(out.data());
+    const int encoded = lame_encode_buffer_interleaved(
+        lame.get(), const_cast<short *>(samples.data()), pairs, buffer, static_cast<int>(out.size()));
+    if (encoded < 0)
+        return {};
+    const int flushed =
+        lame_encode_flush(lame.get(), buffer + encoded, static_cast<int>(out.size()) - encoded);
+    if (flushed < 0)
+        return {};
+    out.truncate(encoded + flushed);
+    return out;
+}
+
+int FrameLength(const unsigned char *header) {
+    // Sync word, MPEG-1, Layer III.
+    if (header[0] != 0xFF || (header[1] & 0xFE) != 0xFA)
+        return 0;
+    const int bitrateIndex = header[2] >> 4;
+    const int rateIndex = (header[2] >> 2) & 3;
+    if (bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
+        return 0;
+    const int padding = (header[2] >> 1) & 1;
+    return 144000 * kBitratesKbps[bitrateIndex] / kSampleRates[rateIndex] + padding;
+}
+
+} // namespace
+
+QList<int> Mp3FrameLengths(const QByteArray &data) {
+    QList<int> lengths;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data.constData());
+    qsizetype at = 0;
+    while (at + 4 <= data.size()) {
+        const int length = FrameLength(bytes + at);
+        if (length == 0 || at + length > data.size())
+            break;
+        lengths.append(length);
+        at += length;
+    }
+    return lengths;
+}
+
+QByteArray EncodeToneLoop(const ToneSettings &settings) {
+    if (!IsValid(settings))
+        return {};
+    const int periodFrames =
+        std::max(1, static_cast<int>(std::lround(settings.loopSeconds * settings.sampleRate /
+                                                 kSamplesPerFrame)));
+    const QByteArray encoded =
+        Encode(settings, Synthesize(settings, periodFrames * kSamplesPerFrame));
+    const QList<int> lengths = Mp3FrameLengths(encoded);
+    if (lengths.size() < 2 * periodFrames)
+        return {};
+    qsizetype start = 0;
+    for (int i = 0; i < periodFrames; ++i)
+        start += lengths[i];
+    qsizetype size = 0;
+    for (int i = periodFrames; i < 2 * periodFrames; ++i)
+        size += lengths[i];
+    return encoded.mid(start, size);
+}
+
+ToneStream::ToneStream(const ToneSettings &settings) : loop_(EncodeToneLoop(settings)) {
+    if (loop_.isEmpty())
+        return;
+    qsizetype offset = 0;
+    for (const int length : Mp3FrameLengths(loop_)) {
+        frameOffsets_.append(offset);
+        offset += length;
+    }
+    frameOffsets_.append(offset);
+    frameDuration_ = std::chrono::microseconds(1'000'000LL * kSamplesPerFrame / settings.sampleRate);
+}
+
+QByteArray ToneStream::next(std::chrono::milliseconds duration) {
+    if (!isValid())
+        return {};
+    const qsizetype frames = std::max<qsizetype>(
+        1, (std::chrono::duration_cast<std::chrono::microseconds>(duration) + frameDuration_ -
+            std::chrono::microseconds(1)) /
+               frameDuration_);
+    const qsizetype loopFrames = frameOffsets_.size() - 1;
+    QByteArray out;
+    for (qsizetype left = frames; left > 0;) {
+        const qsizetype take = std::min(left, loopFrames - nextFrame_);
+        out.append(loop_.mid(frameOffsets_[nextFrame_],
+                             frameOffsets_[nextFrame_ + take] - frameOffsets_[nextFrame_]));
+        nextFrame_ = (nextFrame_ + take) % loopFrames;
+        left -= take;
+    }
+    return out;
+}
+
+} // namespace tone

@@ -1,0 +1,52 @@
+#pragma once
+
+// Generated test and station audio: a sine tone (or a chime) encoded to MP3
+// once, then repeated frame by frame as an endless stream.
+
+#include <QByteArray>
+#include <QList>
+
+#include <chrono>
+
+namespace tone {
+
+struct ToneSettings {
+    double frequencyHz = 440.0; // rounded so that the loop holds whole cycles
+    double loopSeconds = 2.0;   // length of the encoded loop (rounded to whole frames)
+    int bitrateKbps = 128;      // an MPEG-1 Layer III bitrate, 32 to 320
+    int sampleRate = 44100;     // 32000, 44100 or 48000
+    double level = 0.5;         // peak amplitude as a share of full scale, 0 to 1
+    // Above zero: a chime struck at the start of each loop, fading away with
+    // this time constant. Zero: a steady tone.
+    double decaySeconds = 0.0;
+};
+
+// One loop of the tone as constant-bitrate MP3 frames (stereo, no bit
+// reservoir, no header frame). Played back to back the loop has no seam.
+// Empty when the settings are out of range.
+QByteArray EncodeToneLoop(const ToneSettings &settings);
+
+// The whole MPEG-1 Layer III frames at the start of data, as lengths in bytes;
+// stops at the first byte that does not begin a frame.
+QList<int> Mp3FrameLengths(const QByteArray &data);
+
+// An endless MP3 stream that repeats a loop of frames.
+class ToneStream {
+public:
+    explicit ToneStream(const ToneSettings &settings);
+
+    bool isValid() const { return !frameOffsets_.isEmpty(); }
+    // The next whole frames, covering at least the given duration of audio
+    // (one frame at least). Empty only for an invalid stream.
+    QByteArray next(std::chrono::milliseconds duration);
+    // Audio duration of one frame.
+    std::chrono::microseconds frameDuration() const { return frameDuration_; }
+
+private:
+    QByteArray loop_;
+    QList<int> frameOffsets_; // start of each frame in loop_, then loop_.size()
+    qsizetype nextFrame_ = 0;
+    std::chrono::microseconds frameDuration_{0};
+};
+
+} // namespace tone

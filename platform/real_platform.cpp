@@ -1,0 +1,27 @@
+#include "platform/real_platform.h"
+
+#include "platform/curl_http_request.h"
+#include "platform/html_browser.h"
+#include "platform/vlc_media_player.h"
+
+namespace platform {
+
+RealPlatform::RealPlatform(Endpoints endpoints, PlayerFactory playerFactory)
+    : endpoints_(std::move(endpoints)), playerFactory_(std::move(playerFactory)) {}
+
+std::unique_ptr<MediaPlayer> RealPlatform::CreateMediaPlayer() {
+    if (playerFactory_) {
+        return playerFactory_();
+    }
+    return std::make_unique<VlcMediaPlayer>(QStringList{});
+}
+
+std::unique_ptr<WebBrowser> RealPlatform::CreateWebBrowser() {
+    return std::make_unique<HtmlBrowser>();
+}
+
+std::unique_ptr<HttpRequest> RealPlatform::CreateHttpRequest() {
+    return std::make_unique<CurlHttpRequest>();
+}
+
+} // namespace platform

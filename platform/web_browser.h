@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+namespace platform {
+
+// A hidden web browser: loads pages in the background and offers their text
+// and form elements. Lives on the UI thread; DocumentComplete is emitted there.
+class WebBrowser : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~WebBrowser() override = default;
+
+    // Starts loading url (http, https or "about:blank") and returns at once. A
+    // newer navigation supersedes a load still running: only the newest one completes.
+    virtual void Navigate2(const QString &url) = 0;
+    void Navigate(const QString &url) { Navigate2(url); }
+
+    // The address of the document now held ("about:blank" after the blank page,
+    // the failed URL after a failed load).
+    virtual QString LocationURL() const = 0;
+    // The body's innerText, lines joined by CR LF.
+    virtual QString BodyText() const = 0;
+    // HTTP status of the document now held: 0 for a failed load and "about:blank".
+    virtual int HttpStatus() const = 0;
+
+    // Sets the value of the element with this id; false when there is none.
+    virtual bool SetElementValue(const QString &id, const QString &value) = 0;
+    // Clicks the element with this id; for a submit control this submits its
+    // form, a navigation that ends in DocumentComplete. False when there is no
+    // such element; true when the click started a submission.
+    virtual bool ClickElement(const QString &id) = 0;
+
+signals:
+    // Follows every load that was not superseded, failed loads included.
+    void DocumentComplete();
+};
+
+} // namespace platform

@@ -1,0 +1,21 @@
+#include "station_data/text_between.h"
+
+namespace Module1 {
+
+QString TextBetween(QString text, const QString &opening, const QString &closing) {
+    // Positions are 0-based here: closingAt is the 1-based position minus one.
+    const qsizetype closingAt = text.indexOf(closing);
+    if (closingAt < 0) {
+        return {};
+    }
+    const QString head = text.left(closingAt);
+    // A missing opening marker counts as standing at 1-based position 0.
+    const qsizetype openingPosition = head.indexOf(opening) + 1;
+    const qsizetype length = closingAt + 1 - openingPosition - opening.size();
+    if (length < 0) {
+        return {};
+    }
+    return head.right(length);
+}
+
+} // namespace Module1

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+namespace Module1 {
+
+// The value between an opening marker such as "(id)" and its closing marker
+// "(/id)". Only the first closing marker of the whole text counts, and the
+// opening marker is the first one in front of it. When no opening marker
+// stands in front, the result is the text before the closing marker without
+// its first length(opening) - 1 characters. Returns the empty string when the
+// closing marker is missing or the value would have a negative length; never
+// trims and never fails.
+QString TextBetween(QString text, const QString &opening, const QString &closing);
+
+} // namespace Module1
