@@ -1,5 +1,6 @@
 #include "platform/text_decoding.h"
 
+#include <QList>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -32,38 +33,36 @@ QByteArray NormalisedLabel(const QByteArray &charset) {
     return label;
 }
 
-// The decoder for a declared charset, or nothing when the name is unknown.
-std::optional<QString> DecodeDeclared(const QByteArray &bytes, const QByteArray &charset) {
-    QByteArray label = NormalisedLabel(charset);
+// The decoder name for a charset label, or empty when the label is unknown.
+QByteArray DecoderLabel(const QByteArray &charset) {
+    const QByteArray label = NormalisedLabel(charset);
     if (IsSimplifiedChineseLabel(label))
-        label = "gb18030";
-    if (label.isEmpty())
-        return std::nullopt;
-    QStringDecoder decoder(label.constData());
-    if (!decoder.isValid())
-        return std::nullopt;
-    return decoder(bytes);
+        return "gb18030";
+    if (label.isEmpty() || !QStringDecoder(label.constData()).isValid())
+        return {};
+    return label;
 }
 
 // Encodes one code point (one or two UTF-16 units) as the charset holds it, or as
 // a decimal character reference when it cannot, the way browsers fill in forms.
-QByteArray EncodeCodePoint(const QByteArray &label, QStringView codePoint) {
+QByteArray EncodeCodePoint(const QByteArray &label, QStringView units) {
     QStringEncoder encoder(label.constData());
-    QByteArray bytes = encoder(codePoint);
+    QByteArray bytes = encoder(units);
     if (!encoder.hasError())
         return bytes;
-    return "&#" + QByteArray::number(codePoint.toUcs4().value(0)) + ';';
+    const char32_t codePoint =
+        units.size() == 2 ? QChar::surrogateToUcs4(units.at(0), units.at(1)) : units.at(0).unicode();
+    return "&#" + QByteArray::number(static_cast<uint>(codePoint)) + ';';
 }
 
 QByteArray EncodeWithReferences(const QString &text, const QByteArray &label) {
     QByteArray out;
     for (qsizetype i = 0; i < text.size();) {
-        const qsizetype units =
-            (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-                ? 2
-                : 1;
-        out += EncodeCodePoint(label, QStringView(text).mid(i, units));
-        i += units;
+        const bool pair =
+            text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        const qsizetype length = pair ? 2 : 1;
+        out += EncodeCodePoint(label, QStringView(text).mid(i, length));
+        i += length;
     }
     return out;
 }
@@ -94,19 +93,27 @@ QByteArray CharsetOfContentType(const QByteArray &contentType) {
 }
 
 QString DecodeText(const QByteArray &bytes, const QByteArray &declaredCharset) {
-    if (std::optional<QString> declared = DecodeDeclared(bytes, declaredCharset))
-        return *declared;
+    return DecodeTextAndCharset(bytes, declaredCharset).text;
+}
+
+DecodedText DecodeTextAndCharset(const QByteArray &bytes, const QByteArray &declaredCharset) {
+    if (const QByteArray label = DecoderLabel(declaredCharset); !label.isEmpty()) {
+        QStringDecoder decoder(label.constData());
+        return {decoder(bytes), NormalisedLabel(declaredCharset)};
+    }
     if (std::optional<QStringConverter::Encoding> bom = QStringConverter::encodingForData(bytes)) {
         QStringDecoder decoder(*bom);
-        return decoder(bytes);
+        return {decoder(bytes), QByteArray(QStringConverter::nameForEncoding(*bom)).toLower()};
     }
     QStringDecoder utf8(QStringConverter::Utf8);
     QString text = utf8(bytes);
     if (!utf8.hasError())
-        return text;
+        return {text, "utf-8"};
     QStringDecoder gb18030("gb18030");
-    return gb18030(bytes);
+    return {gb18030(bytes), "gb18030"};
 }
+
+bool IsKnownCharset(const QByteArray &charset) { return !DecoderLabel(charset).isEmpty(); }
 
 QByteArray EncodeText(const QString &text, const QByteArray &charset) {
     const QByteArray label = EncoderLabel(charset);

@@ -14,8 +14,20 @@ QByteArray CharsetOfContentType(const QByteArray &contentType);
 // An unknown declared charset is treated as not declared. Never fails.
 QString DecodeText(const QByteArray &bytes, const QByteArray &declaredCharset = {});
 
+// The text and the charset it was read with: the declared one when known, else
+// the byte-order mark's ("utf-8", "utf-16le", …), else "utf-8" or "gb18030".
+struct DecodedText {
+    QString text;
+    QByteArray charset;
+};
+DecodedText DecodeTextAndCharset(const QByteArray &bytes, const QByteArray &declaredCharset = {});
+
+// True when the charset name (or one of its aliases) can be decoded.
+bool IsKnownCharset(const QByteArray &charset);
+
 // Encodes text in the named charset (for form submission); UTF-8 when the
-// charset is unknown or empty.
+// charset is unknown or empty. Characters the charset cannot hold become
+// decimal character references ("&#8364;"), as browsers send them.
 QByteArray EncodeText(const QString &text, const QByteArray &charset);
 
 } // namespace platform

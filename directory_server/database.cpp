@@ -1,0 +1,148 @@
+#include "database.h"
+
+#include "text_rules.h"
+
+#include <sqlite3.h>
+
+namespace directory {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+constexpr const char *kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS heat (
+    station TEXT PRIMARY KEY,
+    plays INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS messages (
+    id INTEGER PRIMARY KEY,
+    received TEXT NOT NULL DEFAULT (datetime('now')),
+    client TEXT NOT NULL,
+    body NOT NULL
+);
+)sql";
+
+} // namespace
+
+// A prepared statement that finalises itself.
+class Database::Statement {
+public:
+    Statement(sqlite3 *db, const char *sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) {
+            throw DatabaseError(sqlite3_errmsg(db));
+        }
+    }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    void bindText(int index, const std::string &text) {
+        sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
+                          SQLITE_TRANSIENT);
+    }
+    void bindBlob(int index, const std::string &bytes) {
+        sqlite3_bind_blob(statement_, index, bytes.data(), static_cast<int>(bytes.size()),
+                          SQLITE_TRANSIENT);
+    }
+    void bindInt(int index, std::int64_t value) { sqlite3_bind_int64(statement_, index, value); }
+    void reset() { sqlite3_reset(statement_); }
+
+    // Steps once; true while a row is ready, false when done.
+    bool step() {
+        const int result = sqlite3_step(statement_);
+        if (result != SQLITE_ROW && result != SQLITE_DONE) {
+            throw DatabaseError(sqlite3_errmsg(db_));
+        }
+        return result == SQLITE_ROW;
+    }
+    std::string text(int column) const {
+        const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(statement_, column));
+        return data == nullptr ? std::string() : std::string(data);
+    }
+    std::int64_t integer(int column) const { return sqlite3_column_int64(statement_, column); }
+
+private:
+    sqlite3 *db_;
+    sqlite3_stmt *statement_ = nullptr;
+};
+
+Database::Database(const std::string &path) {
+    if (sqlite3_open_v2(path.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        throw DatabaseError("cannot open database " + path + ": " + why);
+    }
+    try {
+        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        execute("PRAGMA journal_mode=WAL");
+        execute("PRAGMA synchronous=FULL");
+        execute(kSchema);
+    } catch (const DatabaseError &error) {
+        sqlite3_close(db_);
+        throw DatabaseError("cannot open database " + path + ": " + error.what());
+    }
+}
+
+Database::~Database() { sqlite3_close(db_); }
+
+void Database::execute(const char *sql) {
+    char *message = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        const std::string why = message != nullptr ? message : sqlite3_errmsg(db_);
+        sqlite3_free(message);
+        throw DatabaseError(why);
+    }
+}
+
+void Database::seedHeat(const std::map<std::string, std::int64_t> &startingHeat) {
+    std::lock_guard lock(mutex_);
+    execute("BEGIN IMMEDIATE");
+    try {
+        Statement insert(db_, "INSERT OR IGNORE INTO heat(station, plays) VALUES(?, ?)");
+        for (const auto &[station, heat] : startingHeat) {
+            insert.bindText(1, station);
+            insert.bindInt(2, heat);
+            insert.step();
+            insert.reset();
+        }
+        execute("COMMIT");
+    } catch (const DatabaseError &) {
+        execute("ROLLBACK");
+        throw;
+    }
+}
+
+void Database::countPlay(const std::string &stationId) {
+    std::lock_guard lock(mutex_);
+    Statement upsert(db_, "INSERT INTO heat(station, plays) VALUES(?, 1) "
+                          "ON CONFLICT(station) DO UPDATE SET plays = plays + 1");
+    upsert.bindText(1, stationId);
+    upsert.step();
+}
+
+std::map<std::string, std::int64_t> Database::heat() {
+    std::lock_guard lock(mutex_);
+    Statement select(db_, "SELECT station, plays FROM heat");
+    std::map<std::string, std::int64_t> result;
+    while (select.step()) {
+        result[select.text(0)] = select.integer(1);
+    }
+    return result;
+}
+
+void Database::storeMessage(const BoardMessage &message) {
+    std::lock_guard lock(mutex_);
+    Statement insert(db_, "INSERT INTO messages(client, body) VALUES(?, ?)");
+    insert.bindText(1, message.client);
+    if (IsValidUtf8(message.body)) {
+        insert.bindText(2, message.body);
+    } else {
+        insert.bindBlob(2, message.body);
+    }
+    insert.step();
+}
+
+} // namespace directory

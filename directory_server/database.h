@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+struct sqlite3;
+
+namespace directory {
+
+class DatabaseError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A message left on the message board.
+struct BoardMessage {
+    std::string body; // stored as text when UTF-8, else as the bytes that arrived
+    std::string client;
+};
+
+// The server's SQLite database: play counts (heat) and board messages. One
+// connection shared by all request threads behind a mutex; write-ahead log with
+// full synchronous commits, so every write that returned is on disk.
+class Database {
+public:
+    // Opens or creates the database file; throws DatabaseError.
+    explicit Database(const std::string &path);
+    ~Database();
+
+    Database(const Database &) = delete;
+    Database &operator=(const Database &) = delete;
+
+    // Gives stations their starting heat unless the database already counts them.
+    void seedHeat(const std::map<std::string, std::int64_t> &startingHeat);
+    // Adds one play; throws DatabaseError when the play could not be stored.
+    void countPlay(const std::string &stationId);
+    std::map<std::string, std::int64_t> heat();
+
+    // Stores a message; throws DatabaseError when it could not be stored.
+    void storeMessage(const BoardMessage &message);
+
+private:
+    class Statement;
+    void execute(const char *sql);
+
+    std::mutex mutex_;
+    sqlite3 *db_ = nullptr;
+};
+
+} // namespace directory

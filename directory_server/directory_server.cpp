@@ -1,0 +1,220 @@
+#include "directory_server.h"
+
+#include "pages.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace directory {
+
+namespace {
+
+constexpr const char *kHtml = "text/html; charset=utf-8";
+constexpr std::size_t kMaxBody = 64 * 1024;
+constexpr int kMaxListeners = 64;
+// Listeners hold a worker each; the rest answer pages.
+constexpr int kWorkers = kMaxListeners + 64;
+constexpr const char *kFallbackKey = "fallback";
+constexpr const char *kFallbackTitle = "Quorvel收音机 备用频道";
+
+std::string EscapeDots(const std::string &text) {
+    std::string escaped;
+    for (char c : text) {
+        escaped += c == '.' ? std::string("\\.") : std::string(1, c);
+    }
+    return escaped;
+}
+
+// Why binding address:port fails, found by trying it with a socket of our own.
+std::string BindFailureReason(const std::string &address, int port) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo *found = nullptr;
+    const int lookup = getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (lookup != 0) {
+        return gai_strerror(lookup);
+    }
+    std::string reason = "the address cannot be used";
+    const int fd = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    const int yes = 1;
+    if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) == 0 &&
+        bind(fd, found->ai_addr, found->ai_addrlen) != 0) {
+        reason = std::strerror(errno);
+        if (errno == EADDRINUSE) {
+            reason += " (is another directory server running?)";
+        }
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    freeaddrinfo(found);
+    return reason;
+}
+
+template <class Loaded> void LogProblems(const LogLine &log, const std::string &path,
+                                         const Loaded &loaded) {
+    for (const std::string &problem : loaded.problems) {
+        log("warning: " + path + " " + problem + "; line left out");
+    }
+}
+
+} // namespace
+
+DirectoryServer::DirectoryServer(const Options &options, std::string version, LogLine log)
+    : options_(options), version_(std::move(version)), log_(std::move(log)) {
+    try {
+        if (FillWithDemoIfEmpty(options_.dataDir)) {
+            log_("filled the empty data folder " + options_.dataDir + " with the demo directory");
+        }
+        loadData(DataFilesIn(options_.dataDir));
+    } catch (const std::runtime_error &error) {
+        throw StartError(error.what());
+    }
+    route();
+    bind();
+}
+
+void DirectoryServer::loadData(const DataFiles &files) {
+    StationList list = ParseStationList(ReadDataFile(files.stations, "station list"));
+    LogProblems(log_, files.stations, list);
+    stations_ = std::move(list.stations);
+
+    AnnouncementList announcements =
+        ParseAnnouncements(ReadDataFile(files.announcements, "announcements"));
+    LogProblems(log_, files.announcements, announcements);
+    announcements_ = std::make_unique<AnnouncementRotation>(std::move(announcements.texts));
+
+    std::map<std::string, std::int64_t> startingHeat;
+    std::map<std::string, StreamChannel> channels{{kFallbackKey, {kFallbackTitle, 0}}};
+    for (const Station &station : stations_) {
+        stationIds_.insert(station.id);
+        startingHeat[station.id] = station.startingHeat;
+        channels[station.id] = {station.title, static_cast<int>(channels.size())};
+    }
+    database_ = std::make_unique<Database>(files.database);
+    database_->seedHeat(startingHeat);
+    streams_ = std::make_unique<StreamHub>(std::move(channels), kMaxListeners);
+}
+
+void DirectoryServer::route() {
+    using httplib::Request;
+    using httplib::Response;
+    auto page = [](const std::string &content) {
+        return [content](const Request &, Response &response) {
+            response.set_content(content, kHtml);
+        };
+    };
+    auto member = [this](void (DirectoryServer::*handler)(const Request &, Response &)) {
+        return [this, handler](const Request &request, Response &response) {
+            (this->*handler)(request, response);
+        };
+    };
+    server_.Get("/radio/" + EscapeDots(version_) + "\\.asp", member(&DirectoryServer::serveDirectory));
+    server_.Get("/radio/hot\\.asp", member(&DirectoryServer::countPlay));
+    server_.Get("/radio/new\\.asp", [this](const Request &, Response &response) {
+        response.set_content(AnnouncementText(announcements_->next()), "text/plain; charset=utf-8");
+    });
+    server_.Get("/", member(&DirectoryServer::serveHome));
+    server_.Get("/download/", page(DownloadPage(version_)));
+    server_.Get("/maiz\\.asp", page(BoardPage()));
+    server_.Post("/maiz\\.asp", member(&DirectoryServer::storeMessage));
+    server_.Get("/fallback\\.asx", member(&DirectoryServer::serveFallback));
+    server_.Get(R"(/stream/(\d{1,9}|fallback)\.mp3)", [this](const Request &request,
+                                                             Response &response) {
+        streams_->serve(request.matches[1], request, response);
+    });
+    server_.set_error_handler([](const Request &, Response &response) {
+        if (response.body.empty()) {
+            response.set_content(ErrorPage(response.status), kHtml);
+        }
+    });
+    server_.set_exception_handler(
+        [this](const Request &request, Response &response, std::exception_ptr error) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception &e) {
+                log_("error: " + request.method + " " + request.path + ": " + e.what());
+            }
+            response.status = 500;
+            response.set_content(ErrorPage(500), kHtml);
+        });
+}
+
+void DirectoryServer::bind() {
+    server_.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    server_.set_payload_max_length(kMaxBody);
+    if (!server_.bind_to_port(options_.address, options_.port)) {
+        throw StartError("cannot listen on " + options_.address + " port " +
+                         std::to_string(options_.port) + ": " +
+                         BindFailureReason(options_.address, options_.port));
+    }
+    log_("serving " + std::to_string(stations_.size()) + " stations from " + options_.dataDir +
+         " at " + PublicBase(options_.address, options_.port, "") + "/");
+}
+
+bool DirectoryServer::run() {
+    const bool served = server_.listen_after_bind();
+    finished_ = true;
+    return served;
+}
+
+void DirectoryServer::stop() {
+    streams_->stop();
+    // The server ignores a stop before it has begun serving, so a stop that
+    // comes that early waits (a bounded time) for serving to begin.
+    for (int i = 0; i < 500 && !server_.is_running() && !finished_; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    server_.stop();
+}
+
+std::string DirectoryServer::base(const httplib::Request &request) const {
+    return PublicBase(options_.address, options_.port, request.get_header_value("Host"));
+}
+
+void DirectoryServer::serveDirectory(const httplib::Request &request,
+                                     httplib::Response &response) {
+    response.set_content(DirectoryPage(stations_, database_->heat(), base(request)), kHtml);
+}
+
+void DirectoryServer::countPlay(const httplib::Request &request, httplib::Response &response) {
+    // Unknown and malformed ids are ignored; the answer is the same.
+    const std::string id = request.get_param_value("id");
+    if (stationIds_.contains(id)) {
+        database_->countPlay(id);
+    }
+    response.set_content("OK", "text/plain; charset=utf-8");
+}
+
+void DirectoryServer::serveHome(const httplib::Request &request, httplib::Response &response) {
+    response.set_content(HomePage(version_, base(request) + "/download/", announcements_->next()),
+                         kHtml);
+}
+
+void DirectoryServer::storeMessage(const httplib::Request &request,
+                                   httplib::Response &response) {
+    const std::string text = request.has_file(kBoardField)
+                                 ? request.get_file_value(kBoardField).content
+                                 : request.get_param_value(kBoardField);
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+        response.set_content(EmptyMessagePage(), kHtml);
+        return;
+    }
+    database_->storeMessage({text, request.remote_addr});
+    response.set_content(ThanksPage(), kHtml);
+}
+
+void DirectoryServer::serveFallback(const httplib::Request &request,
+                                    httplib::Response &response) {
+    response.set_content(AsxPlaylist(kFallbackTitle, base(request) + "/stream/fallback.mp3"),
+                         "video/x-ms-asf");
+}
+
+} // namespace directory

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "announcements.h"
+#include "data_folder.h"
+#include "database.h"
+#include "options.h"
+#include "station_list.h"
+#include "streams.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <functional>
+#include <set>
+#include <stdexcept>
+#include <string>
+
+namespace directory {
+
+// Why the server cannot start: a message for the person who started it.
+class StartError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Writes one line to the server's log.
+using LogLine = std::function<void(const std::string &)>;
+
+// The companion directory server: the station directory with its heat, play
+// reports, announcements, the home and download pages, the message board, the
+// fallback playlist and the generated station streams.
+class DirectoryServer {
+public:
+    // Prepares the data folder (filling a missing or empty one with the demo),
+    // reads the station list and announcements, opens the database and binds
+    // the listening socket. Throws StartError.
+    DirectoryServer(const Options &options, std::string version, LogLine log);
+
+    // Serves until stop(); false when serving failed.
+    bool run();
+    // Ends every stream and stops serving; callable from any thread.
+    void stop();
+
+private:
+    void loadData(const DataFiles &files);
+    void route();
+    void bind();
+
+    void serveDirectory(const httplib::Request &request, httplib::Response &response);
+    void countPlay(const httplib::Request &request, httplib::Response &response);
+    void serveHome(const httplib::Request &request, httplib::Response &response);
+    void storeMessage(const httplib::Request &request, httplib::Response &response);
+    void serveFallback(const httplib::Request &request, httplib::Response &response);
+    std::string base(const httplib::Request &request) const;
+
+    const Options options_;
+    const std::string version_;
+    const LogLine log_;
+    std::vector<Station> stations_;
+    std::set<std::string> stationIds_;
+    std::unique_ptr<AnnouncementRotation> announcements_;
+    std::unique_ptr<Database> database_;
+    std::unique_ptr<StreamHub> streams_;
+    httplib::Server server_;
+    std::atomic<bool> finished_{false};
+};
+
+} // namespace directory

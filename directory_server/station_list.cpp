@@ -1,0 +1,130 @@
+#include "station_list.h"
+
+#include "text_rules.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <optional>
+#include <set>
+
+namespace directory {
+
+namespace {
+
+constexpr std::size_t kMaxIdDigits = 9;
+constexpr std::size_t kMaxHeatDigits = 12;
+
+bool AllDigits(std::string_view text, std::size_t maxDigits) {
+    return !text.empty() && text.size() <= maxDigits &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool IsServedUrl(std::string_view url) {
+    if (url.find(' ') != std::string_view::npos) {
+        return false;
+    }
+    if (url.starts_with('/')) {
+        return true;
+    }
+    const std::size_t schemeEnd = url.find("://");
+    if (schemeEnd == 0 || schemeEnd == std::string_view::npos || schemeEnd + 3 == url.size()) {
+        return false;
+    }
+    return std::all_of(url.begin(), url.begin() + schemeEnd, [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '+' || c == '-' || c == '.';
+    });
+}
+
+std::vector<std::string> SplitFields(std::string_view line) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t bar = line.find('|', start);
+        fields.push_back(NormaliseSpaces(line.substr(start, bar - start)));
+        if (bar == std::string_view::npos) {
+            return fields;
+        }
+        start = bar + 1;
+    }
+}
+
+// The station on the line, or why there is none.
+std::optional<Station> ParseLine(std::string_view line, std::string &problem) {
+    std::vector<std::string> fields = SplitFields(line);
+    if (fields.size() < 4 || fields.size() > 5) {
+        problem = "needs the fields id | region | title | url [| starting heat]";
+        return std::nullopt;
+    }
+    static constexpr std::array kNames = {"id", "region", "title", "url", "starting heat"};
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const std::string why = MarkerProblem(fields[i]);
+        if (!why.empty()) {
+            problem = std::string(kNames[i]) + " " + why;
+            return std::nullopt;
+        }
+    }
+    Station station{fields[0], fields[1], fields[2], fields[3], 0};
+    if (!AllDigits(station.id, kMaxIdDigits)) {
+        problem = "the id must be 1 to 9 digits";
+    } else if (station.title.empty()) {
+        problem = "the title is empty";
+    } else if (!IsServedUrl(station.url)) {
+        problem = "the url must be absolute (scheme://…) or a path starting with /";
+    } else if (fields.size() == 5 && !AllDigits(fields[4], kMaxHeatDigits)) {
+        problem = "the starting heat must be a whole number";
+    }
+    if (!problem.empty()) {
+        return std::nullopt;
+    }
+    if (fields.size() == 5) {
+        std::from_chars(fields[4].data(), fields[4].data() + fields[4].size(),
+                        station.startingHeat);
+    }
+    return station;
+}
+
+} // namespace
+
+std::vector<NumberedLine> ContentLines(std::string_view text) {
+    std::vector<NumberedLine> lines;
+    std::size_t start = 0;
+    for (std::size_t number = 1; start < text.size(); ++number) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        std::string_view line = text.substr(start, end - start);
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+        }
+        const std::string trimmed = NormaliseSpaces(line);
+        if (!trimmed.empty() && !trimmed.starts_with('#')) {
+            lines.push_back({number, line});
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
+StationList ParseStationList(std::string_view text) {
+    StationList list;
+    std::set<std::string> ids;
+    for (const NumberedLine &line : ContentLines(text)) {
+        std::string problem;
+        std::optional<Station> station = ParseLine(line.text, problem);
+        if (station && !ids.insert(station->id).second) {
+            problem = "the id " + station->id + " is already used above";
+            station.reset();
+        }
+        if (station) {
+            list.stations.push_back(std::move(*station));
+        } else {
+            list.problems.push_back("line " + std::to_string(line.number) + ": " + problem);
+        }
+    }
+    return list;
+}
+
+} // namespace directory

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "directory_server/tone/tone.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace directory {
+
+// What a generated stream is called and how it sounds.
+struct StreamChannel {
+    std::string title; // the ICY stream title
+    int sound = 0;     // index into the server's sounds; each index sounds different
+};
+
+// The generated sound with this index: a steady tone or a chime on one of 15
+// notes, distinct for indexes 0 to 44.
+tone::ToneSettings SoundOf(int sound);
+
+// Endless, live-like MP3 streams of generated sound. Each listener joins the
+// broadcast where it is now, gets a couple of seconds ahead so playback starts
+// at once, and is then paced at the real bitrate. A listener that goes away
+// ends its handler on the next write; one that does not read is dropped after
+// the server's write time-out; neither holds up the others.
+class StreamHub {
+public:
+    StreamHub(std::map<std::string, StreamChannel> channels, int maxListeners);
+
+    // Answers a request for channel key: the stream, 404 for an unknown key,
+    // 503 when the listener limit is reached.
+    void serve(const std::string &key, const httplib::Request &request,
+               httplib::Response &response);
+
+    // Ends every stream at its next step and refuses new listeners.
+    void stop();
+
+    int listeners() const { return listeners_.load(); }
+
+private:
+    struct Listener;
+
+    // A copy of the channel's encoded loop, encoding it on first use.
+    tone::ToneStream streamFor(const std::string &key);
+    // Sends what is due to the listener; false when the client has gone.
+    bool pump(Listener &listener, httplib::DataSink &sink);
+    // Waits until the deadline; false when stop() came first.
+    bool waitUntil(std::chrono::steady_clock::time_point deadline);
+
+    const std::map<std::string, StreamChannel> channels_;
+    const int maxListeners_;
+    const std::chrono::steady_clock::time_point epoch_;
+    std::atomic<int> listeners_{0};
+
+    std::mutex loopsMutex_;
+    std::map<std::string, tone::ToneStream> loops_;
+
+    std::mutex stopMutex_;
+    std::condition_variable stopChanged_;
+    bool stopping_ = false;
+};
+
+} // namespace directory

@@ -1,0 +1,160 @@
+#include "main_window/form1.h"
+
+#include "main_window/picture.h"
+
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr QSize kClientSize(629, 466);
+const QColor kLabelGreen(0, 255, 0);
+
+// 宋体 10.5 pt at 96 dots per inch; the CJK fonts stand in where it is missing.
+QFont SongTypeface() {
+    QFont font;
+    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
+                      QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+    font.setPixelSize(14);
+    return font;
+}
+
+Picture *MakeLabel(QWidget *parent, const QRect &place) {
+    auto *label = new Picture(parent);
+    label->setGeometry(place);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, kLabelGreen);
+    label->setPalette(palette);
+    return label;
+}
+
+Picture *MakeFace(QWidget *parent, const QRect &place, const QString &picture) {
+    auto *face = new Picture(parent);
+    face->setGeometry(place);
+    face->setPixmap(QPixmap(QStringLiteral(":/skin/") + picture));
+    return face;
+}
+
+QTimer *MakeTimer(QObject *parent, int intervalMs) {
+    auto *timer = new QTimer(parent);
+    timer->setInterval(intervalMs);
+    timer->start();
+    return timer;
+}
+
+} // namespace
+
+Form1::Form1(platform::Platform &platform, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), platform_(platform) {
+    CreateControls();
+    ConnectHandlers();
+    Form_Load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::CreateControls() {
+    setWindowTitle(platform::kApplicationTitle);
+    setWindowIcon(QIcon(QStringLiteral(":/icons/quorvel-128.png")));
+    setFixedSize(kClientSize);
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+
+    Timer2 = MakeTimer(this, 1000);
+    Timer3 = MakeTimer(this, 10000);
+    Timer1 = MakeTimer(this, 800);
+
+    // Surface pictures and labels, created from the bottom of the stack up.
+    Image1 = MakeFace(this, {0, 0, 631, 466}, QStringLiteral("background.jpg"));
+    Image3 = MakeFace(this, {168, 3, 66, 22}, QStringLiteral("id_play_hot.bmp"));
+    Image5 = MakeFace(this, {232, 3, 66, 22}, QStringLiteral("quick_search_hot.bmp"));
+    Image7 = MakeFace(this, {296, 3, 66, 22}, QStringLiteral("about_hot.bmp"));
+    Image10 = MakeFace(this, {424, 3, 66, 22}, QStringLiteral("fetch_hot.bmp"));
+    Image11 = MakeFace(this, {424, 3, 66, 22}, QStringLiteral("fetch.bmp"));
+    Image2 = MakeFace(this, {168, 3, 66, 22}, QStringLiteral("id_play.bmp"));
+    Image4 = MakeFace(this, {232, 3, 66, 22}, QStringLiteral("quick_search.bmp"));
+    Image6 = MakeFace(this, {296, 3, 66, 22}, QStringLiteral("about.bmp"));
+    Image13 = MakeFace(this, {584, 3, 42, 18}, QStringLiteral("close_hot.bmp"));
+    Image12 = MakeFace(this, {584, 3, 42, 18}, QStringLiteral("close.bmp"));
+    Image9 = MakeFace(this, {360, 3, 66, 22}, QStringLiteral("play_stop_hot.bmp"));
+    Image8 = MakeFace(this, {360, 3, 66, 22}, QStringLiteral("play_stop.bmp"));
+    Image14 = MakeFace(this, {544, 3, 42, 18}, QStringLiteral("minimise_hot.bmp"));
+    Image15 = MakeFace(this, {544, 3, 42, 18}, QStringLiteral("minimise.bmp"));
+    Label2 = MakeLabel(this, {520, 448, 105, 17});
+    Label3 = MakeLabel(this, {5, 448, 73, 17});
+    Label4 = MakeLabel(this, {80, 448, 425, 17});
+    Label1 = MakeLabel(this, {5, 8, 84, 14});
+    Label1->setFont(SongTypeface());
+    Label1->setText(platform::kApplicationTitle);
+    Label1->adjustSize();
+    Image11->setEnabled(false);
+
+    // Child windows lie above every picture and label.
+    ListView1 = new QTreeWidget(this);
+    ListView1->setGeometry(5, 28, 619, 390);
+    ListView1->setFont(SongTypeface());
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->viewport()->setMouseTracking(true);
+    ListView1->viewport()->installEventFilter(this);
+
+    Text1 = new QLineEdit(this);
+    Text1->setGeometry(113, 8, 49, 12);
+    Text1->setFrame(false);
+    Text1->setTextMargins(0, 0, 0, 0);
+    Text1->setToolTip(QStringLiteral("根据频道ID 快速播放"));
+    QPalette textPalette = Text1->palette();
+    textPalette.setColor(QPalette::Base, Qt::white);
+    Text1->setPalette(textPalette);
+    ShowInText1(kText1Placeholder, kText1Silver);
+    Text1->installEventFilter(this);
+
+    Slider1 = new QScrollBar(Qt::Horizontal, this);
+    Slider1->setGeometry(5, 416, 621, 17);
+    Slider1->setRange(0, 100);
+    Slider1->setSingleStep(5);
+    Slider1->setPageStep(5);
+
+    Frame1 = new QGroupBox(QStringLiteral("Frame1"), this);
+    Frame1->setGeometry(296, 80, 233, 177);
+    Frame1->hide();
+    List1 = new QListWidget(Frame1);
+    List1->setGeometry(208, 96, 33, 40);
+
+    WebBrowser1 = platform_.CreateWebBrowser();
+    WindowsMediaPlayer1 = platform_.CreateMediaPlayer();
+
+    setTabOrder(Text1, Slider1);
+    setTabOrder(Slider1, ListView1);
+}
+
+void Form1::ConnectHandlers() {
+    for (Picture *handle : {Image1, Label1}) {
+        connect(handle, &Picture::mousePressed, this,
+                [this](int, float x, float y) { DragHandle_MouseDown(x, y); });
+        connect(handle, &Picture::mouseMoved, this, &Form1::DragHandle_MouseMove);
+        connect(handle, &Picture::mouseReleased, this, [this] { DragHandle_MouseUp(); });
+    }
+    for (Picture *face : {Image2, Image4, Image6, Image8, Image11}) {
+        connect(face, &Picture::mouseMoved, this, [this, face] { GroupA_MouseMove(face); });
+    }
+    for (Picture *face : {Image12, Image15}) {
+        connect(face, &Picture::mouseMoved, this, [this, face] { GroupB_MouseMove(face); });
+    }
+    connect(Image10, &Picture::clicked, this, &Form1::FetchChannels);
+    connect(Image13, &Picture::clicked, this, &Form1::Image13_Click);
+    connect(Image14, &Picture::clicked, this, &Form1::Image14_Click);
+    connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
+    connect(WebBrowser1.get(), &platform::WebBrowser::DocumentComplete, this,
+            &Form1::WebBrowser1_DocumentComplete);
+}

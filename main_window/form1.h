@@ -1,0 +1,111 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <QColor>
+#include <QWidget>
+
+#include <memory>
+
+class Picture;
+class QColor;
+class QGroupBox;
+class QLineEdit;
+class QListWidget;
+class QScrollBar;
+class QTimer;
+class QTreeWidget;
+
+inline const QString kText1Placeholder = QStringLiteral("输入ID");
+inline const QString kText1PlaceholderAfterFocus = QStringLiteral("频道ID");
+inline constexpr QRgb kText1Silver = 0xC0C0C0;
+
+// The main window: a fixed, borderless, skinned window holding the station
+// table. Its controls keep their designer names and are the program's data
+// store: List1 holds the raw directory lines, ListView1 shows them.
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form1(platform::Platform &platform, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Controls, in stacking order (earlier above later) within their kind.
+    QTimer *Timer2;
+    QTimer *Timer3;
+    QTimer *Timer1;
+    QGroupBox *Frame1; // never shown: holds the hidden station list
+    QListWidget *List1;
+    std::unique_ptr<platform::WebBrowser> WebBrowser1;
+    std::unique_ptr<platform::MediaPlayer> WindowsMediaPlayer1;
+    QScrollBar *Slider1;
+    QLineEdit *Text1;
+    QTreeWidget *ListView1;
+    Picture *Label1;
+    Picture *Label4;
+    Picture *Label3;
+    Picture *Label2;
+    Picture *Image15;
+    Picture *Image14;
+    Picture *Image8;
+    Picture *Image9;
+    Picture *Image12;
+    Picture *Image13;
+    Picture *Image6;
+    Picture *Image4;
+    Picture *Image2;
+    Picture *Image11;
+    Picture *Image10;
+    Picture *Image7;
+    Picture *Image5;
+    Picture *Image3;
+    Picture *Image1;
+
+    // Directory state.
+    bool ServerReady = false;
+    bool ChannelsFetched = false;
+    bool StoppedByButton = false;
+    qint64 RowKeyCounter = 0;
+    // Folders tried in turn for the directory cache file; the program's own
+    // folder first, then the user's cache folder.
+    QStringList CacheFolders;
+
+    // Window chrome state.
+    bool DragActive = false;
+    int DragStartX = 0;
+    int DragStartY = 0;
+    int MinimisedTicks = 0;
+
+    // Station directory and table.
+    void FetchChannels();
+    void AddStationLine(const QString &line);
+
+    // Makes every normal button face visible again.
+    void ResetButtonFaces();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void CreateControls();
+    void ConnectHandlers();
+    void Form_Load();
+    void SetUpStationTable();
+    void WebBrowser1_DocumentComplete();
+
+    void DragHandle_MouseDown(float x, float y);
+    void DragHandle_MouseMove(int buttons, float x, float y);
+    void DragHandle_MouseUp();
+    void GroupA_MouseMove(Picture *face);
+    void GroupB_MouseMove(Picture *face);
+    void Image14_Click();
+    void Image13_Click();
+    void Form_Resize();
+    void Timer2_Timer();
+    void Text1_Click();
+    void Text1_LostFocus();
+    void ShowInText1(const QString &text, const QColor &colour);
+
+    platform::Platform &platform_;
+};

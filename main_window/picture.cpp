@@ -1,0 +1,33 @@
+#include "main_window/picture.h"
+
+#include <QMouseEvent>
+
+namespace {
+
+float Twips(qreal pixels) { return static_cast<float>(pixels * kTwipsPerPixel); }
+
+} // namespace
+
+Picture::Picture(QWidget *parent) : QLabel(parent) {
+    setFocusPolicy(Qt::NoFocus);
+    setMouseTracking(true);
+}
+
+void Picture::mousePressEvent(QMouseEvent *event) {
+    const QPointF at = event->position();
+    emit mousePressed(static_cast<int>(event->button()), Twips(at.x()), Twips(at.y()));
+}
+
+void Picture::mouseMoveEvent(QMouseEvent *event) {
+    const QPointF at = event->position();
+    emit mouseMoved(static_cast<int>(event->buttons()), Twips(at.x()), Twips(at.y()));
+}
+
+void Picture::mouseReleaseEvent(QMouseEvent *event) {
+    const QPointF at = event->position();
+    emit mouseReleased(static_cast<int>(event->button()), Twips(at.x()), Twips(at.y()));
+    // A click is a release over the picture that was pressed.
+    if (rect().contains(at.toPoint())) {
+        emit clicked();
+    }
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QLabel>
+
+// A picture or label of the main window's surface. It never takes the
+// keyboard focus and reports mouse events in twips relative to itself, with
+// the button state as a bit set (1 left, 2 right, 4 middle).
+class Picture : public QLabel {
+    Q_OBJECT
+public:
+    explicit Picture(QWidget *parent);
+
+signals:
+    void mousePressed(int buttons, float x, float y);
+    void mouseMoved(int buttons, float x, float y);
+    void mouseReleased(int buttons, float x, float y);
+    void clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+};
+
+// Twips per pixel at 96 dots per inch.
+inline constexpr int kTwipsPerPixel = 15;

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/html_document.h"
+#include "platform/http_transfer.h"
+#include "platform/web_browser.h"
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <thread>
+
+namespace platform {
+
+// The hidden web browser over libcurl and libxml2. Each load (a navigation or a
+// form submission) runs its transfer and parse on a thread of its own and hands
+// the finished document to the UI thread through a queued call. Scripts never run.
+class HtmlBrowser final : public WebBrowser {
+    Q_OBJECT
+public:
+    // Documents may be far larger than request bodies: a station directory
+    // runs to megabytes.
+    static TransferLimits DocumentLimits();
+
+    explicit HtmlBrowser(TransferLimits limits = DocumentLimits(), QObject *parent = nullptr);
+    // Cancels running loads and waits for their threads, which stop within a
+    // fraction of a second.
+    ~HtmlBrowser() override;
+
+    void Navigate2(const QString &url) override;
+    QString LocationURL() const override { return location_; }
+    QString BodyText() const override { return document_.InnerText(); }
+    int HttpStatus() const override { return status_; }
+    bool SetElementValue(const QString &id, const QString &value) override;
+    bool ClickElement(const QString &id) override;
+
+private:
+    // A finished load, as the UI thread takes it over.
+    struct Page {
+        HtmlDocument document;
+        QString location;
+        int status = 0;
+    };
+    // A load's thread and the flag that stops it.
+    struct Load {
+        std::uint64_t generation = 0;
+        std::atomic<bool> cancel{false};
+        std::thread thread;
+    };
+
+    void Start(TransferRequest request);
+    // Runs on the load's thread.
+    static Page Fetch(const TransferRequest &request, const std::atomic<bool> &cancel);
+    void Finish(Load *load, std::shared_ptr<Page> page);
+    void CancelRunningLoads();
+
+    TransferLimits limits_;
+    std::uint64_t generation_ = 0; // of the newest navigation
+    std::list<std::unique_ptr<Load>> loads_;
+    HtmlDocument document_;
+    QString location_;
+    int status_ = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,74 @@
+// Start-up of the main window, the readiness check of the directory page and
+// the fetch-channels action.
+
+#include "main_window/form1.h"
+#include "main_window/picture.h"
+#include "station_data/directory_cache.h"
+
+#include <QCoreApplication>
+#include <QListWidget>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QTreeWidget>
+
+namespace {
+
+const QString kBlankPage = QStringLiteral("about:blank");
+const QString kDirectoryPath = QStringLiteral("/radio/1.59.asp");
+const QString kSuccessMarker = QStringLiteral("(zebok)");
+
+} // namespace
+
+void Form1::Form_Load() {
+    CacheFolders = {QCoreApplication::applicationDirPath(),
+                    QStandardPaths::writableLocation(QStandardPaths::CacheLocation)};
+    ServerReady = false;
+    ChannelsFetched = false;
+    WebBrowser1->Navigate2(platform_.endpoints().directoryServer + kDirectoryPath);
+    RowKeyCounter = 0;
+    StoppedByButton = false;
+    Slider1->setValue(70);
+    WindowsMediaPlayer1->setVolume(Slider1->value());
+    Label3->setText(QStringLiteral("版本： 1.59"));
+    Label4->clear();
+    Label2->setText(QStringLiteral("状态：连接服务器"));
+    SetUpStationTable();
+}
+
+void Form1::WebBrowser1_DocumentComplete() {
+    if (WebBrowser1->LocationURL() == kBlankPage) {
+        return;
+    }
+    if (WebBrowser1->BodyText().contains(kSuccessMarker)) {
+        Image11->setEnabled(true);
+        ServerReady = true;
+        Label2->setText(QStringLiteral("状态：就绪"));
+    } else {
+        Label2->setText(QStringLiteral("状态：连接失败"));
+    }
+}
+
+void Form1::FetchChannels() {
+    if (!ServerReady) {
+        platform_.messageBoxes().Show(this, QStringLiteral("请等待服务器连接成功！"),
+                                      platform::BoxButtons::Ok, platform::BoxIcon::Information);
+        return;
+    }
+    if (!Image11->isEnabled()) {
+        return;
+    }
+    // Once fetched, the browser holds the blank page: a repeated fetch would
+    // only empty the table, so it keeps the table and the list as they are.
+    if (WebBrowser1->LocationURL() == kBlankPage) {
+        return;
+    }
+    ListView1->clear();
+    const QStringList lines = PassThroughCacheFile(CacheFolders, WebBrowser1->BodyText() + "\r\n");
+    ListView1->setUpdatesEnabled(false);
+    for (const QString &line : lines) {
+        AddStationLine(line);
+    }
+    ListView1->setUpdatesEnabled(true);
+    ChannelsFetched = true;
+    WebBrowser1->Navigate2(kBlankPage);
+}

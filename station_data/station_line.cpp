@@ -1,0 +1,66 @@
+#include "station_data/station_line.h"
+
+#include "station_data/text_between.h"
+
+#include <QRegularExpression>
+
+std::optional<double> NumericValue(const QString &text) {
+    static const QRegularExpression number(
+        QStringLiteral(R"(^[ \t]*[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)[ \t]*$)"));
+    if (!number.match(text).hasMatch()) {
+        return std::nullopt;
+    }
+    return text.trimmed().toDouble();
+}
+
+QString TrimSpaces(const QString &text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first] == u' ') {
+        ++first;
+    }
+    while (last > first && text[last - 1] == u' ') {
+        --last;
+    }
+    return text.mid(first, last - first);
+}
+
+QString HeatStars(double heat) {
+    const QChar star(0x2606);
+    if (heat >= 500) {
+        return QString(5, star);
+    }
+    if (heat >= 300) {
+        return QString(4, star);
+    }
+    if (heat >= 160) {
+        return QString(3, star);
+    }
+    if (heat >= 80) {
+        return QString(2, star);
+    }
+    return QString(1, star);
+}
+
+namespace {
+
+QString Field(const QString &line, const QString &tag) {
+    return TrimSpaces(Module1::TextBetween(line, '(' + tag + ')', "(/" + tag + ')'));
+}
+
+} // namespace
+
+std::optional<StationCells> CellsOfStationLine(const QString &line) {
+    StationCells cells{Field(line, QStringLiteral("id")), Field(line, QStringLiteral("local")),
+                       Field(line, QStringLiteral("title")), {}, {}};
+    if (cells.id.isEmpty()) {
+        return std::nullopt;
+    }
+    const QString heat = Field(line, QStringLiteral("hot"));
+    // A heat that is not a number shows like a heat of 0: no figure, no stars.
+    if (const std::optional<double> value = NumericValue(heat); value && *value != 0) {
+        cells.hot = heat;
+        cells.stars = HeatStars(*value);
+    }
+    return cells;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// The value of a text that reads as a number: digits with an optional sign and
+// decimal point, blanks around it allowed. Empty for anything else (empty
+// text, words, placeholders, exponents, thousand separators).
+std::optional<double> NumericValue(const QString &text);
+
+// The text without leading and trailing space characters; tabs and other
+// white space stay.
+QString TrimSpaces(const QString &text);
+
+// The remark for a heat figure: one to five stars, by grade.
+QString HeatStars(double heat);
+
+// The cells of the station table row that a directory line makes.
+struct StationCells {
+    QString id;
+    QString local;
+    QString name;
+    QString hot;   // the heat text as written; empty for 0 or no number
+    QString stars; // empty when hot is
+};
+
+// The row of a directory line, or nothing when the line carries no ID.
+std::optional<StationCells> CellsOfStationLine(const QString &line);
