@@ -1,1 +1,120 @@
-// placeholder, being written
+#include "platform/html_browser.h"
+
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+const QString kBlankPage = QStringLiteral("about:blank");
+
+bool IsBlankPage(const QString &url) {
+    return url.compare(kBlankPage, Qt::CaseInsensitive) == 0;
+}
+
+// The page shown for a load that brought no response.
+QByteArray FailurePage() {
+    return QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\">"
+                          "<title>无法显示此页</title></head><body><h1>无法显示此页</h1>"
+                          "<p>无法连接到此网页。请检查地址是否正确，或稍后再试。</p></body></html>")
+        .toUtf8();
+}
+
+} // namespace
+
+TransferLimits HtmlBrowser::DocumentLimits() {
+    TransferLimits limits;
+    limits.totalTimeoutMs = 30000;
+    limits.maxBodyBytes = 32 * 1024 * 1024;
+    return limits;
+}
+
+HtmlBrowser::HtmlBrowser(TransferLimits limits, QObject *parent)
+    : WebBrowser(parent), limits_(limits) {}
+
+HtmlBrowser::~HtmlBrowser() {
+    CancelRunningLoads();
+    for (const std::unique_ptr<Load> &load : loads_)
+        load->thread.join();
+}
+
+void HtmlBrowser::Navigate2(const QString &url) {
+    TransferRequest request;
+    request.url = url.trimmed();
+    Start(std::move(request));
+}
+
+bool HtmlBrowser::SetElementValue(const QString &id, const QString &value) {
+    if (!document_.SetElementValue(id, value))
+        return false;
+    bodyText_ = document_.InnerText();
+    return true;
+}
+
+bool HtmlBrowser::ClickElement(const QString &id) {
+    std::optional<FormSubmission> submission = document_.SubmissionOnClick(id);
+    if (!submission)
+        return false;
+    TransferRequest request;
+    request.method = submission->method;
+    request.url = submission->url;
+    request.body = submission->body;
+    request.contentType = submission->contentType;
+    request.referer = location_;
+    Start(std::move(request));
+    return true;
+}
+
+void HtmlBrowser::Start(TransferRequest request) {
+    CancelRunningLoads();
+    request.limits = limits_;
+    auto load = std::make_unique<Load>();
+    load->generation = ++generation_;
+    Load *running = load.get();
+    running->thread = std::thread([this, running, request = std::move(request)] {
+        auto page = std::make_shared<Page>(Fetch(request, running->cancel));
+        // The thread's last act: the UI thread joins it when the call arrives.
+        QMetaObject::invokeMethod(
+            this, [this, running, page] { Finish(running, page); }, Qt::QueuedConnection);
+    });
+    loads_.push_back(std::move(load));
+}
+
+HtmlBrowser::Page HtmlBrowser::Fetch(const TransferRequest &request,
+                                     const std::atomic<bool> &cancel) {
+    if (IsBlankPage(request.url))
+        return {HtmlDocument(), {}, kBlankPage, 0};
+    const TransferResult result = Transfer(request, &cancel);
+    if (cancel.load())
+        return {}; // superseded: no one looks at it
+    if (!result.responded)
+        return ReadPage(FailurePage(), "text/html; charset=utf-8", request.url, 0);
+    return ReadPage(result.body, result.contentType, result.effectiveUrl, result.status);
+}
+
+HtmlBrowser::Page HtmlBrowser::ReadPage(const QByteArray &bytes, const QByteArray &contentType,
+                                        const QString &location, int status) {
+    Page page{HtmlDocument(bytes, location, contentType), {}, location, status};
+    page.bodyText = page.document.InnerText();
+    return page;
+}
+
+void HtmlBrowser::Finish(Load *load, const std::shared_ptr<Page> &page) {
+    const bool newest = load->generation == generation_;
+    load->thread.join();
+    loads_.remove_if([load](const std::unique_ptr<Load> &entry) { return entry.get() == load; });
+    if (!newest)
+        return;
+    document_ = std::move(page->document);
+    bodyText_ = std::move(page->bodyText);
+    location_ = page->location;
+    status_ = page->status;
+    emit DocumentComplete();
+}
+
+void HtmlBrowser::CancelRunningLoads() {
+    for (const std::unique_ptr<Load> &load : loads_)
+        load->cancel = true;
+}
+
+} // namespace platform

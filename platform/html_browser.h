@@ -29,15 +29,17 @@ public:
 
     void Navigate2(const QString &url) override;
     QString LocationURL() const override { return location_; }
-    QString BodyText() const override { return document_.InnerText(); }
+    QString BodyText() const override { return bodyText_; }
     int HttpStatus() const override { return status_; }
     bool SetElementValue(const QString &id, const QString &value) override;
     bool ClickElement(const QString &id) override;
 
 private:
-    // A finished load, as the UI thread takes it over.
+    // A finished load, as the UI thread takes it over. The text is read on the
+    // load's thread, so that a large page never holds up the UI thread.
     struct Page {
         HtmlDocument document;
+        QString bodyText;
         QString location;
         int status = 0;
     };
@@ -51,13 +53,16 @@ private:
     void Start(TransferRequest request);
     // Runs on the load's thread.
     static Page Fetch(const TransferRequest &request, const std::atomic<bool> &cancel);
-    void Finish(Load *load, std::shared_ptr<Page> page);
+    static Page ReadPage(const QByteArray &bytes, const QByteArray &contentType,
+                         const QString &location, int status);
+    void Finish(Load *load, const std::shared_ptr<Page> &page);
     void CancelRunningLoads();
 
     TransferLimits limits_;
     std::uint64_t generation_ = 0; // of the newest navigation
     std::list<std::unique_ptr<Load>> loads_;
     HtmlDocument document_;
+    QString bodyText_;
     QString location_;
     int status_ = 0;
 };

@@ -1,10 +1,8 @@
 #include "platform/http_transfer.h"
 
 #include <QUrl>
-
-#include <curl/curl.h>
-
 #include <algorithm>
+#include <curl/curl.h>
 #include <memory>
 
 namespace platform {
@@ -231,8 +229,8 @@ TransferResult Transfer(const TransferRequest &request, const std::atomic<bool> 
     HeaderList headers = RequestHeaders(request);
     Exchange exchange(request);
     if (!easy || !headers || !SetMethod(easy.get(), request)) {
-        exchange.result().error = QStringLiteral("cannot send a %1 request")
-                                      .arg(QString::fromLatin1(request.method));
+        exchange.result().error =
+            QStringLiteral("cannot send a %1 request").arg(QString::fromLatin1(request.method));
         return exchange.result();
     }
     CallbackContext context{easy.get(), &exchange};

@@ -3,7 +3,6 @@
 #include <QList>
 #include <QStringDecoder>
 #include <QStringEncoder>
-
 #include <array>
 #include <optional>
 
@@ -16,7 +15,7 @@ namespace {
 // written with GBK, the set a page under such a label can take back.
 bool IsSimplifiedChineseLabel(const QByteArray &label) {
     static const std::array<QByteArrayView, 10> labels = {
-        "gb2312",   "gbk",         "x-gbk",  "cp936",     "ms936",
+        "gb2312",   "gbk",         "x-gbk",   "cp936",      "ms936",
         "csgb2312", "windows-936", "gb_2312", "gb_2312-80", "chinese"};
     for (QByteArrayView known : labels) {
         if (label == known)
@@ -50,8 +49,8 @@ QByteArray EncodeCodePoint(const QByteArray &label, QStringView units) {
     QByteArray bytes = encoder(units);
     if (!encoder.hasError())
         return bytes;
-    const char32_t codePoint =
-        units.size() == 2 ? QChar::surrogateToUcs4(units.at(0), units.at(1)) : units.at(0).unicode();
+    const char32_t codePoint = units.size() == 2 ? QChar::surrogateToUcs4(units.at(0), units.at(1))
+                                                 : units.at(0).unicode();
     return "&#" + QByteArray::number(static_cast<uint>(codePoint)) + ';';
 }
 
@@ -113,7 +112,9 @@ DecodedText DecodeTextAndCharset(const QByteArray &bytes, const QByteArray &decl
     return {gb18030(bytes), "gb18030"};
 }
 
-bool IsKnownCharset(const QByteArray &charset) { return !DecoderLabel(charset).isEmpty(); }
+bool IsKnownCharset(const QByteArray &charset) {
+    return !DecoderLabel(charset).isEmpty();
+}
 
 QByteArray EncodeText(const QString &text, const QByteArray &charset) {
     const QByteArray label = EncoderLabel(charset);

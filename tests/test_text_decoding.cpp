@@ -41,8 +41,8 @@ private slots:
         QTest::addColumn<QByteArray>("declared");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("charset");
-        QTest::newRow("utf-8 declared") << kNiHao.toUtf8() << QByteArray("utf-8") << kNiHao
-                                        << QByteArray("utf-8");
+        QTest::newRow("utf-8 declared")
+            << kNiHao.toUtf8() << QByteArray("utf-8") << kNiHao << QByteArray("utf-8");
         QTest::newRow("gbk") << kNiHaoGbk << QByteArray("gbk") << kNiHao << QByteArray("gbk");
         QTest::newRow("quoted upper-case label")
             << kNiHaoGbk << QByteArray("\"GBK\"") << kNiHao << QByteArray("gbk");
@@ -59,8 +59,8 @@ private slots:
             << kNiHao.toUtf8() << QByteArray("x-no-such-charset") << kNiHao << QByteArray("utf-8");
         QTest::newRow("unknown name, gbk bytes")
             << kNiHaoGbk << QByteArray("x-no-such-charset") << kNiHao << QByteArray("gb18030");
-        QTest::newRow("utf-8 bom") << "\xef\xbb\xbf" + kNiHao.toUtf8() << QByteArray() << kNiHao
-                                   << QByteArray("utf-8");
+        QTest::newRow("utf-8 bom")
+            << "\xef\xbb\xbf" + kNiHao.toUtf8() << QByteArray() << kNiHao << QByteArray("utf-8");
         QTest::newRow("utf-16le bom") << QByteArray::fromHex("fffe604f7d59") << QByteArray()
                                       << kNiHao << QByteArray("utf-16le");
         QTest::newRow("utf-16be bom") << QByteArray::fromHex("feff4f60597d") << QByteArray()
@@ -87,8 +87,8 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("gbk") << QString::fromUtf8("你好 a") << QByteArray("gbk")
                              << kNiHaoGbk + " a";
-        QTest::newRow("euro sign in gbk") << QString::fromUtf8("€") << QByteArray("GBK")
-                                          << QByteArray::fromHex("80");
+        QTest::newRow("euro sign in gbk")
+            << QString::fromUtf8("€") << QByteArray("GBK") << QByteArray::fromHex("80");
         QTest::newRow("outside gbk becomes a reference")
             << QString::fromUtf8("你😀") << QByteArray("gb2312")
             << QByteArray::fromHex("c4e3") + "&#128512;";

@@ -1,10 +1,9 @@
 #include "ico_file.h"
 
-#include <algorithm>
-#include <array>
-
 #include <QBuffer>
 #include <QtEndian>
+#include <algorithm>
+#include <array>
 
 namespace skin {
 
