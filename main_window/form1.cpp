@@ -61,6 +61,10 @@ Form1::Form1(platform::Platform &platform, QWidget *parent)
 Form1::~Form1() = default;
 
 void Form1::CreateControls() {
+    // The pictures live in this library; naming them keeps the linker from
+    // dropping them.
+    Q_INIT_RESOURCE(skin);
+    Q_INIT_RESOURCE(resources);
     setWindowTitle(platform::kApplicationTitle);
     setWindowIcon(QIcon(QStringLiteral(":/icons/quorvel-128.png")));
     setFixedSize(kClientSize);

@@ -73,6 +73,7 @@ void VerifyMarginsMatchBackground(const QImage &face, QPoint place) {
 class TestSkin : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void background_data();
     void background();
     void faces_data();
@@ -81,6 +82,11 @@ private slots:
     void icons();
     void icoFileHoldsThreeImages();
 };
+
+void TestSkin::initTestCase() {
+    Q_INIT_RESOURCE(skin);
+    Q_INIT_RESOURCE(resources);
+}
 
 void TestSkin::background_data() {
     QTest::addColumn<QPoint>("spot");
