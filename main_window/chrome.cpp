@@ -11,7 +11,6 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <QTreeWidget>
-
 #include <cmath>
 
 namespace {
@@ -52,7 +51,9 @@ void Form1::DragHandle_MouseMove(int buttons, float x, float y) {
          static_cast<int>(std::lrint(top / kTwipsPerPixel)));
 }
 
-void Form1::DragHandle_MouseUp() { DragActive = false; }
+void Form1::DragHandle_MouseUp() {
+    DragActive = false;
+}
 
 void Form1::GroupA_MouseMove(Picture *face) {
     for (Picture *other : {Image2, Image4, Image6, Image8, Image11}) {
@@ -68,7 +69,9 @@ void Form1::GroupB_MouseMove(Picture *face) {
     face->hide();
 }
 
-void Form1::Image14_Click() { setWindowState(windowState() | Qt::WindowMinimized); }
+void Form1::Image14_Click() {
+    setWindowState(windowState() | Qt::WindowMinimized);
+}
 
 void Form1::Image13_Click() {
     // The program ends at once: silence first, then leave the event loop
@@ -101,7 +104,9 @@ void Form1::ShowInText1(const QString &text, const QColor &colour) {
     Text1->setText(text);
 }
 
-void Form1::Text1_Click() { ShowInText1(QString(), Qt::black); }
+void Form1::Text1_Click() {
+    ShowInText1(QString(), Qt::black);
+}
 
 void Form1::Text1_LostFocus() {
     if (!NumericValue(Text1->text())) {

@@ -4,7 +4,6 @@
 
 #include <QColor>
 #include <QWidget>
-
 #include <memory>
 
 class Picture;
@@ -78,6 +77,8 @@ public:
     // Station directory and table.
     void FetchChannels();
     void AddStationLine(const QString &line);
+    // AddStationLine for each line in turn, with one update of the list and table.
+    void AddStationLines(const QStringList &lines);
 
     // Makes every normal button face visible again.
     void ResetButtonFaces();

@@ -4,7 +4,9 @@
 
 namespace {
 
-float Twips(qreal pixels) { return static_cast<float>(pixels * kTwipsPerPixel); }
+float Twips(qreal pixels) {
+    return static_cast<float>(pixels * kTwipsPerPixel);
+}
 
 } // namespace
 

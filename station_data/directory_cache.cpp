@@ -1,12 +1,10 @@
 #include "station_data/directory_cache.h"
 
 #include <QFile>
-
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <optional>
 
 namespace {
 
@@ -16,7 +14,7 @@ const QString kCacheFileName = QStringLiteral("zeb.tmp");
 // entry that is a file or a link is unlinked (the link itself, not its target)
 // and the file is created exclusively. -1 when the folder does not take it.
 int CreateCacheFile(const QByteArray &path) {
-    struct stat existing{};
+    struct stat existing {};
     if (::lstat(path.constData(), &existing) == 0) {
         if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) {
             return -1;

@@ -63,12 +63,7 @@ void Form1::FetchChannels() {
         return;
     }
     ListView1->clear();
-    const QStringList lines = PassThroughCacheFile(CacheFolders, WebBrowser1->BodyText() + "\r\n");
-    ListView1->setUpdatesEnabled(false);
-    for (const QString &line : lines) {
-        AddStationLine(line);
-    }
-    ListView1->setUpdatesEnabled(true);
+    AddStationLines(PassThroughCacheFile(CacheFolders, WebBrowser1->BodyText() + "\r\n"));
     ChannelsFetched = true;
     WebBrowser1->Navigate2(kBlankPage);
 }

@@ -44,19 +44,28 @@ QString HeatStars(double heat) {
 
 namespace {
 
-QString Field(const QString &line, const QString &tag) {
-    return TrimSpaces(Module1::TextBetween(line, '(' + tag + ')', "(/" + tag + ')'));
+struct Tag {
+    QString opening;
+    QString closing;
+};
+
+const Tag kId{QStringLiteral("(id)"), QStringLiteral("(/id)")};
+const Tag kTitle{QStringLiteral("(title)"), QStringLiteral("(/title)")};
+const Tag kLocal{QStringLiteral("(local)"), QStringLiteral("(/local)")};
+const Tag kHot{QStringLiteral("(hot)"), QStringLiteral("(/hot)")};
+
+QString Field(const QString &line, const Tag &tag) {
+    return TrimSpaces(Module1::TextBetween(line, tag.opening, tag.closing));
 }
 
 } // namespace
 
 std::optional<StationCells> CellsOfStationLine(const QString &line) {
-    StationCells cells{Field(line, QStringLiteral("id")), Field(line, QStringLiteral("local")),
-                       Field(line, QStringLiteral("title")), {}, {}};
+    StationCells cells{Field(line, kId), Field(line, kLocal), Field(line, kTitle), {}, {}};
     if (cells.id.isEmpty()) {
         return std::nullopt;
     }
-    const QString heat = Field(line, QStringLiteral("hot"));
+    const QString heat = Field(line, kHot);
     // A heat that is not a number shows like a heat of 0: no figure, no stars.
     if (const std::optional<double> value = NumericValue(heat); value && *value != 0) {
         cells.hot = heat;

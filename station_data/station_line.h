@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 
 // The value of a text that reads as a number: digits with an optional sign and

@@ -16,9 +16,9 @@ struct Column {
 };
 
 const Column kColumns[] = {
-    {"ID", QStringLiteral("ID"), 500},       {"Local", QStringLiteral("地区"), 1000},
-    {"name", QStringLiteral("名称"), 3500},  {"state", QStringLiteral("状态"), 700},
-    {"hot", QStringLiteral("热度"), 800},    {"beizu", QStringLiteral("备注"), 2000},
+    {"ID", QStringLiteral("ID"), 500},      {"Local", QStringLiteral("地区"), 1000},
+    {"name", QStringLiteral("名称"), 3500}, {"state", QStringLiteral("状态"), 700},
+    {"hot", QStringLiteral("热度"), 800},   {"beizu", QStringLiteral("备注"), 2000},
 };
 
 constexpr int kKeyRole = Qt::UserRole;
@@ -49,19 +49,34 @@ void Form1::SetUpStationTable() {
 }
 
 void Form1::AddStationLine(const QString &line) {
-    List1->addItem(line);
-    const std::optional<StationCells> cells = CellsOfStationLine(line);
-    if (!cells) {
-        return;
+    AddStationLines({line});
+}
+
+void Form1::AddStationLines(const QStringList &lines) {
+    List1->addItems(lines);
+    const int localColumn = ColumnOf(ListView1, "Local");
+    const int nameColumn = ColumnOf(ListView1, "name");
+    const int stateColumn = ColumnOf(ListView1, "state");
+    const int hotColumn = ColumnOf(ListView1, "hot");
+    const int starsColumn = ColumnOf(ListView1, "beizu");
+    // Each row goes on top of the earlier ones: collect them newest first and
+    // hand them to the table at once.
+    QList<QTreeWidgetItem *> rows;
+    for (const QString &line : lines) {
+        const std::optional<StationCells> cells = CellsOfStationLine(line);
+        if (!cells) {
+            continue;
+        }
+        auto *row = new QTreeWidgetItem;
+        row->setText(0, cells->id);
+        row->setData(0, kKeyRole, QStringLiteral("hg") + QString::number(RowKeyCounter));
+        row->setText(localColumn, cells->local);
+        row->setText(nameColumn, cells->name);
+        row->setText(stateColumn, QStringLiteral("ok"));
+        row->setText(hotColumn, cells->hot);
+        row->setText(starsColumn, cells->stars);
+        rows.prepend(row);
+        ++RowKeyCounter;
     }
-    auto *row = new QTreeWidgetItem;
-    row->setText(0, cells->id);
-    row->setData(0, kKeyRole, QStringLiteral("hg%1").arg(RowKeyCounter));
-    row->setText(ColumnOf(ListView1, "Local"), cells->local);
-    row->setText(ColumnOf(ListView1, "name"), cells->name);
-    row->setText(ColumnOf(ListView1, "state"), QStringLiteral("ok"));
-    row->setText(ColumnOf(ListView1, "hot"), cells->hot);
-    row->setText(ColumnOf(ListView1, "beizu"), cells->stars);
-    ListView1->insertTopLevelItem(0, row);
-    ++RowKeyCounter;
+    ListView1->insertTopLevelItems(0, rows);
 }

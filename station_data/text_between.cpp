@@ -8,14 +8,15 @@ QString TextBetween(QString text, const QString &opening, const QString &closing
     if (closingAt < 0) {
         return {};
     }
-    const QString head = text.left(closingAt);
-    // A missing opening marker counts as standing at 1-based position 0.
+    // Everything in front of the closing marker; a missing opening marker
+    // counts as standing at 1-based position 0.
+    const QStringView head = QStringView(text).left(closingAt);
     const qsizetype openingPosition = head.indexOf(opening) + 1;
     const qsizetype length = closingAt + 1 - openingPosition - opening.size();
     if (length < 0) {
         return {};
     }
-    return head.right(length);
+    return head.right(length).toString();
 }
 
 } // namespace Module1

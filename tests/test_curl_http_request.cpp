@@ -1,1 +1,198 @@
-// placeholder, being written
+#include "platform/curl_http_request.h"
+#include "tests/support/loopback_server.h"
+
+#include <QElapsedTimer>
+#include <QStringEncoder>
+#include <QTest>
+
+using platform::CurlHttpRequest;
+using platform::Transfer;
+using platform::TransferLimits;
+using platform::TransferRequest;
+using platform::TransferResult;
+using testsupport::LoopbackServer;
+using testsupport::RawTcpServer;
+
+namespace {
+
+constexpr qint64 kBigBody = 8 * 1024 * 1024;
+// Every failure must come within the short limits below, with room for a slow machine.
+constexpr qint64 kFailureBoundMs = 6000;
+
+TransferLimits ShortLimits() {
+    TransferLimits limits;
+    limits.connectTimeoutMs = 1000;
+    limits.totalTimeoutMs = 1500;
+    return limits;
+}
+
+TransferRequest GetRequest(const QString &url, TransferLimits limits = {}) {
+    TransferRequest request;
+    request.url = url;
+    request.limits = limits;
+    return request;
+}
+
+void Redirect(const httplib::Request &request, httplib::Response &response) {
+    const int hops = std::stoi(request.matches[1]);
+    if (hops == 0)
+        response.set_content("arrived", "text/plain");
+    else
+        response.set_redirect("/hop/" + std::to_string(hops - 1));
+}
+
+} // namespace
+
+class TestCurlHttpRequest : public QObject {
+    Q_OBJECT
+
+public:
+    TestCurlHttpRequest() {
+        const QString text = QString::fromUtf8("你好，世界");
+        server_.Serve("/ok", text.toUtf8(), "text/html; charset=utf-8");
+        server_.Serve("/missing", "not here", "text/plain", 404);
+        server_.Serve("/gbk", EncodeGbk(text), "text/plain; charset=gbk");
+        server_.Serve("/undeclared-gbk", EncodeGbk(text), "text/plain");
+        server_.ServeNever("/never");
+        server_.Serve("/big", QByteArray(kBigBody, 'x'), "application/octet-stream");
+        server_.Get(R"(/hop/(\d+))", &Redirect);
+        server_.Get("/to-file", [](const httplib::Request &, httplib::Response &response) {
+            response.set_redirect("file:///etc/passwd");
+        });
+        server_.ServeStream("/stream", "audio/mpeg", [] { return QByteArray(4096, 'x'); });
+    }
+
+private slots:
+    void responses_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("text");
+        const QString text = QString::fromUtf8("你好，世界");
+        QTest::newRow("200") << "/ok" << 200 << text;
+        QTest::newRow("404 still completes") << "/missing" << 404 << "not here";
+        QTest::newRow("gbk by Content-Type") << "/gbk" << 200 << text;
+        QTest::newRow("undeclared gbk") << "/undeclared-gbk" << 200 << text;
+        QTest::newRow("five redirects") << "/hop/5" << 200 << "arrived";
+    }
+    void responses() {
+        QFETCH(QString, path);
+        QFETCH(int, status);
+        QFETCH(QString, text);
+        CurlHttpRequest request(ShortLimits());
+        request.Open("GET", server_.url(path));
+        QVERIFY(request.send());
+        QCOMPARE(request.ReadyState(), 4);
+        QCOMPARE(request.status(), status);
+        QCOMPARE(request.responseText(), text);
+    }
+
+    void failures_data() {
+        QTest::addColumn<QString>("url");
+        QTest::newRow("silent server") << server_.url("/never");
+        QTest::newRow("refused") << QString("http://127.0.0.1:%1/").arg(testsupport::UnusedPort());
+        QTest::newRow("six redirects") << server_.url("/hop/6");
+        QTest::newRow("redirect to a file") << server_.url("/to-file");
+        QTest::newRow("body over the cap") << server_.url("/big");
+        QTest::newRow("file scheme") << "file:///etc/passwd";
+        QTest::newRow("not an address") << "no address at all";
+    }
+    void failures() {
+        QFETCH(QString, url);
+        CurlHttpRequest request(ShortLimits());
+        request.Open("GET", url);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!request.send());
+        QVERIFY2(timer.elapsed() < kFailureBoundMs, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(request.ReadyState() < 4);
+        QCOMPARE(request.status(), 0);
+        QCOMPARE(request.responseText(), QString());
+    }
+
+    void otherSchemesNeverConnect_data() {
+        QTest::addColumn<QString>("scheme");
+        QTest::newRow("ftp") << "ftp";
+        QTest::newRow("gopher") << "gopher";
+        QTest::newRow("telnet") << "telnet";
+        QTest::newRow("dict") << "dict";
+    }
+    void otherSchemesNeverConnect() {
+        QFETCH(QString, scheme);
+        RawTcpServer listener(RawTcpServer::Mode::AcceptAndStaySilent);
+        QString url = listener.url();
+        url.replace(0, 4, scheme);
+        const TransferResult result = Transfer(GetRequest(url, ShortLimits()));
+        QVERIFY(!result.responded);
+        QCOMPARE(listener.connectionsAccepted(), 0);
+    }
+
+    // A cut body keeps only the cap, and its buffer never grows past it.
+    void longBodyIsCutAtTheCap() {
+        const TransferResult result = Transfer(GetRequest(server_.url("/big")));
+        const qsizetype cap = static_cast<qsizetype>(TransferLimits{}.maxBodyBytes);
+        QVERIFY(result.responded);
+        QVERIFY(result.bodyTruncated);
+        QCOMPARE(result.body.size(), cap);
+        QVERIFY(result.body.capacity() <= cap);
+        QCOMPARE(result.body.count('x'), cap);
+    }
+
+    void headersDecideWhetherToRead_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("goOn");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("endless stream left at its headers")
+            << "/stream" << false << 200 << QByteArray("audio/mpeg") << QByteArray();
+        QTest::newRow("redirects are followed before judging")
+            << "/hop/2" << true << 200 << QByteArray("text/plain") << QByteArray("arrived");
+        QTest::newRow("an error status is judged too")
+            << "/missing" << false << 404 << QByteArray("text/plain") << QByteArray();
+    }
+    void headersDecideWhetherToRead() {
+        QFETCH(QString, path);
+        QFETCH(bool, goOn);
+        QFETCH(int, status);
+        QFETCH(QByteArray, contentType);
+        QFETCH(QByteArray, body);
+        QList<QPair<int, QByteArray>> asked;
+        TransferRequest request = GetRequest(server_.url(path), ShortLimits());
+        request.continueAfterHeaders = [&](int seenStatus, const QByteArray &seenType) {
+            asked.append({seenStatus, seenType});
+            return goOn;
+        };
+        const TransferResult result = Transfer(request);
+        QVERIFY(result.responded);
+        QCOMPARE(asked, (QList<QPair<int, QByteArray>>{{status, contentType}}));
+        QCOMPARE(result.status, status);
+        QCOMPARE(result.contentType, contentType);
+        QCOMPARE(result.body, body);
+    }
+
+    void cancelStopsAWaitingTransfer() {
+        std::atomic<bool> cancel{false};
+        std::atomic<bool> release{false};
+        server_.Get("/hold", [&](const httplib::Request &, httplib::Response &response) {
+            cancel = true;
+            for (int step = 0; step < 500 && !release; ++step)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            response.set_content("late", "text/plain");
+        });
+        QElapsedTimer timer;
+        timer.start();
+        const TransferResult result = Transfer(GetRequest(server_.url("/hold")), &cancel);
+        const qint64 elapsed = timer.elapsed();
+        release = true;
+        QVERIFY(!result.responded);
+        QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
+    }
+
+private:
+    static QByteArray EncodeGbk(const QString &text) { return QStringEncoder("gbk")(text); }
+
+    LoopbackServer server_;
+};
+
+QTEST_GUILESS_MAIN(TestCurlHttpRequest)
+#include "test_curl_http_request.moc"

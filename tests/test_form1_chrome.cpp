@@ -24,7 +24,9 @@ void Move(QWidget *target, QPoint at, Qt::MouseButtons buttons = Qt::NoButton) {
     SendMouse(target, QEvent::MouseMove, at, Qt::NoButton, buttons);
 }
 
-void Tick(QTimer *timer) { QMetaObject::invokeMethod(timer, "timeout"); }
+void Tick(QTimer *timer) {
+    QMetaObject::invokeMethod(timer, "timeout");
+}
 
 } // namespace
 
@@ -186,7 +188,7 @@ void TestForm1Chrome::overlapBelongsToEarlierFace() {
     QFETCH(QPoint, at);
     QFETCH(QString, face);
     const QMap<QString, QWidget *> controls{
-        {"Image2", form_->Image2},   {"Image4", form_->Image4}, {"Image6", form_->Image6},
+        {"Image2", form_->Image2},   {"Image4", form_->Image4},   {"Image6", form_->Image6},
         {"Image8", form_->Image8},   {"Image11", form_->Image11}, {"Image12", form_->Image12},
         {"Image15", form_->Image15}, {"Label1", form_->Label1},   {"ListView1", form_->ListView1}};
     QWidget *hit = form_->childAt(at);
@@ -200,9 +202,12 @@ void TestForm1Chrome::picturesTakeNoFocus() {
     form_->activateWindow();
     form_->Text1->setFocus();
     QTRY_VERIFY(form_->Text1->hasFocus());
-    QTest::mouseClick(form_->windowHandle(), Qt::LeftButton, Qt::NoModifier, QPoint(200, 12)); // Image2
-    QTest::mouseClick(form_->windowHandle(), Qt::LeftButton, Qt::NoModifier, QPoint(20, 12));  // Label1
-    QTest::mouseClick(form_->windowHandle(), Qt::LeftButton, Qt::NoModifier, QPoint(300, 440)); // Image1
+    QTest::mouseClick(form_->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(200, 12)); // Image2
+    QTest::mouseClick(form_->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(20, 12)); // Label1
+    QTest::mouseClick(form_->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(300, 440)); // Image1
     QVERIFY(form_->Text1->hasFocus());
 }
 
@@ -219,8 +224,10 @@ void TestForm1Chrome::text1ClickClears() {
 void TestForm1Chrome::text1LostFocus_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("after");
-    QTest::newRow("digits stay") << "123" << "123";
-    QTest::newRow("decimal stays") << " 1.5 " << " 1.5 ";
+    QTest::newRow("digits stay") << "123"
+                                 << "123";
+    QTest::newRow("decimal stays") << " 1.5 "
+                                   << " 1.5 ";
     QTest::newRow("empty") << "" << QStringLiteral("频道ID");
     QTest::newRow("letters") << "abc" << QStringLiteral("频道ID");
 }

@@ -146,7 +146,8 @@ void TestForm1Directory::readiness() {
     serveDirectory(body);
     QCOMPARE(form_->ServerReady, ready);
     QCOMPARE(form_->Image11->isEnabled(), ready);
-    QCOMPARE(form_->Label2->text(), ready ? QStringLiteral("状态：就绪") : QStringLiteral("状态：连接失败"));
+    QCOMPARE(form_->Label2->text(),
+             ready ? QStringLiteral("状态：就绪") : QStringLiteral("状态：连接失败"));
 }
 
 void TestForm1Directory::blankCompletionChangesNothing() {
@@ -181,7 +182,8 @@ void TestForm1Directory::fetchRefusedUntilReady() {
 }
 
 void TestForm1Directory::fetchFillsListAndTable() {
-    const QStringList stations{StationLine("1", "甲"), StationLine("2", "乙"), StationLine("3", "丙")};
+    const QStringList stations{StationLine("1", "甲"), StationLine("2", "乙"),
+                               StationLine("3", "丙")};
     fetch(stations.join("\r\n") + "\r\n");
 
     QCOMPARE(ListEntries(form_->List1), QStringList{"(zebok)"} + stations + QStringList{""});
@@ -227,7 +229,8 @@ void TestForm1Directory::fetchWithoutStations() {
 }
 
 void TestForm1Directory::trimsCellsButKeepsRawLine() {
-    const QString line = "(id)  42 (/id)(local) 上海\t(/local)(title) 东方 广播 (/title)(hot) 90 (/hot)";
+    const QString line =
+        "(id)  42 (/id)(local) 上海\t(/local)(title) 东方 广播 (/title)(hot) 90 (/hot)";
     fetch(line);
     QCOMPARE(form_->List1->item(1)->text(), line);
     const QTreeWidgetItem *row = form_->ListView1->topLevelItem(0);
@@ -303,7 +306,8 @@ void TestForm1Directory::cacheFileFallsBack() {
     const QString text = StationLine("1", QStringLiteral("北京新闻")) + "\r\n" +
                          StationLine("2", QStringLiteral("上海音乐"));
     fetch(text);
-    QCOMPARE(Column(form_->ListView1, 2), (QStringList{QStringLiteral("上海音乐"), QStringLiteral("北京新闻")}));
+    QCOMPARE(Column(form_->ListView1, 2),
+             (QStringList{QStringLiteral("上海音乐"), QStringLiteral("北京新闻")}));
     QCOMPARE(form_->List1->count(), 3);
     QVERIFY(QDir(second.path()).isEmpty());
     QVERIFY(!QFileInfo(first + "/zeb.tmp").isFile());

@@ -61,25 +61,47 @@ void TestStationLine::cells_data() {
     QTest::addColumn<QString>("stars");
 
     const QString s1 = QStringLiteral("☆");
-    QTest::newRow("0") << "0" << "" << "";
-    QTest::newRow("0.0") << "0.0" << "" << "";
-    QTest::newRow("79") << "79" << "79" << s1;
-    QTest::newRow("80") << "80" << "80" << s1.repeated(2);
-    QTest::newRow("159") << "159" << "159" << s1.repeated(2);
-    QTest::newRow("160") << "160" << "160" << s1.repeated(3);
-    QTest::newRow("299") << "299" << "299" << s1.repeated(3);
-    QTest::newRow("300") << "300" << "300" << s1.repeated(4);
-    QTest::newRow("499") << "499" << "499" << s1.repeated(4);
-    QTest::newRow("500") << "500" << "500" << s1.repeated(5);
-    QTest::newRow("100000") << "100000" << "100000" << s1.repeated(5);
-    QTest::newRow("-5") << "-5" << "-5" << s1;
-    QTest::newRow("012 keeps its zero") << "012" << "012" << s1;
-    QTest::newRow("79.5") << "79.5" << "79.5" << s1;
-    QTest::newRow("spaces trimmed") << " 160 " << "160" << s1.repeated(3);
+    QTest::newRow("0") << "0"
+                       << ""
+                       << "";
+    QTest::newRow("0.0") << "0.0"
+                         << ""
+                         << "";
+    QTest::newRow("79") << "79"
+                        << "79" << s1;
+    QTest::newRow("80") << "80"
+                        << "80" << s1.repeated(2);
+    QTest::newRow("159") << "159"
+                         << "159" << s1.repeated(2);
+    QTest::newRow("160") << "160"
+                         << "160" << s1.repeated(3);
+    QTest::newRow("299") << "299"
+                         << "299" << s1.repeated(3);
+    QTest::newRow("300") << "300"
+                         << "300" << s1.repeated(4);
+    QTest::newRow("499") << "499"
+                         << "499" << s1.repeated(4);
+    QTest::newRow("500") << "500"
+                         << "500" << s1.repeated(5);
+    QTest::newRow("100000") << "100000"
+                            << "100000" << s1.repeated(5);
+    QTest::newRow("-5") << "-5"
+                        << "-5" << s1;
+    QTest::newRow("012 keeps its zero") << "012"
+                                        << "012" << s1;
+    QTest::newRow("79.5") << "79.5"
+                          << "79.5" << s1;
+    QTest::newRow("spaces trimmed") << " 160 "
+                                    << "160" << s1.repeated(3);
     // A heat that is no number gives a row without heat, never a lost line.
-    QTest::newRow("empty") << "" << "" << "";
-    QTest::newRow("word") << "hot" << "" << "";
-    QTest::newRow("tab kept in the shown text") << "\t80" << "\t80" << s1.repeated(2);
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "";
+    QTest::newRow("word") << "hot"
+                          << ""
+                          << "";
+    QTest::newRow("tab kept in the shown text") << "\t80"
+                                                << "\t80" << s1.repeated(2);
 }
 
 void TestStationLine::cells() {
@@ -117,10 +139,9 @@ void TestStationLine::splitsLines_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("lines");
 
-    QTest::newRow("CR LF lines, final break")
-        << "a\r\nb\r\nc\r\n" << QStringList{"a", "b", "c"};
-    QTest::newRow("break after the last line gives an empty line")
-        << "a\r\nb\r\n\r\n" << QStringList{"a", "b", ""};
+    QTest::newRow("CR LF lines, final break") << "a\r\nb\r\nc\r\n" << QStringList{"a", "b", "c"};
+    QTest::newRow("break after the last line gives an empty line") << "a\r\nb\r\n\r\n"
+                                                                   << QStringList{"a", "b", ""};
     QTest::newRow("last line ends at the end") << "a\r\nb" << QStringList{"a", "b"};
     QTest::newRow("lone LF stays in the line") << "a\nb\r\n" << QStringList{"a\nb"};
     QTest::newRow("lone CR ends a line") << "a\rb" << QStringList{"a", "b"};

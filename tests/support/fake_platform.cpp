@@ -14,7 +14,9 @@ void FakeMediaPlayer::stop() {
     state = platform::PlayState::Stopped;
 }
 
-void FakeMediaPlayer::play() { ++playCalls; }
+void FakeMediaPlayer::play() {
+    ++playCalls;
+}
 
 void FakeMediaPlayer::setVolume(int volume) {
     volume_ = volume;

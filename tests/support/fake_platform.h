@@ -9,7 +9,6 @@
 #include <QMap>
 #include <QPointer>
 #include <QStringList>
-
 #include <functional>
 #include <optional>
 
@@ -26,7 +25,7 @@ public:
     int volume() const override { return volume_; }
 
     int state = platform::PlayState::Undefined; // tests set what the player reports
-    QStringList urlsSet;                         // every URL assigned, in order
+    QStringList urlsSet;                        // every URL assigned, in order
     QList<int> volumesSet;
     int stopCalls = 0;
     int playCalls = 0;

@@ -3,10 +3,9 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <stdexcept>
 
 namespace testsupport {
 
@@ -57,11 +56,13 @@ LoopbackServer::~LoopbackServer() {
     thread_.join();
 }
 
-QString LoopbackServer::url(const QString &path) const { return LoopbackUrl(port_, path); }
+QString LoopbackServer::url(const QString &path) const {
+    return LoopbackUrl(port_, path);
+}
 
 void LoopbackServer::record(const httplib::Request &request) {
-    ReceivedRequest entry{request.method, request.path, request.target, request.body,
-                          request.headers, request.params};
+    ReceivedRequest entry{request.method, request.path,    request.target,
+                          request.body,   request.headers, request.params};
     const std::lock_guard lock(mutex_);
     received_.push_back(std::move(entry));
 }
@@ -84,19 +85,20 @@ void LoopbackServer::Post(const std::string &pattern, Handler handler) {
 
 void LoopbackServer::Serve(const std::string &pattern, const QByteArray &body,
                            const std::string &contentType, int status) {
-    Get(pattern, [body, contentType, status](const httplib::Request &, httplib::Response &response) {
-        response.status = status;
-        response.set_content(body.toStdString(), contentType);
-    });
+    Get(pattern,
+        [body, contentType, status](const httplib::Request &, httplib::Response &response) {
+            response.status = status;
+            response.set_content(body.toStdString(), contentType);
+        });
 }
 
 void LoopbackServer::ServeSlowly(const std::string &pattern, std::chrono::milliseconds delay,
                                  const QByteArray &body, const std::string &contentType) {
-    Get(pattern, [this, delay, body, contentType](const httplib::Request &,
-                                                  httplib::Response &response) {
-        waitUnlessStopping(delay);
-        response.set_content(body.toStdString(), contentType);
-    });
+    Get(pattern,
+        [this, delay, body, contentType](const httplib::Request &, httplib::Response &response) {
+            waitUnlessStopping(delay);
+            response.set_content(body.toStdString(), contentType);
+        });
 }
 
 void LoopbackServer::ServeNever(const std::string &pattern) {
@@ -108,24 +110,24 @@ void LoopbackServer::ServeNever(const std::string &pattern) {
 
 void LoopbackServer::ServeStream(const std::string &pattern, const std::string &contentType,
                                  ChunkSource source) {
-    Get(pattern, [this, contentType, source](const httplib::Request &,
-                                             httplib::Response &response) {
-        ++streamsStarted_;
-        response.set_chunked_content_provider(
-            contentType,
-            [this, source](size_t, httplib::DataSink &sink) {
-                if (stopping_) {
-                    return false;
-                }
-                const QByteArray chunk = source();
-                if (chunk.isEmpty()) {
-                    sink.done();
-                    return true;
-                }
-                return sink.write(chunk.constData(), static_cast<size_t>(chunk.size()));
-            },
-            [this](bool) { ++streamsClosed_; });
-    });
+    Get(pattern,
+        [this, contentType, source](const httplib::Request &, httplib::Response &response) {
+            ++streamsStarted_;
+            response.set_chunked_content_provider(
+                contentType,
+                [this, source](size_t, httplib::DataSink &sink) {
+                    if (stopping_) {
+                        return false;
+                    }
+                    const QByteArray chunk = source();
+                    if (chunk.isEmpty()) {
+                        sink.done();
+                        return true;
+                    }
+                    return sink.write(chunk.constData(), static_cast<size_t>(chunk.size()));
+                },
+                [this](bool) { ++streamsClosed_; });
+        });
 }
 
 std::vector<ReceivedRequest> LoopbackServer::received() const {
@@ -168,7 +170,9 @@ RawTcpServer::~RawTcpServer() {
     ::close(listenFd_);
 }
 
-QString RawTcpServer::url(const QString &path) const { return LoopbackUrl(port_, path); }
+QString RawTcpServer::url(const QString &path) const {
+    return LoopbackUrl(port_, path);
+}
 
 void RawTcpServer::run() {
     std::vector<int> clients;

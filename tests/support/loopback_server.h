@@ -4,14 +4,12 @@
 // handlers set per test, a record of every request, and the misbehaviours the
 // program must survive (slow answers, no answer, resets, endless streams).
 
-#include <httplib.h>
-
 #include <QByteArray>
 #include <QString>
-
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <httplib.h>
 #include <mutex>
 #include <string>
 #include <thread>
