@@ -150,6 +150,12 @@ void DirectoryServer::route() {
 void DirectoryServer::bind() {
     server_.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
     server_.set_payload_max_length(kMaxBody);
+    // Address reuse for a quick restart, but no port sharing: a second server
+    // on the same port must fail, not split the requests.
+    server_.set_socket_options([](int fd) {
+        const int yes = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     if (!server_.bind_to_port(options_.address, options_.port)) {
         throw StartError("cannot listen on " + options_.address + " port " +
                          std::to_string(options_.port) + ": " +

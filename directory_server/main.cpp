@@ -56,8 +56,7 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (const auto *error = std::get_if<directory::UsageError>(&parsed)) {
-        Log(error->message);
-        std::fputs(directory::UsageText("quorvel-directory").c_str(), stderr);
+        Log(error->message + " (see --help)");
         return 2;
     }
     return Serve(std::get<directory::Options>(parsed));

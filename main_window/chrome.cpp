@@ -133,8 +133,12 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
         } else if (event->type() == QEvent::FocusOut) {
             Text1_LostFocus();
         }
-    } else if (watched == ListView1->viewport() && event->type() == QEvent::MouseMove) {
-        ResetButtonFaces();
+    } else if (watched == ListView1->viewport()) {
+        if (event->type() == QEvent::MouseMove) {
+            ResetButtonFaces();
+        } else if (event->type() == QEvent::MouseButtonDblClick) {
+            ListView1_DblClick();
+        }
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -156,6 +156,12 @@ void Form1::ConnectHandlers() {
         connect(face, &Picture::mouseMoved, this, [this, face] { GroupB_MouseMove(face); });
     }
     connect(Image10, &Picture::clicked, this, &Form1::FetchChannels);
+    connect(Image3, &Picture::clicked, this, &Form1::Image3_Click);
+    connect(Image5, &Picture::clicked, this, &Form1::Image5_Click);
+    connect(Image9, &Picture::clicked, this, &Form1::Image9_Click);
+    connect(Slider1, &QScrollBar::sliderMoved, this, &Form1::Slider1_Scroll);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
     connect(Image13, &Picture::clicked, this, &Form1::Image13_Click);
     connect(Image14, &Picture::clicked, this, &Form1::Image14_Click);
     connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);

@@ -3,9 +3,11 @@
 #include "platform/platform.h"
 
 #include <QColor>
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 
+class Form3;
 class Picture;
 class QColor;
 class QGroupBox;
@@ -74,6 +76,8 @@ public:
     int DragStartY = 0;
     int MinimisedTicks = 0;
 
+    platform::Platform &platform() { return platform_; }
+
     // Station directory and table.
     void FetchChannels();
     void AddStationLine(const QString &line);
@@ -82,6 +86,15 @@ public:
 
     // Makes every normal button face visible again.
     void ResetButtonFaces();
+
+    // Playback.
+    enum class PlayReport { None, Send };
+    // Names the station of the first line with this ID in the caption and the
+    // message line and starts its stream; reports the play when asked.
+    void StartStation(const QString &id, PlayReport report);
+    void PlayAndReport(const QString &id);
+    // Reports a play to the directory server.
+    void idz(const QString &id);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -104,9 +117,18 @@ private:
     void Image13_Click();
     void Form_Resize();
     void Timer2_Timer();
+    void ListView1_DblClick();
+    bool ChannelsFetchedOrTell();
+    void Image3_Click();
+    void Image5_Click();
+    void Image9_Click();
+    void Slider1_Scroll(int position);
+    void Timer1_Timer();
+    void Timer3_Timer();
     void Text1_Click();
     void Text1_LostFocus();
     void ShowInText1(const QString &text, const QColor &colour);
 
     platform::Platform &platform_;
+    QPointer<Form3> Form3_; // the quick-search window while it is open
 };

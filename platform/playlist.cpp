@@ -47,6 +47,15 @@ bool HasUnsafeCharacter(const QString &text) {
     });
 }
 
+// Text files hold no control characters beyond line breaks, tabs and a DOS end
+// of file mark; binary data (a stream, random bytes) is full of them.
+bool IsBinary(const QString &text) {
+    return std::ranges::any_of(text, [](QChar c) {
+        const char16_t code = c.unicode();
+        return code < 0x20 && !(code >= u'\t' && code <= u'\r') && code != 0x1A;
+    });
+}
+
 // An entry as written in a playlist, made absolute; empty when it is not a
 // network stream URL.
 QString EntryUrl(const QString &written, const QUrl &base) {
@@ -246,6 +255,8 @@ QStringList ParsePlaylist(const QByteArray &body, const QString &baseUrl) {
     QString text = DecodeText(body);
     if (text.startsWith(QChar::ByteOrderMark))
         text.remove(0, 1);
+    if (IsBinary(text))
+        return {};
     const QUrl base(baseUrl);
     QStringList entries;
     for (const QString &written : WrittenEntries(text)) {

@@ -60,8 +60,12 @@ QString Field(const QString &line, const Tag &tag) {
 
 } // namespace
 
+StationCells CellsOfLine(const QString &line) {
+    return StationCells{Field(line, kId), Field(line, kLocal), Field(line, kTitle), {}, {}};
+}
+
 std::optional<StationCells> CellsOfStationLine(const QString &line) {
-    StationCells cells{Field(line, kId), Field(line, kLocal), Field(line, kTitle), {}, {}};
+    StationCells cells = CellsOfLine(line);
     if (cells.id.isEmpty()) {
         return std::nullopt;
     }

@@ -24,5 +24,8 @@ struct StationCells {
     QString stars; // empty when hot is
 };
 
+// The ID, region and name of any line, trimmed of spaces; no heat.
+StationCells CellsOfLine(const QString &line);
+
 // The row of a directory line, or nothing when the line carries no ID.
 std::optional<StationCells> CellsOfStationLine(const QString &line);

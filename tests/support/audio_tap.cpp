@@ -25,7 +25,7 @@ platform::VlcMediaPlayer::Configure AudioTap::hook() {
 }
 
 // Runs on libVLC's audio thread.
-void AudioTap::OnPlay(void *opaque, const void *samples, unsigned count, qint64) {
+void AudioTap::OnPlay(void *opaque, const void *samples, unsigned count, int64_t) {
     static_cast<AudioTap *>(opaque)->add(static_cast<const qint16 *>(samples),
                                          static_cast<qint64>(count) * kChannels);
 }

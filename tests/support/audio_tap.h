@@ -6,6 +6,7 @@
 #include "platform/vlc_media_player.h"
 
 #include <QtGlobal>
+#include <cstdint>
 #include <mutex>
 
 namespace testsupport {
@@ -33,7 +34,7 @@ public:
     void reset();
 
 private:
-    static void OnPlay(void *opaque, const void *samples, unsigned count, qint64 pts);
+    static void OnPlay(void *opaque, const void *samples, unsigned count, int64_t pts);
     void add(const qint16 *samples, qint64 count);
 
     mutable std::mutex mutex_;

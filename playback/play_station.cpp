@@ -1,0 +1,79 @@
+#include "playback/play_station.h"
+
+#include "main_window/form1.h"
+#include "main_window/picture.h"
+#include "platform/media_player.h"
+#include "station_data/text_between.h"
+
+#include <QListWidget>
+#include <QUrl>
+
+namespace {
+
+const QString kIdOpening = QStringLiteral("(id)");
+const QString kIdClosing = QStringLiteral("(/id)");
+
+} // namespace
+
+std::optional<QString> FindStationLine(const QListWidget &list, const QString &id) {
+    // Lines without a station have an empty ID too; an empty ID names none.
+    if (id.isEmpty()) {
+        return std::nullopt;
+    }
+    const int count = list.count();
+    for (int index = 0; index < count; ++index) {
+        const QString line = list.item(index)->text();
+        if (Module1::TextBetween(line, kIdOpening, kIdClosing) == id) {
+            return line;
+        }
+    }
+    return std::nullopt;
+}
+
+QString NowPlayingCaption(const QString &name, const QString &id) {
+    return QStringLiteral("Quorvel收音机：") + name + QStringLiteral("  ID ：") + id;
+}
+
+std::optional<QString> StatusWord(int playState) {
+    switch (playState) {
+    case platform::PlayState::Playing:
+        return QStringLiteral("状态：播放中");
+    case platform::PlayState::Stopped:
+        return QStringLiteral("状态：停止");
+    case platform::PlayState::Transitioning:
+        return QStringLiteral("状态：正在连接");
+    case platform::PlayState::Buffering:
+        return QStringLiteral("状态：正在缓冲");
+    default:
+        return std::nullopt;
+    }
+}
+
+QString PlayReportUrl(const QString &directoryServer, const QString &id) {
+    return directoryServer + QStringLiteral("/radio/hot.asp?id=") +
+           QString::fromLatin1(QUrl::toPercentEncoding(id));
+}
+
+void Form1::StartStation(const QString &id, PlayReport report) {
+    const std::optional<QString> line = FindStationLine(*List1, id);
+    if (!line) {
+        return;
+    }
+    const QString name =
+        Module1::TextBetween(*line, QStringLiteral("(title)"), QStringLiteral("(/title)"));
+    setWindowTitle(NowPlayingCaption(name, id));
+    Label4->setText(windowTitle());
+    WindowsMediaPlayer1->setURL(
+        Module1::TextBetween(*line, QStringLiteral("(url)"), QStringLiteral("(/url)")));
+    if (report == PlayReport::Send) {
+        idz(id);
+    }
+}
+
+namespace Module1 {
+
+void PlayStationById(Form1 &main, const QString &id) {
+    main.StartStation(id, Form1::PlayReport::None);
+}
+
+} // namespace Module1

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+class Form1;
+class QListWidget;
+
+namespace Module1 {
+
+// Plays the station with this ID in the main window: the first line of its
+// station list whose ID field equals id exactly names the station in the
+// caption and the message line and hands its stream to the player. Nothing
+// happens when no line matches. Plays started here are not reported.
+void PlayStationById(Form1 &main, const QString &id);
+
+} // namespace Module1
+
+// The first line of the list whose ID field equals id exactly (no trimming,
+// case-sensitive), or nothing. An empty id matches no line.
+std::optional<QString> FindStationLine(const QListWidget &list, const QString &id);
+
+// The main window's caption while a station plays.
+QString NowPlayingCaption(const QString &name, const QString &id);
+
+// The status-line word for a play state, or nothing for states that leave
+// the line as it is.
+std::optional<QString> StatusWord(int playState);
+
+// The play-report address for a station: the ID percent-encoded, so that no
+// character of it can change the query; letters and digits pass unchanged.
+QString PlayReportUrl(const QString &directoryServer, const QString &id);

@@ -1,0 +1,80 @@
+// Playback control of the main window: play by table row or typed ID,
+// play/stop, volume, the quick-search button, the status monitor and the
+// play report.
+
+#include "main_window/form1.h"
+#include "main_window/picture.h"
+#include "playback/play_station.h"
+#include "search_window/form3.h"
+
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTreeWidget>
+
+void Form1::PlayAndReport(const QString &id) { StartStation(id, PlayReport::Send); }
+
+void Form1::idz(const QString &id) {
+    // The answer is not looked at; a report that fails is simply lost.
+    const std::unique_ptr<platform::HttpRequest> request = platform_.CreateHttpRequest();
+    request->Open(QStringLiteral("GET"), PlayReportUrl(platform_.endpoints().directoryServer, id));
+    request->send();
+}
+
+void Form1::ListView1_DblClick() {
+    const QList<QTreeWidgetItem *> selected = ListView1->selectedItems();
+    if (!selected.isEmpty()) {
+        PlayAndReport(selected.first()->text(0));
+    }
+}
+
+bool Form1::ChannelsFetchedOrTell() {
+    if (!ChannelsFetched) {
+        platform_.messageBoxes().Show(this, QStringLiteral("请先获取频道！"),
+                                      platform::BoxButtons::Ok, platform::BoxIcon::Information);
+    }
+    return ChannelsFetched;
+}
+
+void Form1::Image3_Click() {
+    if (ChannelsFetchedOrTell()) {
+        PlayAndReport(Text1->text());
+    }
+}
+
+void Form1::Image5_Click() {
+    if (!ChannelsFetchedOrTell()) {
+        return;
+    }
+    if (!Form3_) {
+        Form3_ = new Form3(*this);
+    }
+    Form3_->show();
+    Form3_->raise();
+    Form3_->activateWindow();
+}
+
+void Form1::Image9_Click() {
+    Image8->hide();
+    if (!StoppedByButton) {
+        WindowsMediaPlayer1->stop();
+        StoppedByButton = true;
+    } else {
+        WindowsMediaPlayer1->play();
+        StoppedByButton = false;
+    }
+}
+
+// The thumb's position while it is dragged; the value itself follows only
+// after this notification.
+void Form1::Slider1_Scroll(int position) { WindowsMediaPlayer1->setVolume(position); }
+
+void Form1::Timer1_Timer() {
+    const int state = WindowsMediaPlayer1->playState();
+    if (const std::optional<QString> word = StatusWord(state)) {
+        Label2->setText(*word);
+    } else if (state == platform::PlayState::Ready) {
+        // The stream could not be opened: the fallback takes over, while the
+        // caption keeps naming the station that was chosen.
+        WindowsMediaPlayer1->setURL(platform_.endpoints().fallbackStream);
+    }
+}

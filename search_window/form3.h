@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QDialog>
+
+class Form1;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTreeWidget;
+
+// Whether a raw directory line matches a keyword: the keyword occurs anywhere
+// in the line, markers included, compared case-sensitively.
+bool LineMatchesKeyword(const QString &line, const QString &keyword);
+
+// The quick-search window: finds stations by keyword in the main window's
+// raw station list and plays a result on double-click. Shown modeless;
+// destroyed when closed.
+class Form3 : public QDialog {
+    Q_OBJECT
+public:
+    explicit Form3(Form1 &main);
+
+    QGroupBox *Frame1;
+    QLabel *Label1;
+    QComboBox *Text1;
+    QPushButton *Command1;
+    QTreeWidget *ListView1;
+
+    int MatchCounter = 0;
+
+    void ListMatchingStations(const QString &keyword);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void Form_Load();
+    void Command1_Click();
+    void ListView1_DblClick();
+
+    Form1 &main_;
+};

@@ -1,0 +1,365 @@
+// The companion directory server as a running program: its pages, play
+// counting, message board, start-up errors, and what survives a kill -9.
+
+#include "test_directory_server_process.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <latch>
+#include <set>
+#include <thread>
+
+using testsupport::DatabaseColumn;
+using testsupport::DirectoryServerProcess;
+using testsupport::HeatOfPage;
+
+namespace {
+
+constexpr const char *kDirectory = "/radio/1.59.asp";
+constexpr std::size_t kMaxBody = 64 * 1024;
+
+std::string Utf8(const char *text) { return text; }
+
+// GETs path from many threads at once, all released together; how many
+// answers were 200 with exactly the expected body.
+int ConcurrentGets(const DirectoryServerProcess &server, int clients, const std::string &path,
+                   const std::string &expected) {
+    std::latch ready(clients);
+    std::atomic<int> correct{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < clients; ++i) {
+        threads.emplace_back([&] {
+            const auto client = server.client();
+            ready.arrive_and_wait();
+            const auto result = client->Get(path);
+            if (result && result->status == 200 && (expected.empty() || result->body == expected)) {
+                ++correct;
+            }
+        });
+    }
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    return correct.load();
+}
+
+QList<QByteArray> Messages(const DirectoryServerProcess &server) {
+    return DatabaseColumn(server.file("directory.sqlite3"), "SELECT body FROM messages ORDER BY id");
+}
+
+int PostMessage(const DirectoryServerProcess &server, const std::string &body,
+                const std::string &contentType) {
+    const auto result = server.client()->Post("/maiz.asp", body, contentType);
+    return result ? result->status : 0;
+}
+
+} // namespace
+
+class TestDirectoryServer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        server_ = std::make_unique<DirectoryServerProcess>();
+        QVERIFY2(server_->start(), server_->errors().constData());
+    }
+    void cleanup() { server_.reset(); }
+
+    void firstStartFillsTheDataFolder() {
+        for (const char *name : {"stations.txt", "announcements.txt", "directory.sqlite3"}) {
+            QVERIFY2(QFile::exists(server_->file(name)), name);
+        }
+        const std::string page = server_->get(kDirectory);
+        QVERIFY(page.find("<body>(zebok)<br>(id)") != std::string::npos);
+        QVERIFY(HeatOfPage(page).size() >= 28);
+        // Streams are published under the address the server was started with.
+        const std::string url = "(url)http://127.0.0.1:" + std::to_string(server_->port()) +
+                                "/stream/101.mp3(/url)";
+        QVERIFY(page.find(url) != std::string::npos);
+    }
+
+    void pages_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("contentType");
+        QTest::addColumn<QStringList>("contains");
+        QTest::newRow("directory") << kDirectory << 200 << "text/html; charset=utf-8"
+                                   << QStringList{"<meta charset=\"utf-8\">", "(zebok)",
+                                                  "(local)北京(/local)", "(hot)2380(/hot)"};
+        QTest::newRow("announcement") << "/radio/new.asp" << 200 << "text/plain; charset=utf-8"
+                                      << QStringList{"(radiomsg)欢迎使用", "(/radiomsg)"};
+        QTest::newRow("home") << "/" << 200 << "text/html; charset=utf-8"
+                              << QStringList{"(radioban)1.59(/radioban)", "(radio)http://127.0.0.1:",
+                                             "/download/(/radio)", "(radiomsg)"};
+        QTest::newRow("download") << "/download/" << 200 << "text/html; charset=utf-8"
+                                  << QStringList{"1.59"};
+        QTest::newRow("board") << "/maiz.asp" << 200 << "text/html; charset=utf-8"
+                               << QStringList{"method=\"post\"", "action=\"/maiz.asp\"",
+                                              "<textarea id=\"textarea\"",
+                                              "type=\"submit\" id=\"button\""};
+        QTest::newRow("fallback") << "/fallback.asx" << 200 << "video/x-ms-asf"
+                                  << QStringList{"<asx version=\"3.0\">",
+                                                 "/stream/fallback.mp3\"/>"};
+        QTest::newRow("unknown page") << "/nothing.asp" << 404 << "text/html; charset=utf-8"
+                                      << QStringList{"404"};
+        QTest::newRow("other version") << "/radio/1.58.asp" << 404 << "text/html; charset=utf-8"
+                                       << QStringList{};
+        QTest::newRow("unknown stream") << "/stream/999.mp3" << 404 << "text/html; charset=utf-8"
+                                        << QStringList{};
+    }
+    void pages() {
+        QFETCH(QString, path);
+        QFETCH(int, status);
+        QFETCH(QString, contentType);
+        QFETCH(QStringList, contains);
+        const auto result = server_->client()->Get(path.toStdString());
+        QVERIFY(result);
+        QCOMPARE(result->status, status);
+        QCOMPARE(QString::fromStdString(result->get_header_value("Content-Type")), contentType);
+        const QString body = QString::fromStdString(result->body);
+        for (const QString &part : contains) {
+            QVERIFY2(body.contains(part), qPrintable(part));
+        }
+    }
+
+    void announcementsGoInTurn() {
+        std::set<std::string> seen;
+        std::string first = server_->get("/radio/new.asp");
+        for (int i = 0; i < 4; ++i) {
+            seen.insert(server_->get("/radio/new.asp"));
+        }
+        QCOMPARE(seen.size(), std::size_t(4));
+        QVERIFY(!seen.contains(first)); // the demo has five
+        QCOMPARE(server_->get("/radio/new.asp"), first);
+    }
+
+    void playReports_data() {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<int>("counted"); // plays added to station 101
+        QTest::newRow("known id") << "id=101" << 1;
+        QTest::newRow("first of two ids") << "id=101&id=102" << 1;
+        QTest::newRow("other parameters too") << "x=1&id=101&y" << 1;
+        QTest::newRow("unknown id") << "id=100" << 0;
+        QTest::newRow("leading zero") << "id=0101" << 0;
+        QTest::newRow("letters after") << "id=101abc" << 0;
+        QTest::newRow("sign") << "id=%2B101" << 0;
+        QTest::newRow("space") << "id=101%20" << 0;
+        QTest::newRow("empty") << "id=" << 0;
+        QTest::newRow("no id") << "" << 0;
+        QTest::newRow("broken escapes") << "id=%zz%&&==&" << 0;
+        QTest::newRow("sql text") << "id=101%27%3B%20DROP%20TABLE%20heat%3B--" << 0;
+        QTest::newRow("huge number") << "id=99999999999999999999999" << 0;
+    }
+    void playReports() {
+        QFETCH(QString, query);
+        QFETCH(int, counted);
+        const auto before = HeatOfPage(server_->get(kDirectory));
+        const auto result = server_->client()->Get("/radio/hot.asp?" + query.toStdString());
+        QVERIFY(result);
+        QCOMPARE(result->status, 200);
+        auto expected = before;
+        expected["101"] += counted;
+        QCOMPARE(HeatOfPage(server_->get(kDirectory)), expected);
+    }
+
+    void manyClientsGetCorrectPages() {
+        const std::string page = server_->get(kDirectory);
+        QVERIFY(!page.empty());
+        QCOMPARE(ConcurrentGets(*server_, 200, kDirectory, page), 200);
+    }
+
+    void concurrentPlaysAreCountedExactly() {
+        const auto before = HeatOfPage(server_->get(kDirectory));
+        QCOMPARE(ConcurrentGets(*server_, 1000, "/radio/hot.asp?id=291", {}), 1000);
+        auto expected = before;
+        expected["291"] += 1000;
+        QCOMPARE(HeatOfPage(server_->get(kDirectory)), expected);
+    }
+
+    void messages_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("stored"); // empty: nothing stored
+        const QByteArray form = "application/x-www-form-urlencoded";
+        QTest::newRow("utf-8 form") << QByteArray("message=%E5%A5%BD%E5%90%AC+a%26b") << form
+                                    << 200 << QByteArray("好听 a&b");
+        QTest::newRow("gbk form") << QByteArray("message=%BA%C3%CC%FD") << form << 200
+                                  << QByteArray("\xBA\xC3\xCC\xFD");
+        QTest::newRow("multipart")
+            << QByteArray("--b\r\nContent-Disposition: form-data; name=\"message\"\r\n\r\n"
+                          "多部分\r\n--b--\r\n")
+            << QByteArray("multipart/form-data; boundary=b") << 200 << QByteArray("多部分");
+        QTest::newRow("blank message") << QByteArray("message=+%0D%0A+") << form << 200
+                                       << QByteArray();
+        QTest::newRow("no message field") << QByteArray("other=1") << form << 200 << QByteArray();
+        QTest::newRow("just at the limit")
+            << "message=" + QByteArray(kMaxBody - 8, 'x') << form << 200
+            << QByteArray(kMaxBody - 8, 'x');
+        QTest::newRow("over the limit") << "message=" + QByteArray(kMaxBody - 7, 'x') << form
+                                        << 413 << QByteArray();
+        QTest::newRow("far over the limit") << "message=" + QByteArray(1024 * 1024, 'x') << form
+                                            << 413 << QByteArray();
+    }
+    void messages() {
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, contentType);
+        QFETCH(int, status);
+        QFETCH(QByteArray, stored);
+        QCOMPARE(PostMessage(*server_, body.toStdString(), contentType.toStdString()), status);
+        const QList<QByteArray> expected =
+            stored.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{stored};
+        QCOMPARE(Messages(*server_), expected);
+    }
+
+    void thankYouPage() {
+        const auto result = server_->client()->Post("/maiz.asp", "message=hello",
+                                                     "application/x-www-form-urlencoded");
+        QVERIFY(result);
+        QCOMPARE(result->status, 200);
+        QVERIFY(result->body.find(Utf8("谢谢")) != std::string::npos);
+    }
+
+    void answeredWritesSurviveKillNine() {
+        const auto before = HeatOfPage(server_->get(kDirectory));
+        for (int i = 0; i < 50; ++i) {
+            QCOMPARE(server_->client()->Get("/radio/hot.asp?id=121")->status, 200);
+        }
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(PostMessage(*server_, "message=note" + std::to_string(i),
+                                 "application/x-www-form-urlencoded"),
+                     200);
+        }
+        server_->kill9();
+        QVERIFY2(server_->start(), server_->errors().constData());
+        auto expected = before;
+        expected["121"] += 50;
+        QCOMPARE(HeatOfPage(server_->get(kDirectory)), expected);
+        QCOMPARE(Messages(*server_),
+                 (QList<QByteArray>{"note0", "note1", "note2", "note3", "note4"}));
+    }
+
+    void restartKeepsTheDataFolder() {
+        QFile stations(server_->file("stations.txt"));
+        QVERIFY(stations.open(QIODevice::Append));
+        stations.write("900 | 台湾 | 台湾宝岛之声 | mms://127.0.0.1/live | 5\n");
+        stations.close();
+        QCOMPARE(server_->terminate(), 0);
+        QVERIFY2(server_->start(), server_->errors().constData());
+        const std::string page = server_->get(kDirectory);
+        QVERIFY(page.find("(url)mms://127.0.0.1/live(/url)(local)台湾(/local)(hot)5(/hot)") !=
+                std::string::npos);
+    }
+
+    void hostHeaderDoesNotChooseTheAddress() {
+        const auto result =
+            server_->client()->Get(kDirectory, {{"Host", "evil.example:80"}});
+        QVERIFY(result);
+        QVERIFY(result->body.find("evil") == std::string::npos);
+        QVERIFY(result->body.find("(url)http://127.0.0.1:") != std::string::npos);
+    }
+
+    void terminateEndsPromptlyWhileStreaming() {
+        const auto listener = server_->client();
+        std::atomic<bool> receiving{false};
+        std::thread stream([&] {
+            listener->Get("/stream/101.mp3", [&](const char *, size_t) {
+                receiving = true;
+                return true;
+            });
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(receiving.load(), 10000);
+        QCOMPARE(server_->terminate(), 0);
+        stream.join();
+    }
+
+private:
+    std::unique_ptr<DirectoryServerProcess> server_;
+};
+
+// Start-up with a bad data folder or command line: a clear message and no server.
+class TestDirectoryServerStartErrors : public QObject {
+    Q_OBJECT
+
+private slots:
+    void badStationLinesAreLeftOut() {
+        DirectoryServerProcess server;
+        QVERIFY(QDir().mkpath(server.dataDir()));
+        WriteFile(server.file("stations.txt"),
+                  "1 | 北京 | 好台 | /stream/1.mp3\n"
+                  "2 | 北京 | 坏(/title)台 | /stream/2.mp3\n"
+                  "3 | 上海 | <b>粗 & 体</b> | /stream/3.mp3 | 7\n");
+        WriteFile(server.file("announcements.txt"), "公告\n");
+        QVERIFY2(server.start(), server.errors().constData());
+        const std::string page = server.get(kDirectory);
+        QCOMPARE(HeatOfPage(page), (std::map<std::string, std::int64_t>{{"1", 0}, {"3", 7}}));
+        QVERIFY(page.find("(title)&lt;b&gt;粗 &amp; 体&lt;/b&gt;(/title)") != std::string::npos);
+        QCOMPARE(server.terminate(), 0);
+        QVERIFY(server.errors().contains("stations.txt line 2: title holds the marker"));
+    }
+
+    void startErrors_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("port in use") << "port in use" << 1 << "Address already in use";
+        QTest::newRow("station file missing")
+            << "no stations" << 1 << "cannot read station list";
+        QTest::newRow("station file unreadable")
+            << "stations is a folder" << 1 << "cannot read station list";
+        QTest::newRow("data folder is a file") << "data is a file" << 1 << "cannot";
+        QTest::newRow("bad port") << "bad port" << 2 << "--port needs a number";
+        QTest::newRow("unknown option") << "unknown option" << 2 << "unknown option";
+    }
+    void startErrors() {
+        QFETCH(QString, setup);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        DirectoryServerProcess server;
+        DirectoryServerProcess occupant; // holds the port in the "port in use" case
+        QStringList arguments{"--port", QString::number(server.port()), "--data",
+                              server.dataDir()};
+        if (setup == "port in use") {
+            QVERIFY(occupant.start());
+            arguments[1] = QString::number(occupant.port());
+        } else if (setup == "no stations") {
+            QVERIFY(QDir().mkpath(server.dataDir()));
+            WriteFile(server.file("announcements.txt"), "公告\n");
+        } else if (setup == "stations is a folder") {
+            QVERIFY(QDir().mkpath(server.file("stations.txt")));
+        } else if (setup == "data is a file") {
+            WriteFile(server.dataDir(), "x");
+        } else if (setup == "bad port") {
+            arguments[1] = "80a";
+        } else {
+            arguments << "--verbose";
+        }
+        QCOMPARE(server.runToExit(arguments), exitCode);
+        const QByteArray errors = server.errors();
+        QVERIFY2(errors.contains(message.toUtf8()), errors.constData());
+    }
+
+    void helpNeedsNoDataFolder() {
+        DirectoryServerProcess server;
+        QCOMPARE(server.runToExit({"--help", "--data", server.dataDir()}), 0);
+        QVERIFY(!QFile::exists(server.dataDir()));
+    }
+
+private:
+    static void WriteFile(const QString &path, const QByteArray &content) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+};
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    TestDirectoryServer running;
+    TestDirectoryServerStartErrors startErrors;
+    return QTest::qExec(&running, argc, argv) | QTest::qExec(&startErrors, argc, argv);
+}
+
+#include "test_directory_server.moc"
