@@ -10,9 +10,9 @@ void Form1::Timer3_Timer() {
     Timer3->setInterval(40000);
     const std::unique_ptr<platform::HttpRequest> request = platform_.CreateHttpRequest();
     const platform::Endpoints &endpoints = platform_.endpoints();
-    request->Open(QStringLiteral("GET"), ServerReady
-                                             ? endpoints.directoryServer + QStringLiteral("/radio/new.asp")
-                                             : endpoints.homePage);
+    request->Open(QStringLiteral("GET"),
+                  ServerReady ? endpoints.directoryServer + QStringLiteral("/radio/new.asp")
+                              : endpoints.homePage);
     request->send();
     if (request->ReadyState() == 4) {
         Label4->setText(Module1::TextBetween(request->responseText(), QStringLiteral("(radiomsg)"),

@@ -11,7 +11,9 @@
 #include <QScrollBar>
 #include <QTreeWidget>
 
-void Form1::PlayAndReport(const QString &id) { StartStation(id, PlayReport::Send); }
+void Form1::PlayAndReport(const QString &id) {
+    StartStation(id, PlayReport::Send);
+}
 
 void Form1::idz(const QString &id) {
     // The answer is not looked at; a report that fails is simply lost.
@@ -66,7 +68,9 @@ void Form1::Image9_Click() {
 
 // The thumb's position while it is dragged; the value itself follows only
 // after this notification.
-void Form1::Slider1_Scroll(int position) { WindowsMediaPlayer1->setVolume(position); }
+void Form1::Slider1_Scroll(int position) {
+    WindowsMediaPlayer1->setVolume(position);
+}
 
 void Form1::Timer1_Timer() {
     const int state = WindowsMediaPlayer1->playState();

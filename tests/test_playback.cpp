@@ -21,7 +21,9 @@ namespace {
 const QString kReportBase = QStringLiteral("http://directory.invalid/radio/hot.asp?id=");
 const QString kFallback = QStringLiteral("http://fallback.invalid/fallback.asx");
 
-void Tick(QTimer *timer) { QMetaObject::invokeMethod(timer, "timeout"); }
+void Tick(QTimer *timer) {
+    QMetaObject::invokeMethod(timer, "timeout");
+}
 
 QString Line(const QString &id, const QString &title, const QString &url) {
     return "(id)" + id + "(/id)(title)" + title + "(/title)(url)" + url +
@@ -98,14 +100,21 @@ void TestPlayback::doubleClickRow(int row) {
 void TestPlayback::findsFirstExactId_data() {
     QTest::addColumn<QString>("id");
     QTest::addColumn<QString>("url"); // empty: no line found
-    QTest::newRow("upper of two equal IDs") << "12" << "http://a/first";
-    QTest::newRow("other ID") << "7" << "http://a/seven";
-    QTest::newRow("leading space") << " 12" << "";
-    QTest::newRow("trailing space") << "12 " << "";
-    QTest::newRow("leading zero") << "012" << "";
-    QTest::newRow("untrimmed ID in the line") << "9" << "";
+    QTest::newRow("upper of two equal IDs") << "12"
+                                            << "http://a/first";
+    QTest::newRow("other ID") << "7"
+                              << "http://a/seven";
+    QTest::newRow("leading space") << " 12"
+                                   << "";
+    QTest::newRow("trailing space") << "12 "
+                                    << "";
+    QTest::newRow("leading zero") << "012"
+                                  << "";
+    QTest::newRow("untrimmed ID in the line") << "9"
+                                              << "";
     QTest::newRow("placeholder") << QStringLiteral("输入ID") << "";
-    QTest::newRow("empty matches no line without an ID") << "" << "";
+    QTest::newRow("empty matches no line without an ID") << ""
+                                                         << "";
 }
 
 void TestPlayback::findsFirstExactId() {
@@ -125,12 +134,17 @@ void TestPlayback::findsFirstExactId() {
 void TestPlayback::reportUrl_data() {
     QTest::addColumn<QString>("id");
     QTest::addColumn<QString>("query");
-    QTest::newRow("digits") << "12" << "12";
-    QTest::newRow("letters and digits") << "abC9" << "abC9";
-    QTest::newRow("ampersand and equals") << "1&x=2" << "1%26x%3D2";
-    QTest::newRow("hash and space") << "1 #2" << "1%20%232";
+    QTest::newRow("digits") << "12"
+                            << "12";
+    QTest::newRow("letters and digits") << "abC9"
+                                        << "abC9";
+    QTest::newRow("ampersand and equals") << "1&x=2"
+                                          << "1%26x%3D2";
+    QTest::newRow("hash and space") << "1 #2"
+                                    << "1%20%232";
     QTest::newRow("Chinese") << QStringLiteral("台1") << "%E5%8F%B01";
-    QTest::newRow("line break") << "1\r\nX: y" << "1%0D%0AX%3A%20y";
+    QTest::newRow("line break") << "1\r\nX: y"
+                                << "1%0D%0AX%3A%20y";
 }
 
 void TestPlayback::reportUrl() {
@@ -277,10 +291,12 @@ void TestPlayback::announcements_data() {
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("shown");
     const QString before = QStringLiteral("Quorvel收音机：A  ID ：12");
-    QTest::newRow("untrimmed") << true << "x(radiomsg) 新节目 (/radiomsg)y" << QStringLiteral(" 新节目 ");
+    QTest::newRow("untrimmed") << true << "x(radiomsg) 新节目 (/radiomsg)y"
+                               << QStringLiteral(" 新节目 ");
     QTest::newRow("first of two") << true << "(radiomsg)one(/radiomsg)(radiomsg)two(/radiomsg)"
                                   << "one";
-    QTest::newRow("page without one clears") << true << "<html>Not found</html>" << "";
+    QTest::newRow("page without one clears") << true << "<html>Not found</html>"
+                                             << "";
     QTest::newRow("no complete response keeps the line") << false << "" << before;
 }
 
@@ -290,7 +306,8 @@ void TestPlayback::announcements() {
     QFETCH(QString, shown);
     loadDirectory({Line("12", "A", "http://s/12")});
     form_->StartStation("12", Form1::PlayReport::None);
-    platform_->httpResponder = [answered, page](const QString &) -> std::optional<testsupport::FakePage> {
+    platform_->httpResponder = [answered,
+                                page](const QString &) -> std::optional<testsupport::FakePage> {
         if (!answered) {
             return std::nullopt;
         }
@@ -306,8 +323,8 @@ void TestPlayback::announcementSourceFollowsReadiness() {
     Tick(form_->Timer3);
     loadDirectory({});
     Tick(form_->Timer3);
-    QCOMPARE(platform_->httpLog, (QStringList{"http://home.invalid/",
-                                              "http://directory.invalid/radio/new.asp"}));
+    QCOMPARE(platform_->httpLog,
+             (QStringList{"http://home.invalid/", "http://directory.invalid/radio/new.asp"}));
 }
 
 QTEST_MAIN(TestPlayback)

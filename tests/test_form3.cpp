@@ -1,0 +1,203 @@
+#include "main_window/form1.h"
+#include "main_window/picture.h"
+#include "search_window/form3.h"
+#include "tests/support/fake_platform.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+QString Line(const QString &id, const QString &title, const QString &local) {
+    return "(id)" + id + "(/id)(title)" + title + "(/title)(url)http://s/" + id.trimmed() +
+           "(/url)(local)" + local + "(/local)(hot)5(/hot)";
+}
+
+QStringList Column(const QTreeWidget *list, int column, int role = Qt::DisplayRole) {
+    QStringList cells;
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+        cells.append(list->topLevelItem(row)->data(column, role).toString());
+    }
+    return cells;
+}
+
+} // namespace
+
+class TestForm3 : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void layout();
+    void search_data();
+    void search();
+    void secondSearchStartsAfresh();
+    void emptyKeywordKeepsRows();
+    void enterSearches();
+    void doubleClickPlaysWithoutReport();
+    void reopening();
+
+private:
+    Form3 *open();
+    void searchFor(Form3 *search, const QString &keyword);
+
+    std::unique_ptr<testsupport::FakePlatform> platform_;
+    std::unique_ptr<Form1> form_;
+};
+
+void TestForm3::init() {
+    platform_ = std::make_unique<testsupport::FakePlatform>();
+    platform_->httpResponder = [](const QString &) { return testsupport::FakePage{"", 200}; };
+    form_ = std::make_unique<Form1>(*platform_);
+    testsupport::FakeWebBrowser *browser = platform_->browsers.first();
+    browser->holdLoads = true;
+    const QStringList lines{Line("1", QStringLiteral("北京新闻"), QStringLiteral("北京")),
+                            Line("2", QStringLiteral("Music FM"), QStringLiteral("上海")),
+                            Line("3", QStringLiteral("京津之声"), QStringLiteral("北京")),
+                            Line(" 4 ", QStringLiteral("北京交通"), QStringLiteral("天津")),
+                            Line("5", QStringLiteral("广播"), QStringLiteral("广东"))};
+    browser->pages[browser->navigations.first()] = {"(zebok)\r\n" + lines.join("\r\n"), 200};
+    browser->completePending();
+    form_->FetchChannels();
+    form_->show();
+}
+
+void TestForm3::cleanup() {
+    form_.reset();
+    platform_.reset();
+}
+
+Form3 *TestForm3::open() {
+    QMetaObject::invokeMethod(form_->Image5, "clicked");
+    auto *search = form_->findChild<Form3 *>();
+    if (search && !QTest::qWaitForWindowExposed(search)) {
+        return nullptr;
+    }
+    return search;
+}
+
+void TestForm3::searchFor(Form3 *search, const QString &keyword) {
+    search->Text1->setEditText(keyword);
+    search->Command1->click();
+}
+
+void TestForm3::layout() {
+    Form3 *search = open();
+    QVERIFY(search);
+    QCOMPARE(search->windowTitle(), QStringLiteral("快速搜索"));
+    QCOMPARE(search->size(), QSize(302, 198));
+    QVERIFY(!search->isModal());
+    QCOMPARE(search->Text1->count(), 34);
+    QCOMPARE(search->Text1->itemText(0), QStringLiteral("北京"));
+    QCOMPARE(search->Text1->itemText(27), QStringLiteral("枣庄"));
+    QCOMPARE(search->Text1->itemText(33), QStringLiteral("青海"));
+    QCOMPARE(search->Text1->currentText(), QString());
+    QCOMPARE(search->Command1->text(), QStringLiteral("搜索"));
+    QVERIFY(search->Command1->isDefault());
+    QCOMPARE(search->ListView1->headerItem()->text(1), QStringLiteral("名称"));
+    QCOMPARE(search->ListView1->headerItem()->data(1, Qt::UserRole).toString(), "name");
+}
+
+void TestForm3::search_data() {
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<QStringList>("ids"); // rows top to bottom
+    QTest::newRow("one space matches lines with a space") << " " << QStringList{"4", "2"};
+    QTest::newRow("small letters miss capitals") << "music" << QStringList{};
+    QTest::newRow("exact letters") << "Music" << QStringList{"2"};
+    QTest::newRow("part of a marker lists everything")
+        << "id" << QStringList{"5", "4", "3", "2", "1"};
+    QTest::newRow("region and name") << QStringLiteral("北京") << QStringList{"4", "3", "1"};
+    QTest::newRow("inside a word") << QStringLiteral("京") << QStringList{"4", "3", "1"};
+    QTest::newRow("stream address") << "http://s/5" << QStringList{"5"};
+    QTest::newRow("nothing") << QStringLiteral("西藏") << QStringList{};
+}
+
+void TestForm3::search() {
+    QFETCH(QString, keyword);
+    QFETCH(QStringList, ids);
+    Form3 *search = open();
+    searchFor(search, keyword);
+    QCOMPARE(Column(search->ListView1, 0), ids);
+    QStringList keys;
+    for (int key = static_cast<int>(ids.size()) - 1; key >= 0; --key) {
+        keys.append("hg" + QString::number(key));
+    }
+    QCOMPARE(Column(search->ListView1, 0, Qt::UserRole), keys);
+}
+
+void TestForm3::secondSearchStartsAfresh() {
+    Form3 *search = open();
+    searchFor(search, QStringLiteral("北京"));
+    QCOMPARE(search->ListView1->topLevelItemCount(), 3);
+    search->Text1->setCurrentIndex(search->Text1->findText(QStringLiteral("上海")));
+    search->Command1->click();
+    QCOMPARE(Column(search->ListView1, 0), QStringList{"2"});
+    QCOMPARE(Column(search->ListView1, 0, Qt::UserRole), QStringList{"hg0"});
+    QCOMPARE(Column(search->ListView1, 1), QStringList{"Music FM"});
+    searchFor(search, "nowhere");
+    QCOMPARE(search->ListView1->topLevelItemCount(), 0);
+}
+
+void TestForm3::emptyKeywordKeepsRows() {
+    Form3 *search = open();
+    searchFor(search, QStringLiteral("北京"));
+    searchFor(search, "");
+    QCOMPARE(platform_->boxes.shown.size(), 1);
+    QCOMPARE(platform_->boxes.shown.first().text, QStringLiteral("请输入关键字"));
+    QCOMPARE(platform_->boxes.shown.first().icon, platform::BoxIcon::None);
+    QCOMPARE(platform_->boxes.shown.first().buttons, platform::BoxButtons::Ok);
+    QCOMPARE(search->ListView1->topLevelItemCount(), 3);
+}
+
+void TestForm3::enterSearches() {
+    Form3 *search = open();
+    search->activateWindow();
+    search->Text1->setFocus();
+    QTest::keyClicks(search->Text1, "Music");
+    QTest::keyClick(search->Text1, Qt::Key_Return);
+    QCOMPARE(Column(search->ListView1, 0), QStringList{"2"});
+    QCOMPARE(search->Text1->count(), 34); // nothing added to the drop-down
+}
+
+void TestForm3::doubleClickPlaysWithoutReport() {
+    Form3 *search = open();
+    searchFor(search, QStringLiteral("北京"));
+    const QRect row = search->ListView1->visualItemRect(search->ListView1->topLevelItem(1));
+    QTest::mouseClick(search->ListView1->viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseDClick(search->ListView1->viewport(), Qt::LeftButton, {}, row.center());
+    QCOMPARE(platform_->player->urlsSet, QStringList{"http://s/3"});
+    QCOMPARE(form_->windowTitle(), QStringLiteral("Quorvel收音机：京津之声  ID ：3"));
+    QCOMPARE(form_->Label4->text(), form_->windowTitle());
+    QVERIFY(platform_->httpLog.isEmpty());
+    QVERIFY(search->isVisible());
+    QCOMPARE(search->ListView1->topLevelItemCount(), 3);
+    QCOMPARE(search->ListView1->currentItem(), search->ListView1->topLevelItem(1));
+
+    // The trimmed ID " 4 " is listed as "4" and finds no line: nothing plays.
+    const QRect top = search->ListView1->visualItemRect(search->ListView1->topLevelItem(0));
+    QTest::mouseClick(search->ListView1->viewport(), Qt::LeftButton, {}, top.center());
+    QTest::mouseDClick(search->ListView1->viewport(), Qt::LeftButton, {}, top.center());
+    QCOMPARE(platform_->player->urlsSet.size(), 1);
+}
+
+void TestForm3::reopening() {
+    Form3 *search = open();
+    searchFor(search, QStringLiteral("北京"));
+    QCOMPARE(open(), search); // open already: nothing changes
+    QCOMPARE(search->ListView1->topLevelItemCount(), 3);
+    QCOMPARE(search->Text1->currentText(), QStringLiteral("北京"));
+    QPointer<Form3> closed = search;
+    search->close();
+    QTRY_VERIFY(!closed);
+    Form3 *again = open();
+    QVERIFY(again);
+    QCOMPARE(again->ListView1->topLevelItemCount(), 0);
+    QCOMPARE(again->Text1->currentText(), QString());
+}
+
+QTEST_MAIN(TestForm3)
+#include "test_form3.moc"
