@@ -152,15 +152,20 @@ void DirectoryServer::bind() {
     server_.set_payload_max_length(kMaxBody);
     // Address reuse for a quick restart, but no port sharing: a second server
     // on the same port must fail, not split the requests.
-    server_.set_socket_options([](int fd) {
+    server_.set_socket_options([this](int fd) {
         const int yes = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listenFd_ = fd;
     });
     if (!server_.bind_to_port(options_.address, options_.port)) {
         throw StartError("cannot listen on " + options_.address + " port " +
                          std::to_string(options_.port) + ": " +
                          BindFailureReason(options_.address, options_.port));
     }
+    // The server listens with a backlog of a handful of connections; many
+    // clients connecting at once would see dropped connections and stalls.
+    // Listening again on the socket raises the backlog.
+    listen(listenFd_, SOMAXCONN);
     log_("serving " + std::to_string(stations_.size()) + " stations from " + options_.dataDir +
          " at " + PublicBase(options_.address, options_.port, "") + "/");
 }

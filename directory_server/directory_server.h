@@ -62,6 +62,7 @@ private:
     std::unique_ptr<Database> database_;
     std::unique_ptr<StreamHub> streams_;
     httplib::Server server_;
+    int listenFd_ = -1;
     std::atomic<bool> finished_{false};
 };
 

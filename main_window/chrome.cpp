@@ -2,6 +2,7 @@
 // button highlights, minimise, close, the re-minimise keeper and the
 // channel-ID placeholder.
 
+#include "about_window/form2.h"
 #include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "station_data/station_line.h"
@@ -79,6 +80,13 @@ void Form1::Image13_Click() {
     WindowsMediaPlayer1->stop();
     hide();
     QCoreApplication::exit(0);
+}
+
+void Form1::Image7_Click() {
+    // Created for each opening and destroyed when closed; the timers of this
+    // window keep running meanwhile.
+    Form2 about(platform_, this);
+    about.exec();
 }
 
 void Form1::Form_Resize() {

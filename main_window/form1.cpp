@@ -164,6 +164,7 @@ void Form1::ConnectHandlers() {
     connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
     connect(Image13, &Picture::clicked, this, &Form1::Image13_Click);
     connect(Image14, &Picture::clicked, this, &Form1::Image14_Click);
+    connect(Image7, &Picture::clicked, this, &Form1::Image7_Click);
     connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
     connect(WebBrowser1.get(), &platform::WebBrowser::DocumentComplete, this,
             &Form1::WebBrowser1_DocumentComplete);

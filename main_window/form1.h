@@ -115,6 +115,7 @@ private:
     void GroupB_MouseMove(Picture *face);
     void Image14_Click();
     void Image13_Click();
+    void Image7_Click();
     void Form_Resize();
     void Timer2_Timer();
     void ListView1_DblClick();

@@ -243,14 +243,13 @@ const NameSet kTableCells = {"td", "th"};
 bool IsHiddenByStyle(const xmlNode *element) {
     if (!HasAttribute(element, "style"))
         return false;
-    const QString style = Attribute(element, "style").toLower().remove(u' ');
+    const QString style = Attribute(element, "style").toLower().simplified().remove(u' ');
     return style.contains(QLatin1String("display:none")) ||
            style.contains(QLatin1String("visibility:hidden"));
 }
 
 bool IsHidden(const xmlNode *element) {
     return IsElementIn(element, kHiddenElements) || HasAttribute(element, "hidden") ||
-           (IsElement(element, "input") && LowerAttribute(element, "type") == u"hidden") ||
            IsHiddenByStyle(element);
 }
 
@@ -456,7 +455,8 @@ QByteArray NewBoundary() {
 // ---- Charset declarations -------------------------------------------------
 
 QByteArray MetaCharset(const QByteArray &bytes) {
-    static const QRegularExpression declaration(
+    // Built per page: a shared one would be used by several loading threads at once.
+    const QRegularExpression declaration(
         QStringLiteral(R"(<meta\s[^>]*?charset\s*=\s*["']?\s*([A-Za-z0-9_.:-]+))"),
         QRegularExpression::CaseInsensitiveOption);
     QRegularExpressionMatchIterator matches =

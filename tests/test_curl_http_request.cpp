@@ -171,19 +171,21 @@ private slots:
     }
 
     void cancelStopsAWaitingTransfer() {
-        std::atomic<bool> cancel{false};
-        std::atomic<bool> release{false};
-        server_.Get("/hold", [&](const httplib::Request &, httplib::Response &response) {
-            cancel = true;
-            for (int step = 0; step < 500 && !release; ++step)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            response.set_content("late", "text/plain");
-        });
+        // The flags outlive this function: the server may still be in the handler after it.
+        auto cancel = std::make_shared<std::atomic<bool>>(false);
+        auto release = std::make_shared<std::atomic<bool>>(false);
+        server_.Get("/hold",
+                    [cancel, release](const httplib::Request &, httplib::Response &response) {
+                        *cancel = true;
+                        for (int step = 0; step < 500 && !*release; ++step)
+                            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                        response.set_content("late", "text/plain");
+                    });
         QElapsedTimer timer;
         timer.start();
-        const TransferResult result = Transfer(GetRequest(server_.url("/hold")), &cancel);
+        const TransferResult result = Transfer(GetRequest(server_.url("/hold")), cancel.get());
         const qint64 elapsed = timer.elapsed();
-        release = true;
+        *release = true;
         QVERIFY(!result.responded);
         QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
     }

@@ -61,7 +61,10 @@ void DirectoryServerProcess::kill9() {
     process_.waitForFinished(kExitWaitMs);
 }
 
-QByteArray DirectoryServerProcess::errors() { return process_.readAllStandardError(); }
+QByteArray DirectoryServerProcess::errors() {
+    errors_ += process_.readAllStandardError();
+    return errors_;
+}
 
 std::unique_ptr<httplib::Client> DirectoryServerProcess::client() const {
     auto client = std::make_unique<httplib::Client>("127.0.0.1", port_);

@@ -39,7 +39,7 @@ public:
     int port() const { return port_; }
     QString dataDir() const { return dataDir_; }
     QString file(const QString &name) const { return dataDir_ + "/" + name; }
-    // What the program wrote to stderr so far.
+    // Everything the program wrote to stderr so far.
     QByteArray errors();
 
     // A client for this server with short time-outs.
@@ -53,6 +53,7 @@ private:
     QString dataDir_;
     int port_ = 0;
     QProcess process_;
+    QByteArray errors_;
 };
 
 // The heat of each station of a directory page, by id.

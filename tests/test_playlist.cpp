@@ -5,6 +5,8 @@
 #include <QRandomGenerator>
 #include <QStringDecoder>
 #include <QTest>
+#include <atomic>
+#include <thread>
 
 using platform::ContentKind;
 
@@ -179,8 +181,16 @@ private slots:
     void resolveStopsWhenCancelled() {
         testsupport::LoopbackServer server;
         server.ServeNever("/slow.pls");
-        const std::atomic<bool> cancel{true};
-        QVERIFY(platform::ResolveStream(server.url("/slow.pls"), &cancel).isEmpty());
+        std::atomic<bool> cancel{false};
+        std::atomic<bool> done{false};
+        std::thread resolver([&] {
+            QVERIFY(platform::ResolveStream(server.url("/slow.pls"), &cancel).isEmpty());
+            done = true;
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/slow.pls"), 1, 5000);
+        cancel = true;
+        QTRY_VERIFY_WITH_TIMEOUT(done, 3000);
+        resolver.join();
     }
 };
 

@@ -71,6 +71,7 @@ bool FakeWebBrowser::ClickElement(const QString &id) {
     if (target == submitTargets.constEnd()) {
         return false;
     }
+    submittedValues = elementValues;
     Navigate2(*target);
     return true;
 }

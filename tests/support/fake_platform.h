@@ -66,6 +66,7 @@ public:
     QMap<QString, QString> elementValues;
     QMap<QString, QString> submitTargets;
     QStringList clicks;
+    QMap<QString, QString> submittedValues; // the element values at the last submission
 
 private:
     void finish(const QString &url);

@@ -1,0 +1,28 @@
+// The update check: the home page names the newest version and where to get it.
+
+#include "about_window/form2.h"
+#include "station_data/text_between.h"
+
+QString UpdatePrompt(const QString &version) {
+    return QStringLiteral("最新版本为 ") + version + QStringLiteral(" 需要下载？");
+}
+
+void Form2::CheckForUpdate() {
+    const std::unique_ptr<platform::HttpRequest> request = platform_.CreateHttpRequest();
+    request->Open(QStringLiteral("GET"), platform_.endpoints().homePage);
+    request->send();
+    if (request->ReadyState() != 4) {
+        return;
+    }
+    const QString page = request->responseText();
+    const QString version =
+        Module1::TextBetween(page, QStringLiteral("(radioban)"), QStringLiteral("(/radioban)"));
+    if (platform_.messageBoxes().Show(this, UpdatePrompt(version), platform::BoxButtons::OkCancel,
+                                      platform::BoxIcon::None) != platform::BoxChoice::Ok) {
+        return;
+    }
+    // The opener takes only an http or https address, as one URL; anything
+    // else starts nothing.
+    platform_.urlOpener().Open(
+        Module1::TextBetween(page, QStringLiteral("(radio)"), QStringLiteral("(/radio)")));
+}
