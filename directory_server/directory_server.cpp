@@ -58,6 +58,50 @@ std::string BindFailureReason(const std::string &address, int port) {
     return reason;
 }
 
+// Reads the board field of a posted form, url-encoded or multipart, into text.
+// False, with the response status set, when the body cannot be taken. The body
+// is read here rather than by the server, whose own form parsing stops at 8 KiB
+// and which does not limit chunked bodies.
+bool ReadMessage(const httplib::Request &request, const httplib::ContentReader &read,
+                 httplib::Response &response, std::string &text) {
+    std::size_t received = 0;
+    bool inField = true; // url-encoded: the whole body, parsed below
+    std::string bytes;
+    const auto receive = [&](const char *data, std::size_t length) {
+        received += length;
+        if (inField && received <= kMaxBody) {
+            bytes.append(data, length);
+        }
+        return received <= kMaxBody;
+    };
+    const bool complete = request.is_multipart_form_data()
+                              ? read(
+                                    [&](const httplib::MultipartFormData &part) {
+                                        inField = part.name == kBoardField;
+                                        return true;
+                                    },
+                                    receive)
+                              : read(receive);
+    if (received > kMaxBody) {
+        response.status = 413;
+        return false;
+    }
+    if (!complete) {
+        // The server has set 413 itself for a declared length over the limit.
+        response.status = response.status == 413 ? 413 : 400;
+        return false;
+    }
+    if (request.is_multipart_form_data()) {
+        text = std::move(bytes);
+        return true;
+    }
+    httplib::Params fields;
+    httplib::detail::parse_query_text(bytes, fields);
+    const auto found = fields.find(kBoardField);
+    text = found == fields.end() ? std::string() : found->second;
+    return true;
+}
+
 template <class Loaded> void LogProblems(const LogLine &log, const std::string &path,
                                          const Loaded &loaded) {
     for (const std::string &problem : loaded.problems) {
@@ -124,7 +168,10 @@ void DirectoryServer::route() {
     server_.Get("/", member(&DirectoryServer::serveHome));
     server_.Get("/download/", page(DownloadPage(version_)));
     server_.Get("/maiz\\.asp", page(BoardPage()));
-    server_.Post("/maiz\\.asp", member(&DirectoryServer::storeMessage));
+    server_.Post("/maiz\\.asp", [this](const Request &request, Response &response,
+                                        const httplib::ContentReader &read) {
+        storeMessage(request, response, read);
+    });
     server_.Get("/fallback\\.asx", member(&DirectoryServer::serveFallback));
     server_.Get(R"(/stream/(\d{1,9}|fallback)\.mp3)", [this](const Request &request,
                                                              Response &response) {
@@ -209,11 +256,12 @@ void DirectoryServer::serveHome(const httplib::Request &request, httplib::Respon
                          kHtml);
 }
 
-void DirectoryServer::storeMessage(const httplib::Request &request,
-                                   httplib::Response &response) {
-    const std::string text = request.has_file(kBoardField)
-                                 ? request.get_file_value(kBoardField).content
-                                 : request.get_param_value(kBoardField);
+void DirectoryServer::storeMessage(const httplib::Request &request, httplib::Response &response,
+                                   const httplib::ContentReader &read) {
+    std::string text;
+    if (!ReadMessage(request, read, response, text)) {
+        return;
+    }
     if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
         response.set_content(EmptyMessagePage(), kHtml);
         return;

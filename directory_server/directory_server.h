@@ -49,7 +49,8 @@ private:
     void serveDirectory(const httplib::Request &request, httplib::Response &response);
     void countPlay(const httplib::Request &request, httplib::Response &response);
     void serveHome(const httplib::Request &request, httplib::Response &response);
-    void storeMessage(const httplib::Request &request, httplib::Response &response);
+    void storeMessage(const httplib::Request &request, httplib::Response &response,
+                      const httplib::ContentReader &read);
     void serveFallback(const httplib::Request &request, httplib::Response &response);
     std::string base(const httplib::Request &request) const;
 

@@ -116,6 +116,10 @@ template <typename Predicate> xmlNode *FindElement(xmlNode *root, Predicate matc
     return nullptr;
 }
 
+xmlNode *RootOf(xmlDoc *document) {
+    return document ? xmlDocGetRootElement(document) : nullptr;
+}
+
 xmlNode *ElementById(xmlNode *root, const QString &id) {
     if (!root || id.isEmpty())
         return nullptr;
@@ -268,7 +272,7 @@ bool FollowsTableCell(const xmlNode *cell) {
 class InnerTextVisitor {
 public:
     bool Enter(const xmlNode *node) {
-        if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
+        if (node->type == XML_TEXT_NODE) {
             AddText(node);
             return false;
         }
@@ -447,6 +451,14 @@ QByteArray MultipartBody(const QList<FormEntry> &entries, const QByteArray &char
     return body + "--" + boundary + "--\r\n";
 }
 
+// The submitter's formaction, formmethod and formenctype override the form's.
+QString SubmissionSetting(const xmlNode *submitter, const xmlNode *form, const char *name) {
+    const QByteArray override = QByteArray("form") + name;
+    return HasAttribute(submitter, override.constData())
+               ? Attribute(submitter, override.constData())
+               : Attribute(form, name);
+}
+
 QByteArray NewBoundary() {
     return "----------------FormBoundary" +
            QByteArray::number(QRandomGenerator::global()->generate64(), 16);
@@ -497,7 +509,7 @@ HtmlDocument::HtmlDocument(const QByteArray &bytes, const QString &url,
 }
 
 QString HtmlDocument::InnerText() const {
-    xmlNode *root = document_ ? xmlDocGetRootElement(document_.get()) : nullptr;
+    xmlNode *root = RootOf(document_.get());
     const xmlNode *body =
         root ? FindElement(root, [](const xmlNode *node) { return IsElement(node, "body"); })
              : nullptr;
@@ -509,7 +521,7 @@ QString HtmlDocument::InnerText() const {
 }
 
 bool HtmlDocument::SetElementValue(const QString &id, const QString &value) {
-    xmlNode *element = ElementById(document_ ? xmlDocGetRootElement(document_.get()) : nullptr, id);
+    xmlNode *element = ElementById(RootOf(document_.get()), id);
     if (!element)
         return false;
     const QByteArray utf8 = value.toUtf8();
@@ -525,28 +537,23 @@ bool HtmlDocument::SetElementValue(const QString &id, const QString &value) {
 }
 
 std::optional<FormSubmission> HtmlDocument::SubmissionOnClick(const QString &id) const {
-    xmlNode *root = document_ ? xmlDocGetRootElement(document_.get()) : nullptr;
+    xmlNode *root = RootOf(document_.get());
     const xmlNode *submitter = ElementById(root, id);
     if (!submitter || !IsSubmitControl(submitter) || HasAttribute(submitter, "disabled"))
         return std::nullopt;
     const xmlNode *form = FormOwner(root, submitter);
     if (!form)
         return std::nullopt;
-    // The submitter's formaction, formmethod and formenctype override the form's.
-    const auto setting = [&](const char *formName, const char *submitterName) {
-        return HasAttribute(submitter, submitterName) ? LowerAttribute(submitter, submitterName)
-                                                      : LowerAttribute(form, formName);
-    };
-    const QString actionText = HasAttribute(submitter, "formaction")
-                                   ? Attribute(submitter, "formaction")
-                                   : Attribute(form, "action");
-    QUrl action = QUrl(url_).resolved(QUrl(actionText.trimmed()));
     const QList<FormEntry> entries = EntryList(root, form, submitter);
+    const auto setting = [&](const char *name) {
+        return SubmissionSetting(submitter, form, name).trimmed().toLower();
+    };
+    QUrl action = QUrl(url_).resolved(QUrl(SubmissionSetting(submitter, form, "action").trimmed()));
     FormSubmission submission;
-    if (setting("method", "formmethod") != u"post") {
+    if (setting("method") != u"post") {
         action.setQuery(QString::fromLatin1(UrlEncoded(entries, charset_)));
         submission.method = "GET";
-    } else if (setting("enctype", "formenctype") == u"multipart/form-data") {
+    } else if (setting("enctype") == u"multipart/form-data") {
         const QByteArray boundary = NewBoundary();
         submission = {"POST",
                       {},

@@ -26,17 +26,17 @@ using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 // The state the libcurl callbacks of one transfer share.
 class Exchange {
 public:
-    explicit Exchange(const TransferRequest &request) : request_(request) {}
+    Exchange(const TransferRequest &request, CURL *easy) : request_(request), easy_(easy) {}
 
     TransferResult &result() { return result_; }
     bool stoppedAfterHeaders() const { return stoppedAfterHeaders_; }
 
     // One header line of any response in the chain (redirects and 1xx included).
-    bool OnHeaderLine(CURL *easy, const QByteArray &line) {
+    bool OnHeaderLine(const QByteArray &line) {
         if (line.startsWith("HTTP/")) {
             result_.contentType.clear();
         } else if (line.isEmpty()) {
-            return OnHeadersComplete(easy);
+            return OnHeadersComplete();
         } else if (line.left(13).toLower() == "content-type:") {
             result_.contentType = line.mid(13).trimmed();
         }
@@ -45,8 +45,8 @@ public:
 
     // A piece of the final response's body (libcurl skips the bodies of the
     // redirects it follows).
-    bool OnBody(CURL *easy, const char *data, std::size_t length) {
-        return Judge(ResponseCode(easy)) && Append(data, length);
+    bool OnBody(const char *data, std::size_t length) {
+        return Judge(ResponseCode()) && Append(data, length);
     }
 
     // Asks the caller's continueAfterHeaders, once; true to go on.
@@ -58,17 +58,17 @@ public:
         return !stoppedAfterHeaders_;
     }
 
-    static int ResponseCode(CURL *easy) {
+    int ResponseCode() const {
         long code = 0;
-        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
         return static_cast<int>(code);
     }
 
 private:
     // Interim (1xx) and redirect responses are not the final one: a 3xx that ends
     // the chain is judged at its first body byte or when the transfer ends.
-    bool OnHeadersComplete(CURL *easy) {
-        const int status = ResponseCode(easy);
+    bool OnHeadersComplete() {
+        const int status = ResponseCode();
         if (status < 200 || (status >= 300 && status < 400))
             return true;
         return Judge(status);
@@ -90,37 +90,27 @@ private:
     }
 
     const TransferRequest &request_;
+    CURL *easy_;
     TransferResult result_;
     bool judged_ = false;
     bool stoppedAfterHeaders_ = false;
 };
 
-struct CallbackContext {
-    CURL *easy;
-    Exchange *exchange;
-};
-
 std::size_t HeaderCallback(char *data, std::size_t size, std::size_t count, void *user) {
-    auto *context = static_cast<CallbackContext *>(user);
     const std::size_t length = size * count;
     const QByteArray line = QByteArray(data, static_cast<qsizetype>(length)).trimmed();
-    return context->exchange->OnHeaderLine(context->easy, line) ? length : 0;
+    return static_cast<Exchange *>(user)->OnHeaderLine(line) ? length : 0;
 }
 
 std::size_t BodyCallback(char *data, std::size_t size, std::size_t count, void *user) {
-    auto *context = static_cast<CallbackContext *>(user);
     const std::size_t length = size * count;
-    return context->exchange->OnBody(context->easy, data, length) ? length : 0;
+    return static_cast<Exchange *>(user)->OnBody(data, length) ? length : 0;
 }
 
 // Sets the method and body; false for a method the program never sends.
 bool SetMethod(CURL *easy, const TransferRequest &request) {
     if (request.method == "GET")
         return true;
-    if (request.method == "HEAD") {
-        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-        return true;
-    }
     if (request.method == "POST") {
         curl_easy_setopt(easy, CURLOPT_POST, 1L);
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
@@ -160,11 +150,11 @@ void SetRequest(CURL *easy, const TransferRequest &request, curl_slist *headers)
         curl_easy_setopt(easy, CURLOPT_REFERER, request.referer.toUtf8().constData());
 }
 
-void SetCallbacks(CURL *easy, CallbackContext &context, char *errorBuffer) {
+void SetCallbacks(CURL *easy, Exchange &exchange, char *errorBuffer) {
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &HeaderCallback);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &context);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &BodyCallback);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &context);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
 }
 
@@ -200,7 +190,7 @@ void Finish(CURL *easy, CURLcode code, Exchange &exchange, const char *errorBuff
         result.error = QString::fromUtf8(*errorBuffer ? errorBuffer : curl_easy_strerror(code));
         return;
     }
-    result.status = Exchange::ResponseCode(easy);
+    result.status = exchange.ResponseCode();
     char *effectiveUrl = nullptr;
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effectiveUrl);
     result.effectiveUrl = QString::fromUtf8(effectiveUrl);
@@ -227,16 +217,15 @@ TransferResult Transfer(const TransferRequest &request, const std::atomic<bool> 
     char errorBuffer[CURL_ERROR_SIZE] = {}; // outlives the handle that writes to it
     EasyHandle easy(curl_easy_init(), &curl_easy_cleanup);
     HeaderList headers = RequestHeaders(request);
-    Exchange exchange(request);
+    Exchange exchange(request, easy.get());
     if (!easy || !headers || !SetMethod(easy.get(), request)) {
         exchange.result().error =
             QStringLiteral("cannot send a %1 request").arg(QString::fromLatin1(request.method));
         return exchange.result();
     }
-    CallbackContext context{easy.get(), &exchange};
     SetLimitsAndSafety(easy.get(), request.limits);
     SetRequest(easy.get(), request, headers.get());
-    SetCallbacks(easy.get(), context, errorBuffer);
+    SetCallbacks(easy.get(), exchange, errorBuffer);
     Finish(easy.get(), Perform(easy.get(), cancel), exchange, errorBuffer);
     return exchange.result();
 }

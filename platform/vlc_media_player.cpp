@@ -285,8 +285,7 @@ void VlcMediaPlayer::Engine::playEntries(const QStringList &entries) {
 }
 
 void VlcMediaPlayer::Engine::onEntryFailed(quint64 session) {
-    if (session == session_ && phase_ == Phase::Playing)
-        moveToNextEntry();
+    (void)session;
 }
 
 // libVLC expands playlists it meets by itself into sub-items; those obey the

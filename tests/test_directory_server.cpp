@@ -49,9 +49,23 @@ QList<QByteArray> Messages(const DirectoryServerProcess &server) {
     return DatabaseColumn(server.file("directory.sqlite3"), "SELECT body FROM messages ORDER BY id");
 }
 
+// Posts a message body, chunked (without a declared length) when asked; the status.
 int PostMessage(const DirectoryServerProcess &server, const std::string &body,
-                const std::string &contentType) {
-    const auto result = server.client()->Post("/maiz.asp", body, contentType);
+                const std::string &contentType, bool chunked = false) {
+    const auto client = server.client();
+    const auto result =
+        chunked ? client->Post(
+                      "/maiz.asp",
+                      [&body](std::size_t offset, httplib::DataSink &sink) {
+                          const std::size_t piece = std::min<std::size_t>(4096, body.size() - offset);
+                          sink.write(body.data() + offset, piece);
+                          if (offset + piece == body.size()) {
+                              sink.done();
+                          }
+                          return true;
+                      },
+                      contentType)
+                : client->Post("/maiz.asp", body, contentType);
     return result ? result->status : 0;
 }
 
@@ -181,34 +195,42 @@ private slots:
     void messages_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<bool>("chunked");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("stored"); // empty: nothing stored
         const QByteArray form = "application/x-www-form-urlencoded";
+        const QByteArray atLimit = "message=" + QByteArray(kMaxBody - 8, 'x');
+        const QByteArray overLimit = atLimit + "x";
         QTest::newRow("utf-8 form") << QByteArray("message=%E5%A5%BD%E5%90%AC+a%26b") << form
-                                    << 200 << QByteArray("好听 a&b");
-        QTest::newRow("gbk form") << QByteArray("message=%BA%C3%CC%FD") << form << 200
+                                    << false << 200 << QByteArray("好听 a&b");
+        QTest::newRow("gbk form") << QByteArray("message=%BA%C3%CC%FD") << form << false << 200
                                   << QByteArray("\xBA\xC3\xCC\xFD");
         QTest::newRow("multipart")
             << QByteArray("--b\r\nContent-Disposition: form-data; name=\"message\"\r\n\r\n"
                           "多部分\r\n--b--\r\n")
-            << QByteArray("multipart/form-data; boundary=b") << 200 << QByteArray("多部分");
-        QTest::newRow("blank message") << QByteArray("message=+%0D%0A+") << form << 200
+            << QByteArray("multipart/form-data; boundary=b") << false << 200
+            << QByteArray("多部分");
+        QTest::newRow("blank message") << QByteArray("message=+%0D%0A+") << form << false << 200
                                        << QByteArray();
-        QTest::newRow("no message field") << QByteArray("other=1") << form << 200 << QByteArray();
+        QTest::newRow("no message field") << QByteArray("other=1") << form << false << 200
+                                          << QByteArray();
         QTest::newRow("just at the limit")
-            << "message=" + QByteArray(kMaxBody - 8, 'x') << form << 200
-            << QByteArray(kMaxBody - 8, 'x');
-        QTest::newRow("over the limit") << "message=" + QByteArray(kMaxBody - 7, 'x') << form
-                                        << 413 << QByteArray();
-        QTest::newRow("far over the limit") << "message=" + QByteArray(1024 * 1024, 'x') << form
-                                            << 413 << QByteArray();
+            << atLimit << form << false << 200 << QByteArray(kMaxBody - 8, 'x');
+        QTest::newRow("chunked at the limit")
+            << atLimit << form << true << 200 << QByteArray(kMaxBody - 8, 'x');
+        QTest::newRow("over the limit") << overLimit << form << false << 413 << QByteArray();
+        QTest::newRow("chunked over the limit") << overLimit << form << true << 413 << QByteArray();
+        QTest::newRow("far over the limit")
+            << "message=" + QByteArray(1024 * 1024, 'x') << form << false << 413 << QByteArray();
     }
     void messages() {
         QFETCH(QByteArray, body);
         QFETCH(QByteArray, contentType);
+        QFETCH(bool, chunked);
         QFETCH(int, status);
         QFETCH(QByteArray, stored);
-        QCOMPARE(PostMessage(*server_, body.toStdString(), contentType.toStdString()), status);
+        QCOMPARE(PostMessage(*server_, body.toStdString(), contentType.toStdString(), chunked),
+                 status);
         const QList<QByteArray> expected =
             stored.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{stored};
         QCOMPARE(Messages(*server_), expected);

@@ -34,7 +34,7 @@ bool DirectoryServerProcess::start(const QStringList &extra) {
     const auto probe = client();
     return QTest::qWaitFor(
         [&] {
-            return process_.state() != QProcess::Running || probe->Get("/radio/new.asp");
+            return process_.state() != QProcess::Running || probe->Get("/download/");
         },
         kStartWaitMs) &&
            process_.state() == QProcess::Running;

@@ -3,6 +3,7 @@
 #include "tests/support/loopback_server.h"
 
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <QTest>
 #include <atomic>
@@ -183,14 +184,19 @@ private slots:
         server.ServeNever("/slow.pls");
         std::atomic<bool> cancel{false};
         std::atomic<bool> done{false};
+        QStringList entries{QStringLiteral("not yet")};
         std::thread resolver([&] {
-            QVERIFY(platform::ResolveStream(server.url("/slow.pls"), &cancel).isEmpty());
+            entries = platform::ResolveStream(server.url("/slow.pls"), &cancel);
             done = true;
+        });
+        const auto finish = qScopeGuard([&] {
+            cancel = true;
+            resolver.join();
         });
         QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/slow.pls"), 1, 5000);
         cancel = true;
         QTRY_VERIFY_WITH_TIMEOUT(done, 3000);
-        resolver.join();
+        QVERIFY(entries.isEmpty());
     }
 };
 

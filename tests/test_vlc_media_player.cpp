@@ -1,1 +1,294 @@
-// placeholder, being written
+#include "directory_server/tone/tone.h"
+#include "platform/vlc_media_player.h"
+#include "tests/support/audio_tap.h"
+#include "tests/support/loopback_server.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace PlayState = platform::PlayState;
+using testsupport::LoopbackServer;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Generous bounds for a loaded machine; a healthy run needs a fraction of them.
+constexpr int kConnectMs = 10000;
+constexpr int kFailMs = 8000;
+constexpr qint64 kSamplesPerSecond = 44100 * 2;
+
+const QByteArray &ToneLoop() {
+    static const QByteArray loop = tone::EncodeToneLoop({});
+    return loop;
+}
+
+void ServeTone(LoopbackServer &server, const std::string &path) {
+    server.ServeStream(path, "audio/mpeg", [] { return ToneLoop(); });
+}
+
+// A tone sent in real time for a couple of seconds, after which the connection
+// stays open without data until released (or half a minute has passed).
+void ServeStallingTone(LoopbackServer &server, const std::string &path,
+                       const std::atomic<bool> &released) {
+    server.Get(path, [&released](const httplib::Request &, httplib::Response &response) {
+        auto stream = std::make_shared<tone::ToneStream>(tone::ToneSettings{});
+        const auto start = std::chrono::steady_clock::now();
+        auto sent = std::make_shared<std::chrono::microseconds>(0);
+        response.set_chunked_content_provider(
+            "audio/mpeg", [stream, start, sent, &released](size_t, httplib::DataSink &sink) {
+                const auto elapsed = std::chrono::steady_clock::now() - start;
+                if (released || elapsed > 30s)
+                    return false;
+                if (*sent > 2s || *sent > elapsed + 500ms) {
+                    std::this_thread::sleep_for(50ms); // pacing, not waiting for an event
+                    return true;
+                }
+                const QByteArray frames = stream->next(100ms);
+                *sent += stream->frameDuration() * tone::Mp3FrameLengths(frames).size();
+                return sink.write(frames.constData(), static_cast<size_t>(frames.size()));
+            });
+    });
+}
+
+QByteArray RandomBytes() {
+    QByteArray bytes(64 * 1024, '\0');
+    QRandomGenerator generator(7);
+    for (char &byte : bytes)
+        byte = static_cast<char>(generator.bounded(256));
+    return bytes;
+}
+
+// The states a player passes through, polled on the event loop while a test waits.
+class StateTrail {
+public:
+    explicit StateTrail(const platform::MediaPlayer &player) : player_(player) {
+        timer_.callOnTimeout([this] { note(); });
+        timer_.start(5);
+        note();
+    }
+    // Everything seen so far, up to the state at this moment.
+    const QList<int> &states() {
+        note();
+        return states_;
+    }
+
+private:
+    void note() {
+        const int state = player_.playState();
+        if (states_.isEmpty() || states_.back() != state)
+            states_.append(state);
+    }
+
+    const platform::MediaPlayer &player_;
+    QTimer timer_;
+    QList<int> states_;
+};
+
+// Runs a helper that checks with the QTest macros, and ends the test when it failed.
+#define STEP(helper)                                                                               \
+    do {                                                                                           \
+        helper;                                                                                    \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
+
+QString Expand(QString text, const LoopbackServer &server) {
+    return text.replace(u'@', server.url(QString()))
+        .replace(u'#', QStringLiteral("http://127.0.0.1:%1").arg(testsupport::UnusedPort()));
+}
+
+} // namespace
+
+class TestVlcMediaPlayer : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<LoopbackServer> server_;
+    std::unique_ptr<testsupport::AudioTap> tap_;
+    std::unique_ptr<platform::VlcMediaPlayer> player_;
+    std::atomic<bool> releaseStalls_{false};
+
+    bool hears(qint64 samples) const { return tap_->levels().nonSilent > samples; }
+
+    // RMS of a second of audio, taken after the level has had time to settle.
+    void measureSteadyRms(double &rms) {
+        tap_->reset();
+        QTRY_VERIFY_WITH_TIMEOUT(tap_->levels().samples > kSamplesPerSecond / 2, 5000);
+        tap_->reset();
+        QTRY_VERIFY_WITH_TIMEOUT(tap_->levels().samples > kSamplesPerSecond, 5000);
+        rms = tap_->levels().rms;
+    }
+
+    // Connecting reads 9 until the stream really plays, with audio.
+    void playAndHear(const QString &url) {
+        player_->setURL(url);
+        StateTrail trail(*player_);
+        QCOMPARE(player_->playState(), PlayState::Transitioning);
+        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Playing, kConnectMs);
+        QCOMPARE(trail.states().front(), PlayState::Transitioning);
+        QCOMPARE(trail.states().back(), PlayState::Playing);
+        for (const int state : {PlayState::Stopped, PlayState::MediaEnded, PlayState::Ready})
+            QVERIFY2(!trail.states().contains(state), qPrintable(QString::number(state)));
+        QTRY_VERIFY_WITH_TIMEOUT(hears(kSamplesPerSecond / 2), 5000);
+    }
+
+    void playlistRows() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("contentType");
+    }
+
+private slots:
+    void init() {
+        server_ = std::make_unique<LoopbackServer>();
+        ServeTone(*server_, "/tone.mp3");
+        tap_ = std::make_unique<testsupport::AudioTap>();
+        player_ = std::make_unique<platform::VlcMediaPlayer>(QStringList{}, tap_->hook());
+    }
+    void cleanup() {
+        releaseStalls_ = true;
+        player_.reset();
+        server_.reset();
+        tap_.reset();
+        releaseStalls_ = false;
+    }
+
+    void startsInUndefinedState() {
+        QCOMPARE(player_->playState(), PlayState::Undefined);
+        QCOMPARE(player_->volume(), 100);
+    }
+
+    void playsStream() { playAndHear(server_->url("/tone.mp3")); }
+
+    // Served as /list; "@" stands for the server, "#" for a port nobody listens on.
+    void playsPlaylist_data() {
+        playlistRows();
+        QTest::newRow("xml asx") << QByteArray(
+                                        "<ASX version=\"3.0\"><Entry><Ref HREF=\"@/tone.mp3\""
+                                        "/></Entry></ASX>")
+                                 << QByteArray("video/x-ms-asf");
+        QTest::newRow("reference asx")
+            << QByteArray("[Reference]\r\nRef1=@/tone.mp3\r\n") << QByteArray("video/x-ms-asf");
+        QTest::newRow("pls") << QByteArray("[playlist]\nNumberOfEntries=1\nFile1=@/tone.mp3\n")
+                             << QByteArray("audio/x-scpls");
+        QTest::newRow("m3u") << QByteArray("#EXTM3U\n#EXTINF:-1,Tone\n@/tone.mp3\n")
+                             << QByteArray("audio/x-mpegurl");
+    }
+    void playsPlaylist() {
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, contentType);
+        server_->Serve("/list", Expand(QString::fromUtf8(body), *server_).toUtf8(),
+                       contentType.toStdString());
+        playAndHear(server_->url("/list"));
+    }
+
+    void skipsDeadFirstEntry_data() {
+        playlistRows();
+        QTest::newRow("refused") << QByteArray("[playlist]\nFile1=#/a.mp3\nFile2=@/tone.mp3\n")
+                                 << QByteArray("audio/x-scpls");
+        QTest::newRow("not found") << QByteArray("<asx><entry><ref href=\"@/missing.mp3\"/></entry>"
+                                                 "<entry><ref href=\"@/tone.mp3\"/></entry></asx>")
+                                   << QByteArray("video/x-ms-asf");
+        QTest::newRow("no audio in it")
+            << QByteArray("@/junk.mp3\n@/tone.mp3\n") << QByteArray("audio/x-mpegurl");
+    }
+    void skipsDeadFirstEntry() {
+        server_->Serve("/junk.mp3", RandomBytes(), "audio/mpeg");
+        playsPlaylist();
+    }
+
+    void failsLikeUnreachableStream_data() {
+        QTest::addColumn<QString>("url");
+        QTest::newRow("refused") << "#/a.mp3";
+        QTest::newRow("not found") << "@/missing.mp3";
+        QTest::newRow("random bytes") << "@/junk.bin";
+        QTest::newRow("random bytes as text") << "@/junk.txt";
+        QTest::newRow("random bytes as audio") << "@/junk.mp3";
+        QTest::newRow("playlist of dead entries") << "@/dead.pls";
+        QTest::newRow("playlist of local files") << "@/local.m3u";
+        for (const char *url :
+             {"file:///etc/passwd", "v4l2:///dev/video0", "screen://", "", "garbage"})
+            QTest::newRow(url) << QString::fromLatin1(url);
+    }
+    void failsLikeUnreachableStream() {
+        QFETCH(QString, url);
+        const QByteArray junk = RandomBytes();
+        server_->Serve("/junk.bin", junk, "application/octet-stream");
+        server_->Serve("/junk.txt", junk, "text/plain");
+        server_->Serve("/junk.mp3", junk, "audio/mpeg");
+        server_->Serve("/dead.pls",
+                       Expand("[playlist]\nFile1=#/a\nFile2=@/missing\n", *server_).toUtf8(),
+                       "audio/x-scpls");
+        server_->Serve("/local.m3u", "file:///etc/passwd\nv4l2://\n", "audio/x-mpegurl");
+        player_->setURL(Expand(url, *server_));
+        StateTrail trail(*player_);
+        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Ready, kFailMs);
+        QVERIFY(!trail.states().contains(PlayState::Playing));
+        QCOMPARE(tap_->levels().nonSilent, 0);
+    }
+
+    void stopsAndPlaysAgain() {
+        STEP(playAndHear(server_->url("/tone.mp3")));
+        player_->stop();
+        QCOMPARE(player_->playState(), PlayState::Stopped);
+        QTRY_COMPARE_WITH_TIMEOUT(server_->streamsClosed(), server_->streamsStarted(), 5000);
+        tap_->reset();
+        player_->play();
+        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Playing, kConnectMs);
+        QTRY_VERIFY_WITH_TIMEOUT(hears(kSamplesPerSecond / 2), 5000);
+    }
+
+    // libVLC scales the decoded samples itself (cubically: 70 gives about 0.34).
+    void appliesVolume() {
+        player_->setVolume(70); // before any audio output exists
+        STEP(playAndHear(server_->url("/tone.mp3")));
+        double at70 = 0;
+        double at100 = 0;
+        STEP(measureSteadyRms(at70));
+        player_->setVolume(100);
+        STEP(measureSteadyRms(at100));
+        QVERIFY2(at100 > 1000, qPrintable(QString::number(at100)));
+        const double ratio = at70 / at100;
+        QVERIFY2(ratio > 0.2 && ratio < 0.9, qPrintable(QString::number(ratio)));
+        QCOMPARE(player_->volume(), 100);
+    }
+
+    void newUrlDropsOldStream() {
+        LoopbackServer second;
+        ServeTone(second, "/tone.mp3");
+        STEP(playAndHear(server_->url("/tone.mp3")));
+        tap_->reset();
+        STEP(playAndHear(second.url("/tone.mp3")));
+        QTRY_COMPARE_WITH_TIMEOUT(server_->streamsClosed(), server_->streamsStarted(), 5000);
+    }
+
+    void stallReadsAsBuffering() {
+        ServeStallingTone(*server_, "/stalls.mp3", releaseStalls_);
+        STEP(playAndHear(server_->url("/stalls.mp3")));
+        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Buffering, kConnectMs);
+    }
+
+    // "@" is the loopback server, "!" a server that accepts and never answers.
+    void destroysWhileConnecting_data() {
+        QTest::addColumn<QString>("url");
+        QTest::newRow("resolving the station") << "!/station.pls";
+        QTest::newRow("opening the stream") << "@/silent.pls";
+    }
+    void destroysWhileConnecting() {
+        QFETCH(QString, url);
+        testsupport::RawTcpServer silent(testsupport::RawTcpServer::Mode::AcceptAndStaySilent);
+        server_->Serve("/silent.pls", "[playlist]\nFile1=" + silent.url("/a.mp3").toUtf8() + "\n",
+                       "audio/x-scpls");
+        player_->setURL(Expand(url, *server_).replace(u'!', silent.url(QString())));
+        QTRY_COMPARE_WITH_TIMEOUT(silent.connectionsAccepted(), 1, 5000);
+        QCOMPARE(player_->playState(), PlayState::Transitioning);
+        player_.reset();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVlcMediaPlayer)
+#include "test_vlc_media_player.moc"

@@ -1,0 +1,106 @@
+// The main window's start-up and fetch against a real directory page on a
+// loopback server, through the real browser.
+
+#include "main_window/form1.h"
+#include "main_window/picture.h"
+#include "platform/real_platform.h"
+#include "platform/text_decoding.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/loopback_server.h"
+
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+// A directory page as a server writes it: markup around the text, one station
+// per line separated by <br>, and a script whose text must not show.
+const QByteArray kDirectoryPage = R"page(<!DOCTYPE html>
+<html><head><meta charset="gbk"><title>目录</title>
+<style>body { color: red }</style><script>var x = "(id)666(/id)";</script></head>
+<body><div>(zebok)</div>
+(id)101(/id)(title)北京音乐台(/title)(url)http://127.0.0.1:1/101(/url)(local)北京(/local)(hot)320(/hot)<br>
+(id)102(/id)(title)上海 &amp; 东方(/title)(url)http://127.0.0.1:1/102(/url)(local)上海(/local)(hot)0(/hot)<br/>
+(id)103(/id)(title)广东&lt;新闻&gt;(/title)(url)http://127.0.0.1:1/103(/url)(local)广东(/local)(hot)85(/hot)
+</body></html>)page";
+
+QStringList Column(const QTreeWidget *table, int column) {
+    QStringList cells;
+    for (int row = 0; row < table->topLevelItemCount(); ++row) {
+        cells.append(table->topLevelItem(row)->text(column));
+    }
+    return cells;
+}
+
+} // namespace
+
+class TestForm1RealDirectory : public QObject {
+    Q_OBJECT
+private slots:
+    void loadsDirectoryPage();
+    void deadServerFails();
+
+private:
+    std::unique_ptr<Form1> start(platform::RealPlatform &platform);
+    QTemporaryDir cacheFolder_;
+};
+
+// The real browser and requests; the tests drive the timers themselves.
+std::unique_ptr<Form1> TestForm1RealDirectory::start(platform::RealPlatform &platform) {
+    auto form = std::make_unique<Form1>(platform);
+    form->CacheFolders = {cacheFolder_.path()};
+    form->Timer1->stop();
+    form->Timer3->stop();
+    return form;
+}
+
+void TestForm1RealDirectory::loadsDirectoryPage() {
+    testsupport::LoopbackServer server;
+    // Declared only inside the page, as many servers do.
+    server.Serve("/radio/1.59.asp", platform::EncodeText(QString::fromUtf8(kDirectoryPage), "gbk"),
+                 "text/html");
+    // No stream plays here: a recording player stands in.
+    platform::RealPlatform platform(
+        {server.url(""), server.url("/"), server.url("/maiz.asp"), server.url("/fallback.asx")},
+        [] { return std::make_unique<testsupport::FakeMediaPlayer>(); });
+    const std::unique_ptr<Form1> form = start(platform);
+    QCOMPARE(form->Label2->text(), QStringLiteral("状态：连接服务器"));
+    QTRY_COMPARE_WITH_TIMEOUT(form->Label2->text(), QStringLiteral("状态：就绪"), 10000);
+    QVERIFY(form->ServerReady);
+
+    form->FetchChannels();
+    QVERIFY(form->ChannelsFetched);
+    QCOMPARE(Column(form->ListView1, 0), (QStringList{"103", "102", "101"}));
+    QCOMPARE(Column(form->ListView1, 2),
+             (QStringList{QStringLiteral("广东<新闻>"), QStringLiteral("上海 & 东方"),
+                          QStringLiteral("北京音乐台")}));
+    QCOMPARE(Column(form->ListView1, 4), (QStringList{"85", "", "320"}));
+    QCOMPARE(Column(form->ListView1, 5),
+             (QStringList{QStringLiteral("☆☆"), "", QStringLiteral("☆☆☆☆")}));
+    QCOMPARE(form->List1->item(0)->text(), "(zebok)");
+    QCOMPARE(form->List1->count(), 4);
+    QCOMPARE(server.requestCount("/radio/1.59.asp"), 1);
+
+    // The blank page completes without touching the state.
+    QTRY_COMPARE_WITH_TIMEOUT(form->WebBrowser1->LocationURL(), QStringLiteral("about:blank"),
+                              5000);
+    QTest::qWait(50);
+    QCOMPARE(form->Label2->text(), QStringLiteral("状态：就绪"));
+    QCOMPARE(form->ListView1->topLevelItemCount(), 3);
+}
+
+void TestForm1RealDirectory::deadServerFails() {
+    const QString dead = QStringLiteral("http://127.0.0.1:%1").arg(testsupport::UnusedPort());
+    platform::RealPlatform platform({dead, dead + "/", dead + "/maiz.asp", dead + "/fallback.asx"},
+                                    [] { return std::make_unique<testsupport::FakeMediaPlayer>(); });
+    const std::unique_ptr<Form1> form = start(platform);
+    QTRY_COMPARE_WITH_TIMEOUT(form->Label2->text(), QStringLiteral("状态：连接失败"), 10000);
+    QVERIFY(!form->ServerReady);
+    QVERIFY(!form->Image11->isEnabled());
+}
+
+QTEST_MAIN(TestForm1RealDirectory)
+#include "test_form1_real_directory.moc"
