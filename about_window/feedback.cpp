@@ -10,7 +10,7 @@ namespace {
 
 // Longer than the browser's own limit for one exchange, so that the page's
 // answer, or its failure, always arrives first.
-constexpr int kSubmissionWaitMs = 20000;
+constexpr int kSubmissionWaitMs = 35000;
 
 bool IsSuccess(int status) {
     return status >= 200 && status < 300;

@@ -86,7 +86,9 @@ Database::Database(const std::string &path) {
     }
 }
 
-Database::~Database() { sqlite3_close(db_); }
+Database::~Database() {
+    sqlite3_close(db_);
+}
 
 void Database::execute(const char *sql) {
     char *message = nullptr;

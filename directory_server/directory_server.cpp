@@ -3,13 +3,12 @@
 #include "pages.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+#include <netdb.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace directory {
 
@@ -102,8 +101,8 @@ bool ReadMessage(const httplib::Request &request, const httplib::ContentReader &
     return true;
 }
 
-template <class Loaded> void LogProblems(const LogLine &log, const std::string &path,
-                                         const Loaded &loaded) {
+template <class Loaded>
+void LogProblems(const LogLine &log, const std::string &path, const Loaded &loaded) {
     for (const std::string &problem : loaded.problems) {
         log("warning: " + path + " " + problem + "; line left out");
     }
@@ -160,7 +159,8 @@ void DirectoryServer::route() {
             (this->*handler)(request, response);
         };
     };
-    server_.Get("/radio/" + EscapeDots(version_) + "\\.asp", member(&DirectoryServer::serveDirectory));
+    server_.Get("/radio/" + EscapeDots(version_) + "\\.asp",
+                member(&DirectoryServer::serveDirectory));
     server_.Get("/radio/hot\\.asp", member(&DirectoryServer::countPlay));
     server_.Get("/radio/new\\.asp", [this](const Request &, Response &response) {
         response.set_content(AnnouncementText(announcements_->next()), "text/plain; charset=utf-8");
@@ -169,14 +169,14 @@ void DirectoryServer::route() {
     server_.Get("/download/", page(DownloadPage(version_)));
     server_.Get("/maiz\\.asp", page(BoardPage()));
     server_.Post("/maiz\\.asp", [this](const Request &request, Response &response,
-                                        const httplib::ContentReader &read) {
+                                       const httplib::ContentReader &read) {
         storeMessage(request, response, read);
     });
     server_.Get("/fallback\\.asx", member(&DirectoryServer::serveFallback));
-    server_.Get(R"(/stream/(\d{1,9}|fallback)\.mp3)", [this](const Request &request,
-                                                             Response &response) {
-        streams_->serve(request.matches[1], request, response);
-    });
+    server_.Get(R"(/stream/(\d{1,9}|fallback)\.mp3)",
+                [this](const Request &request, Response &response) {
+                    streams_->serve(request.matches[1], request, response);
+                });
     server_.set_error_handler([](const Request &, Response &response) {
         if (response.body.empty()) {
             response.set_content(ErrorPage(response.status), kHtml);
@@ -237,8 +237,7 @@ std::string DirectoryServer::base(const httplib::Request &request) const {
     return PublicBase(options_.address, options_.port, request.get_header_value("Host"));
 }
 
-void DirectoryServer::serveDirectory(const httplib::Request &request,
-                                     httplib::Response &response) {
+void DirectoryServer::serveDirectory(const httplib::Request &request, httplib::Response &response) {
     response.set_content(DirectoryPage(stations_, database_->heat(), base(request)), kHtml);
 }
 
@@ -270,8 +269,7 @@ void DirectoryServer::storeMessage(const httplib::Request &request, httplib::Res
     response.set_content(ThanksPage(), kHtml);
 }
 
-void DirectoryServer::serveFallback(const httplib::Request &request,
-                                    httplib::Response &response) {
+void DirectoryServer::serveFallback(const httplib::Request &request, httplib::Response &response) {
     response.set_content(AsxPlaylist(kFallbackTitle, base(request) + "/stream/fallback.mp3"),
                          "video/x-ms-asf");
 }

@@ -7,10 +7,9 @@
 #include "station_list.h"
 #include "streams.h"
 
-#include <httplib.h>
-
 #include <atomic>
 #include <functional>
+#include <httplib.h>
 #include <set>
 #include <stdexcept>
 #include <string>

@@ -106,13 +106,14 @@ std::string DownloadPage(const std::string &version) {
 }
 
 std::string BoardPage() {
-    return HtmlPage("留言板", std::string("<h1>留言板</h1>\n"
-                                          "<form method=\"post\" action=\"/maiz.asp\">\n"
-                                          "<p><textarea id=\"textarea\" name=\"") +
-                                  kBoardField +
-                                  "\" rows=\"8\" cols=\"60\"></textarea></p>\n"
-                                  "<p><input type=\"submit\" id=\"button\" value=\"提交留言\"></p>\n"
-                                  "</form>\n");
+    return HtmlPage("留言板",
+                    std::string("<h1>留言板</h1>\n"
+                                "<form method=\"post\" action=\"/maiz.asp\">\n"
+                                "<p><textarea id=\"textarea\" name=\"") +
+                        kBoardField +
+                        "\" rows=\"8\" cols=\"60\"></textarea></p>\n"
+                        "<p><input type=\"submit\" id=\"button\" value=\"提交留言\"></p>\n"
+                        "</form>\n");
 }
 
 std::string ThanksPage() {

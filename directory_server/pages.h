@@ -26,8 +26,7 @@ std::string StationLine(const Station &station, const std::string &base, std::in
 
 // Body text: "(zebok)" and one station line per line.
 std::string DirectoryPage(const std::vector<Station> &stations,
-                          const std::map<std::string, std::int64_t> &heat,
-                          const std::string &base);
+                          const std::map<std::string, std::int64_t> &heat, const std::string &base);
 
 // "(radiomsg)…(/radiomsg)" as plain text; announcements hold no markup
 // characters, so the same text stands in pages unescaped.

@@ -12,7 +12,7 @@ struct Station {
     std::string id;     // the channel number the listener types: 1 to 9 digits
     std::string region; // (local), one of the quick-search regions for the demo
     std::string title;
-    std::string url; // absolute, or a path on this server ("/stream/101.mp3")
+    std::string url;               // absolute, or a path on this server ("/stream/101.mp3")
     std::int64_t startingHeat = 0; // heat given to a station new to the database
 };
 

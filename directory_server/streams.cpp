@@ -26,7 +26,9 @@ constexpr std::chrono::hours kMaxSession{24};
 constexpr std::size_t kIcyInterval = 8192;
 
 // Seconds of a loop of whole frames, so that the loop's length in frames is known.
-double LoopSeconds(int frames) { return frames * double(kSamplesPerFrame) / kSampleRate; }
+double LoopSeconds(int frames) {
+    return frames * double(kSamplesPerFrame) / kSampleRate;
+}
 
 struct Style {
     int loopFrames;
@@ -42,8 +44,7 @@ tone::ToneSettings SoundOf(int sound) {
     const int note = sound % kNotes;
     const Style style = kStyles[(sound / kNotes) % kStyles.size()];
     tone::ToneSettings settings;
-    settings.frequencyHz =
-        220.0 * std::pow(2.0, (kSemitones[note % 5] + 12 * (note / 5)) / 12.0);
+    settings.frequencyHz = 220.0 * std::pow(2.0, (kSemitones[note % 5] + 12 * (note / 5)) / 12.0);
     settings.loopSeconds = LoopSeconds(style.loopFrames);
     settings.decaySeconds = style.decaySeconds;
     settings.bitrateKbps = 64;
@@ -96,6 +97,7 @@ void StreamHub::serve(const std::string &key, const httplib::Request &request,
         listener->icy = std::make_unique<IcyInterleaver>(kIcyInterval, channel->second.title);
         response.set_header("icy-metaint", std::to_string(kIcyInterval));
     }
+    response.status = 200; // a live stream has no ranges: a Range header gets the whole stream
     response.set_header("icy-name", channel->second.title);
     response.set_header("icy-br", "64");
     response.set_header("Cache-Control", "no-cache, no-store");

@@ -2,11 +2,10 @@
 
 #include "directory_server/tone/tone.h"
 
-#include <httplib.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <httplib.h>
 #include <map>
 #include <memory>
 #include <mutex>

@@ -1,6 +1,9 @@
 #include "text_rules.h"
 
+#include <algorithm>
 #include <array>
+#include <initializer_list>
+#include <utility>
 
 namespace directory {
 
@@ -8,8 +11,8 @@ namespace {
 
 // Openings of the tagged values the player looks for; a value holding one
 // would be found in place of the real one.
-constexpr std::array kMarkers = {"(/",      "(id)",  "(title)",  "(url)",     "(local)",
-                                 "(hot)",   "(zebok)", "(radiomsg)", "(radioban)", "(radio)"};
+constexpr std::array kMarkers = {"(/",    "(id)",    "(title)",    "(url)",      "(local)",
+                                 "(hot)", "(zebok)", "(radiomsg)", "(radioban)", "(radio)"};
 
 // Length of the UTF-8 sequence starting with lead, or 0 when lead cannot start one.
 int SequenceLength(unsigned char lead) {
@@ -45,7 +48,27 @@ bool SecondByteAllowed(unsigned char lead, unsigned char second) {
     }
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The text with every character that has a replacement replaced by it.
+std::string Replaced(std::string_view text,
+                     std::initializer_list<std::pair<char, const char *>> replacements) {
+    std::string result;
+    result.reserve(text.size());
+    for (char c : text) {
+        const auto *found =
+            std::find_if(replacements.begin(), replacements.end(),
+                         [c](const auto &replacement) { return replacement.first == c; });
+        if (found != replacements.end()) {
+            result += found->second;
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
 
 } // namespace
 
@@ -103,47 +126,11 @@ std::string MarkerProblem(std::string_view text) {
 }
 
 std::string WithoutMarkupCharacters(std::string_view text) {
-    std::string result;
-    for (char c : text) {
-        switch (c) {
-        case '<':
-            result += "＜";
-            break;
-        case '>':
-            result += "＞";
-            break;
-        case '&':
-            result += "＆";
-            break;
-        default:
-            result += c;
-        }
-    }
-    return result;
+    return Replaced(text, {{'<', "＜"}, {'>', "＞"}, {'&', "＆"}});
 }
 
 std::string HtmlEscape(std::string_view text) {
-    std::string result;
-    result.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '<':
-            result += "&lt;";
-            break;
-        case '>':
-            result += "&gt;";
-            break;
-        case '&':
-            result += "&amp;";
-            break;
-        case '"':
-            result += "&quot;";
-            break;
-        default:
-            result += c;
-        }
-    }
-    return result;
+    return Replaced(text, {{'<', "&lt;"}, {'>', "&gt;"}, {'&', "&amp;"}, {'"', "&quot;"}});
 }
 
 } // namespace directory

@@ -118,6 +118,3 @@ void HtmlBrowser::CancelRunningLoads() {
 }
 
 } // namespace platform
-
-// The meta-object code of the WebBrowser interface, which has no source file of its own.
-#include "moc_web_browser.cpp"

@@ -84,7 +84,8 @@ private:
     void onEntryFailed(quint64 session);
     void onItemSet(quint64 session);
     void onListEnded(quint64 session);
-    void onPlaying(quint64 session);
+    void onAudioRunning(quint64 session);
+    void applyVolume();
     void onRejected(quint64 session);
     void moveToNextEntry();
     void cancelResolvers();
@@ -107,6 +108,7 @@ private:
     std::atomic<bool> sessionHadAudio_{false};
     std::atomic<bool> itemFailed_{false}; // the UI thread is moving on to the next entry
     std::atomic<qint64> lastProgressMs_{0};
+    std::atomic<bool> volumePending_{false}; // libVLC has not taken volume_ yet
 };
 
 VlcMediaPlayer::Engine::Engine(const QStringList &arguments, const Configure &configure) {
@@ -171,11 +173,10 @@ void VlcMediaPlayer::Engine::OnEvent(const libvlc_event_t *event, void *opaque) 
         }
         break;
     case libvlc_MediaPlayerPlaying:
-        engine->lastProgressMs_ = NowMs();
-        engine->post(&Engine::onPlaying);
-        break;
     case libvlc_MediaPlayerTimeChanged:
         engine->lastProgressMs_ = NowMs();
+        if (engine->volumePending_)
+            engine->post(&Engine::onAudioRunning);
         break;
     case libvlc_MediaPlayerEncounteredError:
         engine->itemFailed_ = true;
@@ -281,11 +282,13 @@ void VlcMediaPlayer::Engine::playEntries(const QStringList &entries) {
     list_ = list;
     phase_ = Phase::Playing;
     lastProgressMs_ = NowMs();
+    volumePending_ = true;
     libvlc_media_list_player_play(listPlayer_);
 }
 
 void VlcMediaPlayer::Engine::onEntryFailed(quint64 session) {
-    (void)session;
+    if (session == session_ && phase_ == Phase::Playing)
+        moveToNextEntry();
 }
 
 // libVLC expands playlists it meets by itself into sub-items; those obey the
@@ -321,10 +324,15 @@ void VlcMediaPlayer::Engine::onListEnded(quint64 session) {
         phase_ = Phase::Failed;
 }
 
-// libVLC keeps no volume before its audio output exists: apply ours again.
-void VlcMediaPlayer::Engine::onPlaying(quint64 session) {
-    if (session == session_)
-        libvlc_audio_set_volume(player_, volume_);
+// libVLC keeps no volume before its audio output exists, and the output comes
+// up a little after playback starts: apply ours until libVLC takes it.
+void VlcMediaPlayer::Engine::onAudioRunning(quint64 session) {
+    if (session == session_ && volumePending_)
+        applyVolume();
+}
+
+void VlcMediaPlayer::Engine::applyVolume() {
+    volumePending_ = libvlc_audio_set_volume(player_, volume_) != 0;
 }
 
 void VlcMediaPlayer::Engine::onRejected(quint64 session) {
@@ -335,7 +343,7 @@ void VlcMediaPlayer::Engine::onRejected(quint64 session) {
 void VlcMediaPlayer::Engine::setVolume(int volume) {
     volume_ = std::clamp(volume, 0, 100);
     if (usable())
-        libvlc_audio_set_volume(player_, volume_);
+        applyVolume();
 }
 
 int VlcMediaPlayer::Engine::playState() const {

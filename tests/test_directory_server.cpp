@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
-
 #include <latch>
 #include <set>
 #include <thread>
@@ -20,7 +19,9 @@ namespace {
 constexpr const char *kDirectory = "/radio/1.59.asp";
 constexpr std::size_t kMaxBody = 64 * 1024;
 
-std::string Utf8(const char *text) { return text; }
+std::string Utf8(const char *text) {
+    return text;
+}
 
 // GETs path from many threads at once, all released together; how many
 // answers were 200 with exactly the expected body.
@@ -46,26 +47,27 @@ int ConcurrentGets(const DirectoryServerProcess &server, int clients, const std:
 }
 
 QList<QByteArray> Messages(const DirectoryServerProcess &server) {
-    return DatabaseColumn(server.file("directory.sqlite3"), "SELECT body FROM messages ORDER BY id");
+    return DatabaseColumn(server.file("directory.sqlite3"),
+                          "SELECT body FROM messages ORDER BY id");
 }
 
 // Posts a message body, chunked (without a declared length) when asked; the status.
 int PostMessage(const DirectoryServerProcess &server, const std::string &body,
                 const std::string &contentType, bool chunked = false) {
     const auto client = server.client();
-    const auto result =
-        chunked ? client->Post(
-                      "/maiz.asp",
-                      [&body](std::size_t offset, httplib::DataSink &sink) {
-                          const std::size_t piece = std::min<std::size_t>(4096, body.size() - offset);
-                          sink.write(body.data() + offset, piece);
-                          if (offset + piece == body.size()) {
-                              sink.done();
-                          }
-                          return true;
-                      },
-                      contentType)
-                : client->Post("/maiz.asp", body, contentType);
+    const auto result = chunked ? client->Post(
+                                      "/maiz.asp",
+                                      [&body](std::size_t offset, httplib::DataSink &sink) {
+                                          const std::size_t piece =
+                                              std::min<std::size_t>(4096, body.size() - offset);
+                                          sink.write(body.data() + offset, piece);
+                                          if (offset + piece == body.size()) {
+                                              sink.done();
+                                          }
+                                          return true;
+                                      },
+                                      contentType)
+                                : client->Post("/maiz.asp", body, contentType);
     return result ? result->status : 0;
 }
 
@@ -89,8 +91,8 @@ private slots:
         QVERIFY(page.find("<body>(zebok)<br>(id)") != std::string::npos);
         QVERIFY(HeatOfPage(page).size() >= 28);
         // Streams are published under the address the server was started with.
-        const std::string url = "(url)http://127.0.0.1:" + std::to_string(server_->port()) +
-                                "/stream/101.mp3(/url)";
+        const std::string url =
+            "(url)http://127.0.0.1:" + std::to_string(server_->port()) + "/stream/101.mp3(/url)";
         QVERIFY(page.find(url) != std::string::npos);
     }
 
@@ -105,8 +107,9 @@ private slots:
         QTest::newRow("announcement") << "/radio/new.asp" << 200 << "text/plain; charset=utf-8"
                                       << QStringList{"(radiomsg)欢迎使用", "(/radiomsg)"};
         QTest::newRow("home") << "/" << 200 << "text/html; charset=utf-8"
-                              << QStringList{"(radioban)1.59(/radioban)", "(radio)http://127.0.0.1:",
-                                             "/download/(/radio)", "(radiomsg)"};
+                              << QStringList{"(radioban)1.59(/radioban)",
+                                             "(radio)http://127.0.0.1:", "/download/(/radio)",
+                                             "(radiomsg)"};
         QTest::newRow("download") << "/download/" << 200 << "text/html; charset=utf-8"
                                   << QStringList{"1.59"};
         QTest::newRow("board") << "/maiz.asp" << 200 << "text/html; charset=utf-8"
@@ -116,12 +119,12 @@ private slots:
         QTest::newRow("fallback") << "/fallback.asx" << 200 << "video/x-ms-asf"
                                   << QStringList{"<asx version=\"3.0\">",
                                                  "/stream/fallback.mp3\"/>"};
-        QTest::newRow("unknown page") << "/nothing.asp" << 404 << "text/html; charset=utf-8"
-                                      << QStringList{"404"};
-        QTest::newRow("other version") << "/radio/1.58.asp" << 404 << "text/html; charset=utf-8"
-                                       << QStringList{};
-        QTest::newRow("unknown stream") << "/stream/999.mp3" << 404 << "text/html; charset=utf-8"
-                                        << QStringList{};
+        QTest::newRow("unknown page")
+            << "/nothing.asp" << 404 << "text/html; charset=utf-8" << QStringList{"404"};
+        QTest::newRow("other version")
+            << "/radio/1.58.asp" << 404 << "text/html; charset=utf-8" << QStringList{};
+        QTest::newRow("unknown stream")
+            << "/stream/999.mp3" << 404 << "text/html; charset=utf-8" << QStringList{};
     }
     void pages() {
         QFETCH(QString, path);
@@ -210,10 +213,10 @@ private slots:
                           "多部分\r\n--b--\r\n")
             << QByteArray("multipart/form-data; boundary=b") << false << 200
             << QByteArray("多部分");
-        QTest::newRow("blank message") << QByteArray("message=+%0D%0A+") << form << false << 200
-                                       << QByteArray();
-        QTest::newRow("no message field") << QByteArray("other=1") << form << false << 200
-                                          << QByteArray();
+        QTest::newRow("blank message")
+            << QByteArray("message=+%0D%0A+") << form << false << 200 << QByteArray();
+        QTest::newRow("no message field")
+            << QByteArray("other=1") << form << false << 200 << QByteArray();
         QTest::newRow("just at the limit")
             << atLimit << form << false << 200 << QByteArray(kMaxBody - 8, 'x');
         QTest::newRow("chunked at the limit")
@@ -238,7 +241,7 @@ private slots:
 
     void thankYouPage() {
         const auto result = server_->client()->Post("/maiz.asp", "message=hello",
-                                                     "application/x-www-form-urlencoded");
+                                                    "application/x-www-form-urlencoded");
         QVERIFY(result);
         QCOMPARE(result->status, 200);
         QVERIFY(result->body.find(Utf8("谢谢")) != std::string::npos);
@@ -276,8 +279,7 @@ private slots:
     }
 
     void hostHeaderDoesNotChooseTheAddress() {
-        const auto result =
-            server_->client()->Get(kDirectory, {{"Host", "evil.example:80"}});
+        const auto result = server_->client()->Get(kDirectory, {{"Host", "evil.example:80"}});
         QVERIFY(result);
         QVERIFY(result->body.find("evil") == std::string::npos);
         QVERIFY(result->body.find("(url)http://127.0.0.1:") != std::string::npos);
@@ -309,10 +311,9 @@ private slots:
     void badStationLinesAreLeftOut() {
         DirectoryServerProcess server;
         QVERIFY(QDir().mkpath(server.dataDir()));
-        WriteFile(server.file("stations.txt"),
-                  "1 | 北京 | 好台 | /stream/1.mp3\n"
-                  "2 | 北京 | 坏(/title)台 | /stream/2.mp3\n"
-                  "3 | 上海 | <b>粗 & 体</b> | /stream/3.mp3 | 7\n");
+        WriteFile(server.file("stations.txt"), "1 | 北京 | 好台 | /stream/1.mp3\n"
+                                               "2 | 北京 | 坏(/title)台 | /stream/2.mp3\n"
+                                               "3 | 上海 | <b>粗 & 体</b> | /stream/3.mp3 | 7\n");
         WriteFile(server.file("announcements.txt"), "公告\n");
         QVERIFY2(server.start(), server.errors().constData());
         const std::string page = server.get(kDirectory);
@@ -327,8 +328,7 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
         QTest::newRow("port in use") << "port in use" << 1 << "Address already in use";
-        QTest::newRow("station file missing")
-            << "no stations" << 1 << "cannot read station list";
+        QTest::newRow("station file missing") << "no stations" << 1 << "cannot read station list";
         QTest::newRow("station file unreadable")
             << "stations is a folder" << 1 << "cannot read station list";
         QTest::newRow("data folder is a file") << "data is a file" << 1 << "cannot";
@@ -341,8 +341,7 @@ private slots:
         QFETCH(QString, message);
         DirectoryServerProcess server;
         DirectoryServerProcess occupant; // holds the port in the "port in use" case
-        QStringList arguments{"--port", QString::number(server.port()), "--data",
-                              server.dataDir()};
+        QStringList arguments{"--port", QString::number(server.port()), "--data", server.dataDir()};
         if (setup == "port in use") {
             QVERIFY(occupant.start());
             arguments[1] = QString::number(occupant.port());

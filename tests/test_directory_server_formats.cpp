@@ -7,9 +7,9 @@
 #include "icy_metadata.h"
 #include "options.h"
 #include "pages.h"
+#include "platform/html_document.h"
 #include "station_data/station_line.h"
 #include "station_data/text_between.h"
-#include "platform/html_document.h"
 #include "station_list.h"
 #include "streams.h"
 #include "text_rules.h"
@@ -22,13 +22,15 @@ using namespace directory;
 namespace {
 
 // The 34 regions of the player's quick-search window.
-const QStringList kRegions = QString::fromUtf8(
-                                 "北京 天津 上海 重庆 河北 山西 内蒙古 辽宁 吉林 黑龙江 江苏 浙江 "
-                                 "安徽 福建 江西 山东 河南 湖北 湖南 广东 广西 海南 四川 贵州 "
-                                 "云南 西藏 陕西 甘肃 宁夏 青海 新疆 香港 澳门 台湾")
-                                 .split(' ');
+const QStringList kRegions =
+    QString::fromUtf8("北京 天津 上海 重庆 河北 山西 内蒙古 辽宁 吉林 黑龙江 江苏 浙江 "
+                      "安徽 福建 江西 山东 河南 湖北 湖南 广东 广西 海南 四川 贵州 "
+                      "云南 西藏 陕西 甘肃 宁夏 青海 新疆 香港 澳门 台湾")
+        .split(' ');
 
-QString Q(const std::string &text) { return QString::fromStdString(text); }
+QString Q(const std::string &text) {
+    return QString::fromStdString(text);
+}
 
 // The lines of a page's text as the player's HTML reader renders them.
 QStringList PageLines(const std::string &page) {
@@ -73,27 +75,29 @@ private slots:
         QTest::newRow("comments, blanks, CR LF")
             << QByteArray("# list\r\n\r\n   \r\n 7|上海|上海台|http://127.0.0.1/a\r\n")
             << QStringList{"7"} << "";
-        QTest::newRow("two stations") << QByteArray("1|a|A|/s\n2|b|B|/t|5\n")
-                                      << QStringList{"1", "2"} << "";
-        QTest::newRow("letters in id") << QByteArray("1a|a|A|/s") << QStringList{} << "line 1: the id";
-        QTest::newRow("ten-digit id") << QByteArray("1234567890|a|A|/s") << QStringList{}
-                                      << "the id";
+        QTest::newRow("two stations")
+            << QByteArray("1|a|A|/s\n2|b|B|/t|5\n") << QStringList{"1", "2"} << "";
+        QTest::newRow("letters in id")
+            << QByteArray("1a|a|A|/s") << QStringList{} << "line 1: the id";
+        QTest::newRow("ten-digit id")
+            << QByteArray("1234567890|a|A|/s") << QStringList{} << "the id";
         QTest::newRow("empty id") << QByteArray("|a|A|/s") << QStringList{} << "the id";
-        QTest::newRow("too few fields") << QByteArray("1|a|A") << QStringList{} << "needs the fields";
-        QTest::newRow("too many fields") << QByteArray("1|a|A|/s|1|2") << QStringList{}
-                                         << "needs the fields";
+        QTest::newRow("too few fields")
+            << QByteArray("1|a|A") << QStringList{} << "needs the fields";
+        QTest::newRow("too many fields")
+            << QByteArray("1|a|A|/s|1|2") << QStringList{} << "needs the fields";
         QTest::newRow("empty title") << QByteArray("1|a| |/s") << QStringList{} << "title is empty";
         QTest::newRow("closing marker in title")
             << QByteArray("1|a|A(/title)B|/s") << QStringList{} << "title holds the marker";
         QTest::newRow("opening marker in region")
             << QByteArray("1|(url)x|A|/s") << QStringList{} << "region holds the marker \"(url)\"";
-        QTest::newRow("control character") << QByteArray("1|a|A\x01|/s") << QStringList{}
-                                           << "control character";
-        QTest::newRow("not utf-8") << QByteArray("1|a|\xB1\xB1\xBE\xA9|/s") << QStringList{}
-                                   << "not UTF-8";
+        QTest::newRow("control character")
+            << QByteArray("1|a|A\x01|/s") << QStringList{} << "control character";
+        QTest::newRow("not utf-8")
+            << QByteArray("1|a|\xB1\xB1\xBE\xA9|/s") << QStringList{} << "not UTF-8";
         QTest::newRow("relative url") << QByteArray("1|a|A|stream.mp3") << QStringList{} << "url";
-        QTest::newRow("url with a space") << QByteArray("1|a|A|http://x/a b") << QStringList{}
-                                          << "url";
+        QTest::newRow("url with a space")
+            << QByteArray("1|a|A|http://x/a b") << QStringList{} << "url";
         QTest::newRow("bare scheme") << QByteArray("1|a|A|http://") << QStringList{} << "url";
         QTest::newRow("bad heat") << QByteArray("1|a|A|/s|-3") << QStringList{} << "starting heat";
         QTest::newRow("repeated id") << QByteArray("1|a|A|/s\n1|b|B|/t") << QStringList{"1"}
@@ -170,11 +174,16 @@ private slots:
     void directoryPageReadsBack_data() {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("url");
-        QTest::newRow("chinese") << "北京星光音乐台" << "/stream/101.mp3";
-        QTest::newRow("markup") << "<b>粗体</b> <script>x()</script>" << "/s";
-        QTest::newRow("entities") << "A & B &amp; &lt; &#20013;" << "http://h/a?x=1&y=2";
-        QTest::newRow("quotes") << "\"双\" '单'" << "mms://h/live";
-        QTest::newRow("brackets") << "(台) (hot" << "/s";
+        QTest::newRow("chinese") << "北京星光音乐台"
+                                 << "/stream/101.mp3";
+        QTest::newRow("markup") << "<b>粗体</b> <script>x()</script>"
+                                << "/s";
+        QTest::newRow("entities") << "A & B &amp; &lt; &#20013;"
+                                  << "http://h/a?x=1&y=2";
+        QTest::newRow("quotes") << "\"双\" '单'"
+                                << "mms://h/live";
+        QTest::newRow("brackets") << "(台) (hot"
+                                  << "/s";
     }
     void directoryPageReadsBack() {
         QFETCH(QString, title);
@@ -192,15 +201,13 @@ private slots:
         QCOMPARE(cells->name, title);
         QCOMPARE(cells->local, QString::fromUtf8("香港"));
         QCOMPARE(cells->hot, "1234");
-        QCOMPARE(Module1::TextBetween(lines[1], "(url)", "(/url)"),
-                 Q(PublishedUrl(station, base)));
+        QCOMPARE(Module1::TextBetween(lines[1], "(url)", "(/url)"), Q(PublishedUrl(station, base)));
         QCOMPARE(Q(PublishedUrl(station, base)), url.startsWith('/') ? Q(base) + url : url);
     }
 
     void homePageReadsBack() {
-        const QString text = PageLines(HomePage("1.59", "http://127.0.0.1:8159/download/",
-                                                "公告＜一＞"))
-                                 .join('\n');
+        const QString text =
+            PageLines(HomePage("1.59", "http://127.0.0.1:8159/download/", "公告＜一＞")).join('\n');
         QCOMPARE(Module1::TextBetween(text, "(radioban)", "(/radioban)"), "1.59");
         QCOMPARE(Module1::TextBetween(text, "(radio)", "(/radio)"),
                  "http://127.0.0.1:8159/download/");
@@ -211,13 +218,13 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QStringList>("announcements");
         QTest::addColumn<int>("problems");
-        QTest::newRow("lines in order") << QByteArray("# c\n甲\n\n乙\r\n") << QStringList{"甲", "乙"}
-                                        << 0;
+        QTest::newRow("lines in order")
+            << QByteArray("# c\n甲\n\n乙\r\n") << QStringList{"甲", "乙"} << 0;
         QTest::newRow("spaces") << QByteArray("  a \t  b  ") << QStringList{"a b"} << 0;
         QTest::newRow("markup characters")
             << QByteArray("<b>A & B</b>") << QStringList{"＜b＞A ＆ B＜/b＞"} << 0;
-        QTest::newRow("closing marker") << QByteArray("ok\nx(/radiomsg)y") << QStringList{"ok"}
-                                        << 1;
+        QTest::newRow("closing marker")
+            << QByteArray("ok\nx(/radiomsg)y") << QStringList{"ok"} << 1;
         QTest::newRow("not utf-8") << QByteArray("\xB9\xAB\xB8\xE6") << QStringList{} << 1;
     }
     void announcements() {
@@ -247,23 +254,35 @@ private slots:
         QTest::addColumn<QString>("bound");
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("base");
-        QTest::newRow("bound address wins") << "127.0.0.1" << "evil.example:80"
+        QTest::newRow("bound address wins") << "127.0.0.1"
+                                            << "evil.example:80"
                                             << "http://127.0.0.1:8159";
-        QTest::newRow("bound IPv6") << "::1" << "" << "http://[::1]:8159";
-        QTest::newRow("wildcard, named host") << "0.0.0.0" << "radio.lan:8159"
+        QTest::newRow("bound IPv6") << "::1"
+                                    << ""
+                                    << "http://[::1]:8159";
+        QTest::newRow("wildcard, named host") << "0.0.0.0"
+                                              << "radio.lan:8159"
                                               << "http://radio.lan:8159";
-        QTest::newRow("wildcard, host without port") << "0.0.0.0" << "10.1.2.3"
+        QTest::newRow("wildcard, host without port") << "0.0.0.0"
+                                                     << "10.1.2.3"
                                                      << "http://10.1.2.3:8159";
-        QTest::newRow("wildcard, IPv6 host") << "::" << "[fe80::1]:99" << "http://[fe80::1]:8159";
-        QTest::newRow("wildcard, no host") << "0.0.0.0" << "" << "http://127.0.0.1:8159";
-        QTest::newRow("wildcard, path in host") << "0.0.0.0" << "evil.example/x"
+        QTest::newRow("wildcard, IPv6 host") << "::"
+                                             << "[fe80::1]:99"
+                                             << "http://[fe80::1]:8159";
+        QTest::newRow("wildcard, no host") << "0.0.0.0"
+                                           << ""
+                                           << "http://127.0.0.1:8159";
+        QTest::newRow("wildcard, path in host") << "0.0.0.0"
+                                                << "evil.example/x"
                                                 << "http://127.0.0.1:8159";
-        QTest::newRow("wildcard, markup in host") << "0.0.0.0" << "a<b>(/url)"
+        QTest::newRow("wildcard, markup in host") << "0.0.0.0"
+                                                  << "a<b>(/url)"
                                                   << "http://127.0.0.1:8159";
-        QTest::newRow("wildcard, user in host") << "0.0.0.0" << "user@evil.example"
+        QTest::newRow("wildcard, user in host") << "0.0.0.0"
+                                                << "user@evil.example"
                                                 << "http://127.0.0.1:8159";
-        QTest::newRow("wildcard, overlong host") << "0.0.0.0" << QString(300, 'a')
-                                                 << "http://127.0.0.1:8159";
+        QTest::newRow("wildcard, overlong host")
+            << "0.0.0.0" << QString(300, 'a') << "http://127.0.0.1:8159";
     }
     void publicBase() {
         QFETCH(QString, bound);
@@ -276,9 +295,9 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("result"); // "address port dataDir", "help" or "error: …"
         QTest::newRow("defaults") << QStringList{} << "127.0.0.1 8159 /default";
-        QTest::newRow("all options") << QStringList{"--address", "0.0.0.0", "--port", "80",
-                                                    "--data", "/d"}
-                                     << "0.0.0.0 80 /d";
+        QTest::newRow("all options")
+            << QStringList{"--address", "0.0.0.0", "--port", "80", "--data", "/d"}
+            << "0.0.0.0 80 /d";
         QTest::newRow("help wins") << QStringList{"--port", "1", "--help"} << "help";
         QTest::newRow("port zero") << QStringList{"--port", "0"} << "error: --port";
         QTest::newRow("port too big") << QStringList{"--port", "65536"} << "error: --port";

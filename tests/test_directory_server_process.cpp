@@ -3,7 +3,6 @@
 #include "tests/support/loopback_server.h"
 
 #include <QTest>
-
 #include <regex>
 #include <sqlite3.h>
 
@@ -33,10 +32,8 @@ bool DirectoryServerProcess::start(const QStringList &extra) {
     }
     const auto probe = client();
     return QTest::qWaitFor(
-        [&] {
-            return process_.state() != QProcess::Running || probe->Get("/download/");
-        },
-        kStartWaitMs) &&
+               [&] { return process_.state() != QProcess::Running || probe->Get("/download/"); },
+               kStartWaitMs) &&
            process_.state() == QProcess::Running;
 }
 

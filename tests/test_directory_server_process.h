@@ -3,14 +3,12 @@
 // Runs the real quorvel-directory program as a child process on a free
 // loopback port with a data folder of its own, for the directory server's tests.
 
-#include <httplib.h>
-
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
-
 #include <cstdint>
+#include <httplib.h>
 #include <map>
 #include <memory>
 #include <string>

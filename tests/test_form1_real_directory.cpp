@@ -3,9 +3,8 @@
 
 #include "main_window/form1.h"
 #include "main_window/picture.h"
-#include "platform/real_platform.h"
 #include "platform/text_decoding.h"
-#include "tests/support/fake_platform.h"
+#include "tests/support/loopback_platform.h"
 #include "tests/support/loopback_server.h"
 
 #include <QListWidget>
@@ -44,12 +43,12 @@ private slots:
     void deadServerFails();
 
 private:
-    std::unique_ptr<Form1> start(platform::RealPlatform &platform);
+    std::unique_ptr<Form1> start(platform::Platform &platform);
     QTemporaryDir cacheFolder_;
 };
 
 // The real browser and requests; the tests drive the timers themselves.
-std::unique_ptr<Form1> TestForm1RealDirectory::start(platform::RealPlatform &platform) {
+std::unique_ptr<Form1> TestForm1RealDirectory::start(platform::Platform &platform) {
     auto form = std::make_unique<Form1>(platform);
     form->CacheFolders = {cacheFolder_.path()};
     form->Timer1->stop();
@@ -62,10 +61,7 @@ void TestForm1RealDirectory::loadsDirectoryPage() {
     // Declared only inside the page, as many servers do.
     server.Serve("/radio/1.59.asp", platform::EncodeText(QString::fromUtf8(kDirectoryPage), "gbk"),
                  "text/html");
-    // No stream plays here: a recording player stands in.
-    platform::RealPlatform platform(
-        {server.url(""), server.url("/"), server.url("/maiz.asp"), server.url("/fallback.asx")},
-        [] { return std::make_unique<testsupport::FakeMediaPlayer>(); });
+    testsupport::LoopbackPlatform platform(testsupport::LoopbackPlatform::OnServer(server.url("")));
     const std::unique_ptr<Form1> form = start(platform);
     QCOMPARE(form->Label2->text(), QStringLiteral("状态：连接服务器"));
     QTRY_COMPARE_WITH_TIMEOUT(form->Label2->text(), QStringLiteral("状态：就绪"), 10000);
@@ -94,8 +90,7 @@ void TestForm1RealDirectory::loadsDirectoryPage() {
 
 void TestForm1RealDirectory::deadServerFails() {
     const QString dead = QStringLiteral("http://127.0.0.1:%1").arg(testsupport::UnusedPort());
-    platform::RealPlatform platform({dead, dead + "/", dead + "/maiz.asp", dead + "/fallback.asx"},
-                                    [] { return std::make_unique<testsupport::FakeMediaPlayer>(); });
+    testsupport::LoopbackPlatform platform(testsupport::LoopbackPlatform::OnServer(dead));
     const std::unique_ptr<Form1> form = start(platform);
     QTRY_COMPARE_WITH_TIMEOUT(form->Label2->text(), QStringLiteral("状态：连接失败"), 10000);
     QVERIFY(!form->ServerReady);

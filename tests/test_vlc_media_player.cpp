@@ -266,6 +266,14 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(server_->streamsClosed(), server_->streamsStarted(), 5000);
     }
 
+    void finiteStreamEndsAsMediaEnded() {
+        tone::ToneSettings shortTone;
+        shortTone.loopSeconds = 1.5;
+        server_->Serve("/short.mp3", tone::EncodeToneLoop(shortTone), "audio/mpeg");
+        STEP(playAndHear(server_->url("/short.mp3")));
+        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::MediaEnded, kConnectMs);
+    }
+
     void stallReadsAsBuffering() {
         ServeStallingTone(*server_, "/stalls.mp3", releaseStalls_);
         STEP(playAndHear(server_->url("/stalls.mp3")));

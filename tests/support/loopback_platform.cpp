@@ -1,0 +1,35 @@
+#include "tests/support/loopback_platform.h"
+
+namespace testsupport {
+
+namespace {
+
+platform::RealPlatform::PlayerFactory PlayerFor(AudioTap *tap) {
+    if (!tap) {
+        return [] { return std::make_unique<FakeMediaPlayer>(); };
+    }
+    return [tap] { return std::make_unique<platform::VlcMediaPlayer>(QStringList{}, tap->hook()); };
+}
+
+} // namespace
+
+LoopbackPlatform::LoopbackPlatform(platform::Endpoints endpoints, AudioTap *tap)
+    : real_(std::move(endpoints), PlayerFor(tap)) {}
+
+std::unique_ptr<platform::MediaPlayer> LoopbackPlatform::CreateMediaPlayer() {
+    return real_.CreateMediaPlayer();
+}
+
+std::unique_ptr<platform::WebBrowser> LoopbackPlatform::CreateWebBrowser() {
+    return real_.CreateWebBrowser();
+}
+
+std::unique_ptr<platform::HttpRequest> LoopbackPlatform::CreateHttpRequest() {
+    return real_.CreateHttpRequest();
+}
+
+platform::Endpoints LoopbackPlatform::OnServer(const QString &root) {
+    return {root, root + "/", root + "/maiz.asp", root + "/fallback.asx"};
+}
+
+} // namespace testsupport

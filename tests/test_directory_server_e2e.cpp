@@ -1,0 +1,132 @@
+// The player's own platform code against the real directory server: the
+// hidden browser loads the directory and the message board, the HTTP request
+// reports a play, and the media player plays a station and the fallback.
+
+#include "platform/curl_http_request.h"
+#include "platform/html_browser.h"
+#include "platform/vlc_media_player.h"
+#include "station_data/station_line.h"
+#include "station_data/text_between.h"
+#include "test_directory_server_process.h"
+#include "tests/support/audio_tap.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using testsupport::DirectoryServerProcess;
+
+namespace {
+
+constexpr int kLoadWaitMs = 10000;
+constexpr int kPlayWaitMs = 15000;
+constexpr qint64 kSamplesPerSecond = 44100 * 2;
+
+} // namespace
+
+class TestDirectoryServerEndToEnd : public QObject {
+    Q_OBJECT
+
+private:
+    QString url(const QString &path) const {
+        return QString("http://127.0.0.1:%1%2").arg(server_.port()).arg(path);
+    }
+
+    // Loads url in the browser and waits for the document.
+    void load(const QString &address) {
+        QSignalSpy completions(&browser_, &platform::WebBrowser::DocumentComplete);
+        browser_.Navigate2(address);
+        QTRY_COMPARE_WITH_TIMEOUT(completions.size(), 1, kLoadWaitMs);
+        QCOMPARE(browser_.HttpStatus(), 200);
+    }
+
+    // The directory as the player reads it: the station lines by id.
+    QMap<QString, StationCells> directory() {
+        QMap<QString, StationCells> stations;
+        load(url("/radio/1.59.asp"));
+        const QStringList lines = browser_.BodyText().split("\r\n");
+        if (lines.value(0) != "(zebok)") {
+            return stations;
+        }
+        for (const QString &line : lines) {
+            if (const auto cells = CellsOfStationLine(line)) {
+                stations.insert(cells->id, *cells);
+                urls_.insert(cells->id, Module1::TextBetween(line, "(url)", "(/url)"));
+            }
+        }
+        return stations;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY2(server_.start(), server_.errors().constData()); }
+
+    void loadsTheDirectory() {
+        const QMap<QString, StationCells> stations = directory();
+        QVERIFY(stations.size() >= 28);
+        QCOMPARE(stations["101"].name, QString::fromUtf8("北京星光音乐台"));
+        QCOMPARE(stations["101"].local, QString::fromUtf8("北京"));
+        QCOMPARE(stations["101"].hot, "2380");
+        QCOMPARE(urls_["101"], url("/stream/101.mp3"));
+    }
+
+    void reportsAPlay() {
+        const int before = directory()["211"].hot.toInt();
+        platform::CurlHttpRequest request;
+        request.Open("GET", url("/radio/hot.asp?id=211"));
+        QVERIFY(request.send());
+        QCOMPARE(request.ReadyState(), 4);
+        QCOMPARE(request.status(), 200);
+        QCOMPARE(directory()["211"].hot.toInt(), before + 1);
+    }
+
+    void readsAnAnnouncement() {
+        platform::CurlHttpRequest request;
+        request.Open("GET", url("/radio/new.asp"));
+        QVERIFY(request.send());
+        QVERIFY(
+            !Module1::TextBetween(request.responseText(), "(radiomsg)", "(/radiomsg)").isEmpty());
+    }
+
+    void leavesAMessage() {
+        const QString message = QString::fromUtf8("声音很清楚 <好> & 谢谢");
+        load(url("/maiz.asp"));
+        QVERIFY(browser_.SetElementValue("textarea", message));
+        QSignalSpy completions(&browser_, &platform::WebBrowser::DocumentComplete);
+        QVERIFY(browser_.ClickElement("button"));
+        QTRY_COMPARE_WITH_TIMEOUT(completions.size(), 1, kLoadWaitMs);
+        QCOMPARE(browser_.HttpStatus(), 200);
+        QVERIFY(browser_.BodyText().contains(QString::fromUtf8("谢谢您的留言")));
+        QCOMPARE(testsupport::DatabaseColumn(server_.file("directory.sqlite3"),
+                                             "SELECT body FROM messages"),
+                 QList<QByteArray>{message.toUtf8()});
+    }
+
+    void hearsAStation_data() {
+        QTest::addColumn<QString>("station"); // an id of the directory, or a URL path
+        QTest::newRow("station from the directory") << "101";
+        QTest::newRow("another station") << "381";
+        QTest::newRow("fallback playlist") << "/fallback.asx";
+    }
+    void hearsAStation() {
+        QFETCH(QString, station);
+        if (urls_.isEmpty()) {
+            directory();
+        }
+        const QString address = station.startsWith('/') ? url(station) : urls_.value(station);
+        QVERIFY(address.startsWith("http://127.0.0.1:"));
+        testsupport::AudioTap tap;
+        platform::VlcMediaPlayer player(QStringList{}, tap.hook());
+        player.setURL(address);
+        QTRY_COMPARE_WITH_TIMEOUT(player.playState(), platform::PlayState::Playing, kPlayWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(tap.levels().nonSilent > kSamplesPerSecond / 2, kPlayWaitMs);
+        player.stop();
+    }
+
+private:
+    DirectoryServerProcess server_;
+    platform::HtmlBrowser browser_;
+    QMap<QString, QString> urls_; // station URLs of the last directory read
+};
+
+QTEST_GUILESS_MAIN(TestDirectoryServerEndToEnd)
+
+#include "test_directory_server_e2e.moc"
