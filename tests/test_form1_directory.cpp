@@ -1,6 +1,7 @@
 #include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/table_cells.h"
 
 #include <QDir>
 #include <QListWidget>
@@ -11,6 +12,8 @@
 
 using testsupport::FakePlatform;
 using testsupport::FakeWebBrowser;
+
+using testsupport::Column;
 
 namespace {
 
@@ -27,14 +30,6 @@ QStringList ListEntries(const QListWidget *list) {
         entries.append(list->item(row)->text());
     }
     return entries;
-}
-
-QStringList Column(const QTreeWidget *table, int column, int role = Qt::DisplayRole) {
-    QStringList cells;
-    for (int row = 0; row < table->topLevelItemCount(); ++row) {
-        cells.append(table->topLevelItem(row)->data(column, role).toString());
-    }
-    return cells;
 }
 
 } // namespace

@@ -6,12 +6,15 @@
 #include "platform/text_decoding.h"
 #include "tests/support/loopback_platform.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/table_cells.h"
 
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+
+using testsupport::Column;
 
 namespace {
 
@@ -25,14 +28,6 @@ const QByteArray kDirectoryPage = R"page(<!DOCTYPE html>
 (id)102(/id)(title)上海 &amp; 东方(/title)(url)http://127.0.0.1:1/102(/url)(local)上海(/local)(hot)0(/hot)<br/>
 (id)103(/id)(title)广东&lt;新闻&gt;(/title)(url)http://127.0.0.1:1/103(/url)(local)广东(/local)(hot)85(/hot)
 </body></html>)page";
-
-QStringList Column(const QTreeWidget *table, int column) {
-    QStringList cells;
-    for (int row = 0; row < table->topLevelItemCount(); ++row) {
-        cells.append(table->topLevelItem(row)->text(column));
-    }
-    return cells;
-}
 
 } // namespace
 

@@ -2,6 +2,7 @@
 #include "main_window/picture.h"
 #include "search_window/form3.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/table_cells.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -10,19 +11,13 @@
 #include <QTest>
 #include <QTreeWidget>
 
+using testsupport::Column;
+
 namespace {
 
 QString Line(const QString &id, const QString &title, const QString &local) {
     return "(id)" + id + "(/id)(title)" + title + "(/title)(url)http://s/" + id.trimmed() +
            "(/url)(local)" + local + "(/local)(hot)5(/hot)";
-}
-
-QStringList Column(const QTreeWidget *list, int column, int role = Qt::DisplayRole) {
-    QStringList cells;
-    for (int row = 0; row < list->topLevelItemCount(); ++row) {
-        cells.append(list->topLevelItem(row)->data(column, role).toString());
-    }
-    return cells;
 }
 
 } // namespace
