@@ -2,7 +2,6 @@
 
 #include "pages.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
@@ -45,8 +44,9 @@ std::string BindFailureReason(const std::string &address, int port) {
     const int yes = 1;
     if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) == 0 &&
         bind(fd, found->ai_addr, found->ai_addrlen) != 0) {
-        reason = std::strerror(errno);
-        if (errno == EADDRINUSE) {
+        const int error = errno;
+        reason = std::strerror(error);
+        if (error == EADDRINUSE) {
             reason += " (is another directory server running?)";
         }
     }
@@ -188,6 +188,8 @@ void DirectoryServer::route() {
                 std::rethrow_exception(error);
             } catch (const std::exception &e) {
                 log_("error: " + request.method + " " + request.path + ": " + e.what());
+            } catch (...) {
+                log_("error: " + request.method + " " + request.path);
             }
             response.status = 500;
             response.set_content(ErrorPage(500), kHtml);

@@ -128,6 +128,9 @@ void CollectAsxReferences(xmlNode *node, QStringList &entries) {
 }
 
 QStringList AsxEntries(const QString &text) {
+    // Resolutions run on worker threads; libxml2 wants its set-up done once.
+    static const bool initialised = (xmlInitParser(), true);
+    Q_UNUSED(initialised);
     // Hand-written files often carry a bare & inside a URL.
     static const QRegularExpression bareAmpersand(QStringLiteral("&(?!#?\\w{1,10};)"));
     const QByteArray xml = QString(text).replace(bareAmpersand, QStringLiteral("&amp;")).toUtf8();
@@ -136,18 +139,18 @@ QStringList AsxEntries(const QString &text) {
                       XML_PARSE_RECOVER | XML_PARSE_NONET | XML_PARSE_NOERROR |
                           XML_PARSE_NOWARNING),
         xmlFreeDoc);
+    // A playlist has no use for entities of its own, which could only blow it up.
     QStringList entries;
-    if (document)
+    if (document && !(document->intSubset && document->intSubset->entities))
         CollectAsxReferences(xmlDocGetRootElement(document.get()), entries);
     return entries;
 }
 
 // The entries as written, in the format the text is in.
 QStringList WrittenEntries(const QString &text) {
-    const QString start = text.left(64).trimmed();
-    const QStringList lines = text.split(QRegularExpression(QStringLiteral("[\r\n]+")));
+    const QString start = text.trimmed().left(16);
     QStringList trimmed;
-    for (const QString &line : lines)
+    for (const QString &line : text.split(QRegularExpression(QStringLiteral("[\r\n]+"))))
         trimmed.append(line.trimmed());
     if (start.startsWith(QLatin1StringView("[reference]"), Qt::CaseInsensitive))
         return NumberedEntries(trimmed, QStringLiteral("Ref"));

@@ -366,6 +366,7 @@ int VlcMediaPlayer::Engine::libvlcState() const {
     switch (libvlc_media_player_get_state(player_)) {
     case libvlc_NothingSpecial:
     case libvlc_Opening:
+    case libvlc_Error: // the error event follows, and moves on to the next entry
         return PlayState::Transitioning;
     case libvlc_Buffering:
         return PlayState::Buffering;
@@ -380,13 +381,11 @@ int VlcMediaPlayer::Engine::libvlcState() const {
     case libvlc_Stopped:
         return PlayState::Stopped;
     case libvlc_Ended:
-        // An entry that ended without audio is followed by the next one, or
-        // by the end of the list, which fails the station.
-        return sessionHadAudio_ ? PlayState::MediaEnded : PlayState::Transitioning;
-    case libvlc_Error:
         break;
     }
-    return PlayState::Ready;
+    // An entry that ended without audio is followed by the next one, or by the
+    // end of the list, which fails the station.
+    return sessionHadAudio_ ? PlayState::MediaEnded : PlayState::Transitioning;
 }
 
 VlcMediaPlayer::VlcMediaPlayer(const QStringList &vlcArguments, const Configure &configure)

@@ -1,10 +1,9 @@
 #include "directory_server/tone/tone.h"
 
-#include <lame.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <lame.h>
 #include <memory>
 #include <numbers>
 #include <span>
@@ -30,8 +29,7 @@ bool IsValid(const ToneSettings &s) {
     return std::ranges::find(bitrates, s.bitrateKbps) != bitrates.end() &&
            std::ranges::find(kSampleRates, s.sampleRate) != kSampleRates.end() &&
            s.frequencyHz > 0 && s.frequencyHz < s.sampleRate / 2.0 && s.loopSeconds > 0 &&
-           s.loopSeconds <= kMaxLoopSeconds && s.level >= 0 && s.level <= 1 &&
-           s.decaySeconds >= 0;
+           s.loopSeconds <= kMaxLoopSeconds && s.level >= 0 && s.level <= 1 && s.decaySeconds >= 0;
 }
 
 // Interleaved stereo samples of kEncodedPeriods identical periods.
@@ -43,8 +41,8 @@ std::vector<short> Synthesize(const ToneSettings &s, int periodSamples) {
         const double phase = 2 * std::numbers::pi * cycles * n / periodSamples;
         const double envelope =
             s.decaySeconds > 0 ? std::exp(-n / (s.decaySeconds * s.sampleRate)) : 1.0;
-        const auto value = static_cast<short>(std::lround(32767 * s.level * envelope *
-                                                          std::sin(phase)));
+        const auto value =
+            static_cast<short>(std::lround(32767 * s.level * envelope * std::sin(phase)));
         for (int period = 0; period < kEncodedPeriods; ++period) {
             const std::size_t at = (static_cast<std::size_t>(period) * periodSamples + n) * 2;
             samples[at] = value;
@@ -78,8 +76,9 @@ QByteArray Encode(const ToneSettings &s, const std::vector<short> &samples) {
     const int pairs = static_cast<int>(samples.size() / kChannels);
     QByteArray out(static_cast<qsizetype>(1.25 * pairs + 7200 * 2), '\0');
     auto *buffer = reinterpret_cast<unsigned char *>(out.data());
-    const int encoded = lame_encode_buffer_interleaved(
-        lame.get(), const_cast<short *>(samples.data()), pairs, buffer, static_cast<int>(out.size()));
+    const int encoded =
+        lame_encode_buffer_interleaved(lame.get(), const_cast<short *>(samples.data()), pairs,
+                                       buffer, static_cast<int>(out.size()));
     if (encoded < 0)
         return {};
     const int flushed =
@@ -147,16 +146,17 @@ ToneStream::ToneStream(const ToneSettings &settings) : loop_(EncodeToneLoop(sett
         offset += length;
     }
     frameOffsets_.append(offset);
-    frameDuration_ = std::chrono::microseconds(1'000'000LL * kSamplesPerFrame / settings.sampleRate);
+    frameDuration_ =
+        std::chrono::microseconds(1'000'000LL * kSamplesPerFrame / settings.sampleRate);
 }
 
 QByteArray ToneStream::next(std::chrono::milliseconds duration) {
     if (!isValid())
         return {};
-    const qsizetype frames = std::max<qsizetype>(
-        1, (std::chrono::duration_cast<std::chrono::microseconds>(duration) + frameDuration_ -
-            std::chrono::microseconds(1)) /
-               frameDuration_);
+    const qsizetype frames =
+        std::max<qsizetype>(1, (std::chrono::duration_cast<std::chrono::microseconds>(duration) +
+                                frameDuration_ - std::chrono::microseconds(1)) /
+                                   frameDuration_);
     const qsizetype loopFrames = frameOffsets_.size() - 1;
     QByteArray out;
     for (qsizetype left = frames; left > 0;) {

@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QList>
-
 #include <chrono>
 
 namespace tone {
@@ -30,7 +29,10 @@ QByteArray EncodeToneLoop(const ToneSettings &settings);
 // stops at the first byte that does not begin a frame.
 QList<int> Mp3FrameLengths(const QByteArray &data);
 
-// An endless MP3 stream that repeats a loop of frames.
+// An endless MP3 stream that repeats a loop of frames; one per connection.
+// Send it as a plain body without a length (connection close), as radio
+// servers do: libVLC 3 drops audio where an HTTP chunk ends, so chunked
+// transfer encoding makes small pieces sound broken.
 class ToneStream {
 public:
     explicit ToneStream(const ToneSettings &settings);
