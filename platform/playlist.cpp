@@ -249,7 +249,7 @@ ContentKind KindOfContent(const QByteArray &contentType) {
 }
 
 bool IsLiveStreamingPlaylist(const QByteArray &body) {
-    return body.left(kMaxFetchedPlaylistBytes).toUpper().contains("#EXT-X-");
+    return body.toUpper().contains("#EXT-X-");
 }
 
 QStringList ParsePlaylist(const QByteArray &body, const QString &baseUrl) {

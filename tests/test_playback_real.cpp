@@ -1,0 +1,157 @@
+// Playback through the real platform: directory page, play reports and
+// streams on loopback servers, and the decoded audio heard through a tap.
+
+#include "directory_server/tone/tone.h"
+#include "main_window/form1.h"
+#include "main_window/picture.h"
+#include "tests/support/audio_tap.h"
+#include "tests/support/loopback_platform.h"
+#include "tests/support/loopback_server.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+using testsupport::LoopbackPlatform;
+using testsupport::LoopbackServer;
+
+namespace {
+
+constexpr int kHearMs = 15000;
+constexpr qint64 kHalfSecond = 44100;
+
+void ServeTone(LoopbackServer &server, const std::string &path, double frequencyHz) {
+    const QByteArray loop = tone::EncodeToneLoop({frequencyHz});
+    server.ServeStream(path, "audio/mpeg", [loop] { return loop; });
+}
+
+QString Station(const QString &id, const QString &title, const QString &url) {
+    return "(id)" + id + "(/id)(title)" + title + "(/title)(url)" + url +
+           "(/url)(local)北京(/local)(hot)100(/hot)<br>";
+}
+
+} // namespace
+
+class TestPlaybackReal : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void doubleClickPlaysAndReports();
+    void deadStreamFallsBack();
+    void deadReportServerKeepsPlaying();
+    void stopButtonStops();
+
+private:
+    // The main window on the real platform, with the directory of `directory` loaded.
+    void start(LoopbackServer &directory);
+    void doubleClick(const QString &id);
+    bool hears() const { return tap_.levels().nonSilent > kHalfSecond; }
+
+    std::unique_ptr<LoopbackServer> server_; // directory, reports, fallback
+    std::unique_ptr<LoopbackServer> streams_;
+    testsupport::AudioTap tap_;
+    std::unique_ptr<LoopbackPlatform> platform_;
+    std::unique_ptr<Form1> form_;
+    QTemporaryDir cacheFolder_;
+};
+
+void TestPlaybackReal::init() {
+    streams_ = std::make_unique<LoopbackServer>();
+    ServeTone(*streams_, "/a.mp3", 440);
+    ServeTone(*streams_, "/fallback.mp3", 660);
+    server_ = std::make_unique<LoopbackServer>();
+    const QString dead =
+        QStringLiteral("http://127.0.0.1:%1/dead.mp3").arg(testsupport::UnusedPort());
+    server_->Serve("/radio/1.59.asp",
+                   ("<html><body>(zebok)<br>" +
+                    Station("12", QStringLiteral("音乐台"), streams_->url("/a.mp3")) +
+                    Station("13", QStringLiteral("无声台"), dead) + "</body></html>")
+                       .toUtf8());
+    server_->Serve("/radio/hot.asp", "ok", "text/plain");
+    server_->Serve("/fallback.asx",
+                   ("<asx version=\"3.0\"><entry><ref href=\"" + streams_->url("/fallback.mp3") +
+                    "\"/></entry></asx>")
+                       .toUtf8(),
+                   "video/x-ms-asf");
+    tap_.reset();
+}
+
+void TestPlaybackReal::cleanup() {
+    form_.reset();
+    platform_.reset();
+    server_.reset();
+    streams_.reset();
+}
+
+void TestPlaybackReal::start(LoopbackServer &directory) {
+    platform_ =
+        std::make_unique<LoopbackPlatform>(LoopbackPlatform::OnServer(directory.url("")), &tap_);
+    form_ = std::make_unique<Form1>(*platform_);
+    form_->CacheFolders = {cacheFolder_.path()};
+    form_->Timer3->stop(); // announcements are not looked at here
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    QTRY_VERIFY_WITH_TIMEOUT(form_->ServerReady, 10000);
+    form_->FetchChannels();
+    QCOMPARE(form_->ListView1->topLevelItemCount(), 2);
+}
+
+void TestPlaybackReal::doubleClick(const QString &id) {
+    const QList<QTreeWidgetItem *> rows = form_->ListView1->findItems(id, Qt::MatchExactly);
+    QCOMPARE(rows.size(), 1);
+    const QRect place = form_->ListView1->visualItemRect(rows.first());
+    QTest::mouseClick(form_->ListView1->viewport(), Qt::LeftButton, {}, place.center());
+    QTest::mouseDClick(form_->ListView1->viewport(), Qt::LeftButton, {}, place.center());
+}
+
+void TestPlaybackReal::doubleClickPlaysAndReports() {
+    start(*server_);
+    doubleClick("12");
+    QCOMPARE(server_->requestCount("/radio/hot.asp"), 1);
+    QCOMPARE(server_->received().back().target, std::string("/radio/hot.asp?id=12"));
+    QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
+    QTRY_COMPARE_WITH_TIMEOUT(form_->Label2->text(), QStringLiteral("状态：播放中"), 5000);
+    QCOMPARE(form_->windowTitle(), QStringLiteral("Quorvel收音机：音乐台  ID ：12"));
+    QCOMPARE(server_->requestCount("/fallback.asx"), 0);
+    QVERIFY(streams_->requestCount("/a.mp3") > 0); // what is heard is that station
+    QCOMPARE(streams_->requestCount("/fallback.mp3"), 0);
+}
+
+void TestPlaybackReal::deadStreamFallsBack() {
+    start(*server_);
+    doubleClick("13");
+    QTRY_VERIFY_WITH_TIMEOUT(server_->requestCount("/fallback.asx") > 0, kHearMs);
+    QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
+    QVERIFY(streams_->requestCount("/fallback.mp3") > 0);
+    QCOMPARE(streams_->requestCount("/a.mp3"), 0);
+    QCOMPARE(form_->windowTitle(), QStringLiteral("Quorvel收音机：无声台  ID ：13"));
+    QCOMPARE(form_->Label4->text(), form_->windowTitle());
+    QCOMPARE(server_->requestCount("/radio/hot.asp"), 1);
+}
+
+void TestPlaybackReal::deadReportServerKeepsPlaying() {
+    start(*server_);
+    server_.reset(); // reports now meet a closed port
+    doubleClick("12");
+    QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
+    QVERIFY(platform_->boxes.shown.isEmpty());
+}
+
+void TestPlaybackReal::stopButtonStops() {
+    start(*server_);
+    doubleClick("12");
+    QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
+    QMetaObject::invokeMethod(form_->Image9, "clicked");
+    // One poll interval (800 ms), with room for a loaded machine.
+    QTRY_COMPARE_WITH_TIMEOUT(form_->Label2->text(), QStringLiteral("状态：停止"), 2000);
+    tap_.reset();
+    QTest::qWait(2000); // several polls: none may start the fallback
+    QCOMPARE(server_->requestCount("/fallback.asx"), 0);
+    QCOMPARE(tap_.levels().nonSilent, 0);
+    QCOMPARE(form_->Label2->text(), QStringLiteral("状态：停止"));
+}
+
+QTEST_MAIN(TestPlaybackReal)
+#include "test_playback_real.moc"
