@@ -46,8 +46,12 @@ LoopbackServer::LoopbackServer() {
     if (port_ <= 0) {
         throw std::runtime_error("cannot bind the loopback test server");
     }
-    // The socket already listens, so requests queue until the thread accepts them.
     thread_ = std::thread([this] { server_.listen_after_bind(); });
+    // A stop before the accept loop runs would be lost: wait until it does.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!server_.is_running() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 LoopbackServer::~LoopbackServer() {

@@ -56,8 +56,8 @@ public:
                      const std::string &contentType = "text/html; charset=utf-8");
     // Accepts the request and never answers, until the server stops.
     void ServeNever(const std::string &pattern);
-    // An endless (chunked) response fed by source, until the client goes away,
-    // source returns nothing, or the server stops.
+    // An endless response (a body without length) fed by source, until the
+    // client goes away, source returns nothing, or the server stops.
     void ServeStream(const std::string &pattern, const std::string &contentType,
                      ChunkSource source);
 
