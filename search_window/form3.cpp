@@ -28,10 +28,6 @@ constexpr int kKeyRole = Qt::UserRole;
 
 } // namespace
 
-bool LineMatchesKeyword(const QString &line, const QString &keyword) {
-    return line.contains(keyword, Qt::CaseSensitive);
-}
-
 Form3::Form3(Form1 &main)
     : QDialog(&main, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                          Qt::WindowCloseButtonHint),
@@ -106,7 +102,8 @@ void Form3::ListMatchingStations(const QString &keyword) {
     QList<QTreeWidgetItem *> rows;
     for (int index = 0; index < count; ++index) {
         const QString line = directory.item(index)->text();
-        if (!LineMatchesKeyword(line, keyword)) {
+        // The keyword anywhere in the raw line, markers included, case-sensitive.
+        if (!line.contains(keyword, Qt::CaseSensitive)) {
             continue;
         }
         const StationCells cells = CellsOfLine(line);

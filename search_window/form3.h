@@ -10,10 +10,6 @@ class QListWidget;
 class QPushButton;
 class QTreeWidget;
 
-// Whether a raw directory line matches a keyword: the keyword occurs anywhere
-// in the line, markers included, compared case-sensitively.
-bool LineMatchesKeyword(const QString &line, const QString &keyword);
-
 // The quick-search window: finds stations by keyword in the main window's
 // raw station list and plays a result on double-click. Shown modeless;
 // destroyed when closed.

@@ -13,6 +13,10 @@ std::optional<double> NumericValue(const QString &text) {
     return text.trimmed().toDouble();
 }
 
+namespace {
+
+// The text without leading and trailing space characters; tabs and other
+// white space stay.
 QString TrimSpaces(const QString &text) {
     qsizetype first = 0;
     qsizetype last = text.size();
@@ -25,6 +29,8 @@ QString TrimSpaces(const QString &text) {
     return text.mid(first, last - first);
 }
 
+// The remark for a heat figure: one to five stars, each bound belonging to the
+// higher grade.
 QString HeatStars(double heat) {
     const QChar star(0x2606);
     if (heat >= 500) {
@@ -41,8 +47,6 @@ QString HeatStars(double heat) {
     }
     return QString(1, star);
 }
-
-namespace {
 
 struct Tag {
     QString opening;

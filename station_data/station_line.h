@@ -8,13 +8,6 @@
 // text, words, placeholders, exponents, thousand separators).
 std::optional<double> NumericValue(const QString &text);
 
-// The text without leading and trailing space characters; tabs and other
-// white space stay.
-QString TrimSpaces(const QString &text);
-
-// The remark for a heat figure: one to five stars, by grade.
-QString HeatStars(double heat);
-
 // The cells of the station table row that a directory line makes.
 struct StationCells {
     QString id;
