@@ -11,6 +11,9 @@ float Twips(qreal pixels) {
 } // namespace
 
 Picture::Picture(QWidget *parent) : QLabel(parent) {
+    // Labels show announcements and station names from servers: as written,
+    // never as markup that could name pictures or files to load.
+    setTextFormat(Qt::PlainText);
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true);
 }

@@ -2,9 +2,9 @@
 
 #include <QLabel>
 
-// A picture or label of the main window's surface. It never takes the
-// keyboard focus and reports mouse events in twips relative to itself, with
-// the button state as a bit set (1 left, 2 right, 4 middle).
+// A picture or label of the main window's surface, its text always plain. It
+// never takes the keyboard focus and reports mouse events in twips relative to
+// itself, with the button state as a bit set (1 left, 2 right, 4 middle).
 class Picture : public QLabel {
     Q_OBJECT
 public:

@@ -8,6 +8,9 @@ BoxChoice QtMessageBoxes::Show(QWidget *parent, const QString &text, BoxButtons 
                                BoxIcon icon, const QString &title) {
     QMessageBox box(icon == BoxIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon,
                     title, text, QMessageBox::Ok, parent);
+    // Box texts carry server text (the update check's version): shown as
+    // written, never as markup that could name pictures or files to load.
+    box.setTextFormat(Qt::PlainText);
     if (buttons == BoxButtons::OkCancel) {
         box.addButton(QMessageBox::Cancel);
     }

@@ -7,8 +7,8 @@
 namespace testsupport {
 
 // The real browser, requests and (with a tap) media player, pointed at
-// loopback servers, with recording message boxes and URL opener so that
-// nothing modal or outside the test starts.
+// loopback servers, with recording message boxes (unless a test asks for the
+// real ones) and URL opener so that nothing modal or outside the test starts.
 class LoopbackPlatform final : public platform::Platform {
 public:
     // Without a tap the player is a recording fake; with one it is the real
@@ -18,7 +18,9 @@ public:
     std::unique_ptr<platform::MediaPlayer> CreateMediaPlayer() override;
     std::unique_ptr<platform::WebBrowser> CreateWebBrowser() override;
     std::unique_ptr<platform::HttpRequest> CreateHttpRequest() override;
-    platform::MessageBoxes &messageBoxes() override { return boxes; }
+    platform::MessageBoxes &messageBoxes() override {
+        return realMessageBoxes ? real_.messageBoxes() : boxes;
+    }
     platform::UrlOpener &urlOpener() override { return opener; }
     const platform::Endpoints &endpoints() const override { return real_.endpoints(); }
 
@@ -27,6 +29,7 @@ public:
 
     FakeMessageBoxes boxes;
     FakeUrlOpener opener;
+    bool realMessageBoxes = false; // the test closes each box itself
 
 private:
     platform::RealPlatform real_;
