@@ -1,5 +1,6 @@
 #include "platform/html_browser.h"
 
+#include <optional>
 #include <utility>
 
 namespace platform {
@@ -25,7 +26,9 @@ QByteArray FailurePage() {
 TransferLimits HtmlBrowser::DocumentLimits() {
     TransferLimits limits;
     limits.totalTimeoutMs = 30000;
-    limits.maxBodyBytes = 32 * 1024 * 1024;
+    // 200,000 stations at 335 bytes a line, two and a half times the line the
+    // companion server writes (about 134 bytes).
+    limits.maxBodyBytes = 64 * 1024 * 1024;
     return limits;
 }
 
@@ -41,42 +44,63 @@ HtmlBrowser::~HtmlBrowser() {
 void HtmlBrowser::Navigate2(const QString &url) {
     TransferRequest request;
     request.url = url.trimmed();
-    Start(std::move(request));
+    Start([request = std::move(request)] { return request; });
+}
+
+QString HtmlBrowser::BodyText() const {
+    if (bodyTextStale_) {
+        bodyText_ = document_->InnerText();
+        bodyTextStale_ = false;
+    }
+    return bodyText_;
 }
 
 bool HtmlBrowser::SetElementValue(const QString &id, const QString &value) {
-    if (!document_.SetElementValue(id, value))
+    if (documentSubmitted_) {
+        // A submission's thread may still be reading the page: edit a copy.
+        document_ = std::make_shared<HtmlDocument>(document_->Copy());
+        documentSubmitted_ = false;
+    }
+    if (!document_->SetElementValue(id, value))
         return false;
-    bodyText_ = document_.InnerText();
+    bodyTextStale_ = true;
     return true;
 }
 
 bool HtmlBrowser::ClickElement(const QString &id) {
-    std::optional<FormSubmission> submission = document_.SubmissionOnClick(id);
-    if (!submission)
+    if (!document_->SubmitsOnClick(id))
         return false;
-    TransferRequest request;
-    request.method = submission->method;
-    request.url = submission->url;
-    request.body = submission->body;
-    request.contentType = submission->contentType;
-    request.referer = location_;
-    Start(std::move(request));
+    // The form's entries are gathered on the load's thread, since a page can
+    // hold any number of controls; the page is not edited meanwhile.
+    documentSubmitted_ = true;
+    Start([document = std::shared_ptr<const HtmlDocument>(document_), id, referer = location_] {
+        TransferRequest request;
+        if (const std::optional<FormSubmission> submission = document->SubmissionOnClick(id)) {
+            request.method = submission->method;
+            request.url = submission->url;
+            request.body = submission->body;
+            request.contentType = submission->contentType;
+        }
+        request.referer = referer;
+        return request;
+    });
     return true;
 }
 
-void HtmlBrowser::Start(TransferRequest request) {
+void HtmlBrowser::Start(std::function<TransferRequest()> makeRequest) {
     CancelRunningLoads();
-    request.limits = limits_;
     auto load = std::make_unique<Load>();
     load->generation = ++generation_;
     Load *running = load.get();
-    running->thread = std::thread([this, running, request = std::move(request)] {
-        auto page = std::make_shared<Page>(Fetch(request, running->cancel));
-        // The thread's last act: the UI thread joins it when the call arrives.
-        QMetaObject::invokeMethod(
-            this, [this, running, page] { Finish(running, page); }, Qt::QueuedConnection);
-    });
+    running->thread =
+        std::thread([this, running, limits = limits_, makeRequest = std::move(makeRequest)] {
+            TransferRequest request = makeRequest();
+            request.limits = limits;
+            auto page = std::make_shared<Page>(Fetch(request, running->cancel));
+            // The thread's last act: the UI thread joins it when the call arrives.
+            QMetaObject::invokeMethod(
+                this, [this, running, page] { Finish(running, page); }, Qt::QueuedConnection);
+        });
     loads_.push_back(std::move(load));
 }
 
@@ -87,7 +111,9 @@ HtmlBrowser::Page HtmlBrowser::Fetch(const TransferRequest &request,
     const TransferResult result = Transfer(request, &cancel);
     if (cancel.load())
         return {}; // superseded: no one looks at it
-    if (!result.responded)
+    // A page cut at the cap is no page: shown whole it would pass for complete
+    // (a directory quietly missing its later stations).
+    if (!result.responded || result.bodyTruncated)
         return ReadPage(FailurePage(), "text/html; charset=utf-8", request.url, 0);
     return ReadPage(result.body, result.contentType, result.effectiveUrl, result.status);
 }
@@ -105,8 +131,10 @@ void HtmlBrowser::Finish(Load *load, const std::shared_ptr<Page> &page) {
     loads_.remove_if([load](const std::unique_ptr<Load> &entry) { return entry.get() == load; });
     if (!newest)
         return;
-    document_ = std::move(page->document);
+    document_ = std::make_shared<HtmlDocument>(std::move(page->document));
+    documentSubmitted_ = false;
     bodyText_ = std::move(page->bodyText);
+    bodyTextStale_ = false;
     location_ = page->location;
     status_ = page->status;
     emit DocumentComplete();

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <thread>
@@ -19,7 +20,8 @@ class HtmlBrowser final : public WebBrowser {
     Q_OBJECT
 public:
     // Documents may be far larger than request bodies: a station directory
-    // runs to megabytes.
+    // runs to megabytes. A page longer than the cap fails like a load that
+    // brought no response.
     static TransferLimits DocumentLimits();
 
     explicit HtmlBrowser(TransferLimits limits = DocumentLimits(), QObject *parent = nullptr);
@@ -29,7 +31,8 @@ public:
 
     void Navigate2(const QString &url) override;
     QString LocationURL() const override { return location_; }
-    QString BodyText() const override { return bodyText_; }
+    // Read on the load's thread; after an edit, read again when next asked.
+    QString BodyText() const override;
     int HttpStatus() const override { return status_; }
     bool SetElementValue(const QString &id, const QString &value) override;
     bool ClickElement(const QString &id) override;
@@ -50,7 +53,8 @@ private:
         std::thread thread;
     };
 
-    void Start(TransferRequest request);
+    // makeRequest runs on the load's thread.
+    void Start(std::function<TransferRequest()> makeRequest);
     // Runs on the load's thread.
     static Page Fetch(const TransferRequest &request, const std::atomic<bool> &cancel);
     static Page ReadPage(const QByteArray &bytes, const QByteArray &contentType,
@@ -61,8 +65,11 @@ private:
     TransferLimits limits_;
     std::uint64_t generation_ = 0; // of the newest navigation
     std::list<std::unique_ptr<Load>> loads_;
-    HtmlDocument document_;
-    QString bodyText_;
+    // Shared with a submission's thread while it gathers the form's entries.
+    std::shared_ptr<HtmlDocument> document_ = std::make_shared<HtmlDocument>();
+    bool documentSubmitted_ = false; // a submission's thread may hold document_
+    mutable QString bodyText_;
+    mutable bool bodyTextStale_ = false;
     QString location_;
     int status_ = 0;
 };

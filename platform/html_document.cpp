@@ -12,13 +12,18 @@
 #include <libxml/tree.h>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace platform {
 
 namespace {
 
+// XML_PARSE_HUGE (the HTML parser takes it too) lifts libxml2's limit of
+// 10,000,000 bytes on one text run, past which it would silently drop the rest
+// of the page (a directory is one long run of text); the browser's document cap
+// bounds the size instead.
 constexpr int kParseOptions = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                              HTML_PARSE_NONET | HTML_PARSE_IGNORE_ENC;
+                              HTML_PARSE_NONET | HTML_PARSE_IGNORE_ENC | XML_PARSE_HUGE;
 // How far into a page a <meta> charset declaration is looked for.
 constexpr qsizetype kCharsetPrescanBytes = 8192;
 
@@ -344,6 +349,22 @@ const xmlNode *FormOwner(xmlNode *root, const xmlNode *control) {
     return nullptr;
 }
 
+struct Submitter {
+    const xmlNode *control;
+    const xmlNode *form;
+};
+
+// The enabled submit control with this id and the form it submits, if any.
+std::optional<Submitter> FindSubmitter(xmlNode *root, const QString &id) {
+    const xmlNode *control = ElementById(root, id);
+    if (!control || !IsSubmitControl(control) || HasAttribute(control, "disabled"))
+        return std::nullopt;
+    const xmlNode *form = FormOwner(root, control);
+    if (!form)
+        return std::nullopt;
+    return Submitter{control, form};
+}
+
 QString TextareaValue(const xmlNode *textarea) {
     const QString content = UnixNewlines(TextContent(textarea));
     return WithoutLeadingNewline(content).toString();
@@ -354,10 +375,10 @@ QString OptionValue(const xmlNode *option) {
                                          : TextContent(option).simplified();
 }
 
-void AppendSelected(xmlNode *select, const QString &name, QList<FormEntry> &entries) {
+void AppendSelected(const xmlNode *select, const QString &name, QList<FormEntry> &entries) {
     QList<const xmlNode *> options;
     QList<const xmlNode *> selected;
-    for (xmlNode *node = select; node; node = NextInOrder(node, select)) {
+    for (const xmlNode *node = select; node; node = NextInOrder(node, select)) {
         if (!IsElement(node, "option") || HasAttribute(node, "disabled"))
             continue;
         options.append(node);
@@ -396,7 +417,7 @@ void AppendInput(const xmlNode *input, const QString &name, bool isSubmitter,
     entries.append({name, Attribute(input, "value")});
 }
 
-void AppendControl(xmlNode *control, const xmlNode *submitter, QList<FormEntry> &entries) {
+void AppendControl(const xmlNode *control, const xmlNode *submitter, QList<FormEntry> &entries) {
     const QString name = Attribute(control, "name");
     if (IsElement(control, "input")) {
         AppendInput(control, name, control == submitter, entries);
@@ -412,14 +433,50 @@ void AppendControl(xmlNode *control, const xmlNode *submitter, QList<FormEntry> 
     }
 }
 
+// Collects a form's entries in one walk over the page: a control is the form's
+// when its form attribute names the form (by the id that finds the form first),
+// or, without that attribute, when the form is the nearest form around it.
+class EntryListVisitor {
+public:
+    EntryListVisitor(xmlNode *root, const xmlNode *form, const xmlNode *submitter)
+        : form_(form), submitter_(submitter), formId_(Attribute(form, "id")),
+          namedByItsId_(ElementById(root, formId_) == form) {}
+
+    bool Enter(const xmlNode *node) {
+        if (IsElement(node, "form"))
+            openForms_.push_back(node);
+        if (IsElementIn(node, kListedControls) && !HasAttribute(node, "disabled") && IsOwn(node))
+            AppendControl(node, submitter_, entries_);
+        return true;
+    }
+
+    void Leave(const xmlNode *node) {
+        if (IsElement(node, "form"))
+            openForms_.pop_back();
+    }
+
+    QList<FormEntry> Finish() { return std::move(entries_); }
+
+private:
+    bool IsOwn(const xmlNode *control) const {
+        if (HasAttribute(control, "form"))
+            return namedByItsId_ && Attribute(control, "form") == formId_;
+        return !openForms_.empty() && openForms_.back() == form_;
+    }
+
+    const xmlNode *form_;
+    const xmlNode *submitter_;
+    QString formId_;
+    bool namedByItsId_;
+    std::vector<const xmlNode *> openForms_; // the forms around the node, innermost last
+    QList<FormEntry> entries_;
+};
+
 // The entries a form submits, in document order, line breaks as CR LF.
 QList<FormEntry> EntryList(xmlNode *root, const xmlNode *form, const xmlNode *submitter) {
-    QList<FormEntry> entries;
-    for (xmlNode *node = root; node; node = NextInOrder(node, root)) {
-        if (IsElementIn(node, kListedControls) && !HasAttribute(node, "disabled") &&
-            FormOwner(root, node) == form)
-            AppendControl(node, submitter, entries);
-    }
+    EntryListVisitor visitor(root, form, submitter);
+    Walk(root, visitor);
+    QList<FormEntry> entries = visitor.Finish();
     for (FormEntry &entry : entries) {
         entry.name = UnixNewlines(entry.name).replace(u'\n', QLatin1String("\r\n"));
         entry.value = UnixNewlines(entry.value).replace(u'\n', QLatin1String("\r\n"));
@@ -495,6 +552,14 @@ void HtmlDocument::FreeDocument::operator()(_xmlDoc *document) const {
     xmlFreeDoc(document);
 }
 
+HtmlDocument HtmlDocument::Copy() const {
+    HtmlDocument copy;
+    copy.document_.reset(document_ ? xmlCopyDoc(document_.get(), 1) : nullptr);
+    copy.url_ = url_;
+    copy.charset_ = charset_;
+    return copy;
+}
+
 HtmlDocument::HtmlDocument(const QByteArray &bytes, const QString &url,
                            const QByteArray &contentType)
     : url_(url) {
@@ -536,14 +601,16 @@ bool HtmlDocument::SetElementValue(const QString &id, const QString &value) {
     return true;
 }
 
+bool HtmlDocument::SubmitsOnClick(const QString &id) const {
+    return FindSubmitter(RootOf(document_.get()), id).has_value();
+}
+
 std::optional<FormSubmission> HtmlDocument::SubmissionOnClick(const QString &id) const {
     xmlNode *root = RootOf(document_.get());
-    const xmlNode *submitter = ElementById(root, id);
-    if (!submitter || !IsSubmitControl(submitter) || HasAttribute(submitter, "disabled"))
+    const std::optional<Submitter> found = FindSubmitter(root, id);
+    if (!found)
         return std::nullopt;
-    const xmlNode *form = FormOwner(root, submitter);
-    if (!form)
-        return std::nullopt;
+    const auto [submitter, form] = *found;
     const QList<FormEntry> entries = EntryList(root, form, submitter);
     const auto setting = [&](const char *name) {
         return SubmissionSetting(submitter, form, name).trimmed().toLower();

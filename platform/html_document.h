@@ -23,9 +23,9 @@ QByteArray DeclaredPageCharset(const QByteArray &bytes, const QByteArray &conten
 
 // An HTML page as libxml2's HTML parser reads it: its rendered text, elements
 // found by id, and the form submissions its submit controls make. The bytes are
-// decoded here (the declared charset, else UTF-8 when valid, else GB18030) and
-// the parser gets UTF-8, so it never guesses. Scripts are never run. Any bytes
-// make a document, empty at worst.
+// decoded here (the declared charset, else as DecodeText finds it) and the
+// parser gets UTF-8, so it never guesses. Scripts are never run. Any bytes make
+// a document, empty at worst.
 class HtmlDocument {
 public:
     HtmlDocument() = default; // the empty document
@@ -46,9 +46,16 @@ public:
     // left as they are. False when no element has this id.
     bool SetElementValue(const QString &id, const QString &value);
 
+    // Whether a click on the element with this id submits a form: it is an
+    // enabled submit control of one. Finds the element, without building the
+    // submission.
+    bool SubmitsOnClick(const QString &id) const;
     // The submission a click on the element with this id makes, or nothing when
     // it is no enabled submit control of a form.
     std::optional<FormSubmission> SubmissionOnClick(const QString &id) const;
+
+    // A deep copy, to edit while another thread still reads this one.
+    HtmlDocument Copy() const;
 
 private:
     struct FreeDocument {

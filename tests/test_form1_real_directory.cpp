@@ -3,6 +3,7 @@
 
 #include "main_window/form1.h"
 #include "main_window/picture.h"
+#include "platform/html_browser.h"
 #include "platform/text_decoding.h"
 #include "tests/support/loopback_platform.h"
 #include "tests/support/loopback_server.h"
@@ -35,7 +36,8 @@ class TestForm1RealDirectory : public QObject {
     Q_OBJECT
 private slots:
     void loadsDirectoryPage();
-    void deadServerFails();
+    void notReady_data();
+    void notReady();
 
 private:
     std::unique_ptr<Form1> start(platform::Platform &platform);
@@ -83,11 +85,29 @@ void TestForm1RealDirectory::loadsDirectoryPage() {
     QCOMPARE(form->ListView1->topLevelItemCount(), 3);
 }
 
-void TestForm1RealDirectory::deadServerFails() {
-    const QString dead = QStringLiteral("http://127.0.0.1:%1").arg(testsupport::UnusedPort());
-    testsupport::LoopbackPlatform platform(testsupport::LoopbackPlatform::OnServer(dead));
+void TestForm1RealDirectory::notReady_data() {
+    QTest::addColumn<bool>("serverUp");
+    QTest::newRow("dead server") << false;
+    // The stations past the cap would be missing without a word.
+    QTest::newRow("directory beyond the document cap") << true;
+}
+
+void TestForm1RealDirectory::notReady() {
+    QFETCH(bool, serverUp);
+    testsupport::LoopbackServer server;
+    const QByteArray line = QStringLiteral("<br>(id)101(/id)(title)北京音乐台(/title)(url)http://"
+                                           "127.0.0.1:1/101(/url)(local)北京(/local)(hot)3(/hot)")
+                                .toUtf8();
+    const auto cap = static_cast<qint64>(platform::HtmlBrowser::DocumentLimits().maxBodyBytes);
+    server.ServeRepeated("/radio/1.59.asp", "<html><body>(zebok)", line, cap / line.size() + 1,
+                         "</body></html>");
+    const QString root = serverUp
+                             ? server.url("")
+                             : QStringLiteral("http://127.0.0.1:%1").arg(testsupport::UnusedPort());
+    testsupport::LoopbackPlatform platform(testsupport::LoopbackPlatform::OnServer(root));
     const std::unique_ptr<Form1> form = start(platform);
-    QTRY_COMPARE_WITH_TIMEOUT(form->Label2->text(), QStringLiteral("状态：连接失败"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(form->Label2->text(), QStringLiteral("状态：连接失败"), 20000);
+    QVERIFY(!form->WebBrowser1->BodyText().contains(QStringLiteral("(zebok)")));
     QVERIFY(!form->ServerReady);
     QVERIFY(!form->Image11->isEnabled());
 }

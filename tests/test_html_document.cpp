@@ -149,6 +149,13 @@ private slots:
                           "<form><input name=no></form>")
             << "go" << QByteArray("POST") << "http://127.0.0.1:8159/x"
             << QByteArray("t=1&c1=on&r=b&s=y&s2=first+one&m=1&m=2&img.x=0&img.y=0&o=o") << form;
+        // Each control's form is found in the same single walk over the page.
+        QTest::newRow("form attribute names the first element with that id")
+            << QByteArray("<input form=f name=before value=1><div id=f></div>"
+                          "<form id=f action=/x><input name=a value=2>"
+                          "<input type=submit id=go></form><input form=f name=after value=3>")
+            << "go" << QByteArray("GET") << "http://127.0.0.1:8159/x?a=2" << QByteArray()
+            << QByteArray();
         QTest::newRow("submitter overrides the form")
             << QByteArray("<form action=/a><input name=t value=1><button id=b name=go value=2 "
                           "formaction=/b formmethod=post>Go</button></form>")
@@ -201,6 +208,33 @@ private slots:
         QVERIFY(!document.SetElementValue("no-such-id", "lost"));
         QVERIFY(!document.SetElementValue("", "lost"));
         QCOMPARE(document.SubmissionOnClick("button")->body.left(13), QByteArray("message=kept&"));
+    }
+
+    // Text runs beyond libxml2's own limit of 10,000,000 bytes are read to the end.
+    void longTextKeptWhole_data() {
+        QTest::addColumn<QByteArray>("html");
+        QTest::addColumn<QString>("text");
+        const QString title = QString(3500000, QChar(u'台')); // 10.5 MB in UTF-8
+        const QString line = QStringLiteral("(id)1(/id)(title)") + title + "(/title)";
+        QTest::newRow("title line of 10 MB") << ("(zebok)<br>" + line + "<br>(id)2(/id)").toUtf8()
+                                             << "(zebok)\r\n" + line + "\r\n(id)2(/id)";
+        QStringList stations;
+        for (int id = 0; id < 140000; ++id)
+            stations.append(QStringLiteral("(id)%1(/id)(title)北京音乐台 %1(/title)(url)http://"
+                                           "127.0.0.1:8159/stream/%1.mp3(/url)(local)北京(/local)")
+                                .arg(id));
+        QTest::newRow("directory of 17 MB in pre")
+            << ("<pre>(zebok)\n" + stations.join(u'\n') + "</pre>").toUtf8()
+            << "(zebok)\r\n" + stations.join(QStringLiteral("\r\n"));
+    }
+    void longTextKeptWhole() {
+        QFETCH(QByteArray, html);
+        QFETCH(QString, text);
+        const QString read = HtmlDocument(html, kPageUrl).InnerText();
+        QVERIFY2(read == text, qPrintable(QStringLiteral("%1 of %2 characters, from %3 bytes")
+                                              .arg(read.size())
+                                              .arg(text.size())
+                                              .arg(html.size())));
     }
 
     // Whatever arrives makes a document, and reading it neither crashes nor hangs.

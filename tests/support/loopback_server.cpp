@@ -1,5 +1,6 @@
 #include "tests/support/loopback_server.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -132,6 +133,32 @@ void LoopbackServer::ServeStream(const std::string &pattern, const std::string &
                 },
                 [this](bool) { ++streamsClosed_; });
         });
+}
+
+void LoopbackServer::ServeRepeated(const std::string &pattern, const QByteArray &head,
+                                   const QByteArray &piece, qint64 count, const QByteArray &tail,
+                                   const std::string &contentType) {
+    const qint64 length = head.size() + piece.size() * count + tail.size();
+    Get(pattern, [=, this](const httplib::Request &, httplib::Response &response) {
+        response.set_content_provider(
+            static_cast<size_t>(length), contentType,
+            [=, this](size_t offset, size_t, httplib::DataSink &sink) {
+                if (stopping_) {
+                    return false;
+                }
+                // Whole pieces at a time; the first write sends the head.
+                const qint64 sent = static_cast<qint64>(offset) - head.size();
+                if (sent < 0) {
+                    return sink.write(head.constData(), static_cast<size_t>(head.size()));
+                }
+                const qint64 piecesSent = sent / piece.size();
+                if (piecesSent >= count) {
+                    return sink.write(tail.constData(), static_cast<size_t>(tail.size()));
+                }
+                const QByteArray batch = piece.repeated(std::min<qint64>(count - piecesSent, 4096));
+                return sink.write(batch.constData(), static_cast<size_t>(batch.size()));
+            });
+    });
 }
 
 std::vector<ReceivedRequest> LoopbackServer::received() const {

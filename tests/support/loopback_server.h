@@ -61,6 +61,13 @@ public:
     void ServeStream(const std::string &pattern, const std::string &contentType,
                      ChunkSource source);
 
+    // A large body sent as it is made, never held whole: head, then piece
+    // repeated count times, then tail (a directory beyond the browser's cap, a
+    // title line of megabytes).
+    void ServeRepeated(const std::string &pattern, const QByteArray &head, const QByteArray &piece,
+                       qint64 count, const QByteArray &tail,
+                       const std::string &contentType = "text/html; charset=utf-8");
+
     std::vector<ReceivedRequest> received() const;
     int requestCount(const std::string &path) const;
     // Streams of ServeStream that have begun, and those whose client has gone.
