@@ -4,7 +4,10 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <array>
+#include <cstddef>
+#include <memory>
 #include <optional>
+#include <uchardet/uchardet.h>
 
 namespace platform {
 
@@ -78,6 +81,21 @@ QByteArray EncoderLabel(const QByteArray &charset) {
     return label;
 }
 
+// The charset of bytes that are not all valid UTF-8, judged from all of them:
+// "utf-8" (with stray bad bytes), "big5", or "gb18030" for simplified Chinese and
+// for whatever the detector cannot tell apart with confidence, such as a few
+// GBK characters it takes for a single-byte charset.
+QByteArray DetectedCharset(const QByteArray &bytes) {
+    const std::unique_ptr<uchardet, decltype(&uchardet_delete)> detector(uchardet_new(),
+                                                                         &uchardet_delete);
+    if (uchardet_handle_data(detector.get(), bytes.constData(),
+                             static_cast<std::size_t>(bytes.size())) != 0)
+        return "gb18030";
+    uchardet_data_end(detector.get());
+    const QByteArray found = QByteArray(uchardet_get_charset(detector.get())).toLower();
+    return found == "utf-8" || found == "big5" ? found : QByteArray("gb18030");
+}
+
 } // namespace
 
 QByteArray CharsetOfContentType(const QByteArray &contentType) {
@@ -108,8 +126,11 @@ DecodedText DecodeTextAndCharset(const QByteArray &bytes, const QByteArray &decl
     QString text = utf8(bytes);
     if (!utf8.hasError())
         return {text, "utf-8"};
-    QStringDecoder gb18030("gb18030");
-    return {gb18030(bytes), "gb18030"};
+    const QByteArray detected = DetectedCharset(bytes);
+    if (detected == "utf-8")
+        return {text, detected}; // the stray bad bytes read as replacement characters
+    QStringDecoder decoder(detected.constData());
+    return {decoder(bytes), detected};
 }
 
 bool IsKnownCharset(const QByteArray &charset) {

@@ -10,12 +10,14 @@ namespace platform {
 QByteArray CharsetOfContentType(const QByteArray &contentType);
 
 // Decodes bytes received from a server: the declared charset when it is known,
-// else a byte-order mark, else UTF-8 when the bytes are valid UTF-8, else GB18030.
-// An unknown declared charset is treated as not declared. Never fails.
+// else a byte-order mark, else UTF-8 when the bytes are valid UTF-8, else the
+// charset a detector finds in the whole of them: UTF-8 (bad bytes becoming
+// replacement characters), Big5, or GB18030 for simplified Chinese and whatever
+// it cannot tell. An unknown declared charset is treated as not declared. Never fails.
 QString DecodeText(const QByteArray &bytes, const QByteArray &declaredCharset = {});
 
 // The text and the charset it was read with: the declared one when known, else
-// the byte-order mark's ("utf-8", "utf-16le", …), else "utf-8" or "gb18030".
+// the byte-order mark's ("utf-8", "utf-16le", …), else "utf-8", "big5" or "gb18030".
 struct DecodedText {
     QString text;
     QByteArray charset;

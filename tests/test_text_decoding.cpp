@@ -1,5 +1,6 @@
 #include "platform/text_decoding.h"
 
+#include <QStringEncoder>
 #include <QTest>
 
 using platform::CharsetOfContentType;
@@ -69,6 +70,14 @@ private slots:
             << kNiHao.toUtf8() << QByteArray() << kNiHao << QByteArray("utf-8");
         QTest::newRow("undeclared invalid utf-8 reads as gb18030")
             << kNiHaoGbk << QByteArray() << kNiHao << QByteArray("gb18030");
+        // Undeclared: the detector reads the whole body.
+        const QString page = QString::fromUtf8(
+            "<p>中国之声 北京新闻广播 经济之声 音乐之声 中华之声 神州之声 华夏之声 香港之声</p>");
+        QTest::newRow("undeclared utf-8 with one bad byte")
+            << page.toUtf8() + "\xff" << QByteArray() << page + QChar::ReplacementCharacter
+            << QByteArray("utf-8");
+        QTest::newRow("undeclared gbk page") << QByteArray(QStringEncoder("gbk")(page))
+                                             << QByteArray() << page << QByteArray("gb18030");
         QTest::newRow("empty") << QByteArray() << QByteArray() << QString() << QByteArray("utf-8");
     }
     void decode() {
