@@ -71,7 +71,7 @@ bool HtmlBrowser::ClickElement(const QString &id) {
     if (!document_->SubmitsOnClick(id))
         return false;
     // The form's entries are gathered on the load's thread, since a page can
-    // hold any number of controls; the page is not edited meanwhile.
+    // hold any number of controls; an edit meanwhile goes to a copy of the page.
     documentSubmitted_ = true;
     Start([document = std::shared_ptr<const HtmlDocument>(document_), id, referer = location_] {
         TransferRequest request;
