@@ -16,17 +16,24 @@ foreach(size 48 128)
         RENAME quorvel-radio.png)
 endforeach()
 
-# Manual pages, compressed reproducibly as Debian wants them.
-foreach(page quorvel-radio.1 quorvel-directory.1)
-    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.gz
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-        COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/resources/man/${page} > ${CMAKE_BINARY_DIR}/man/${page}.gz
-        DEPENDS ${PROJECT_SOURCE_DIR}/resources/man/${page}
+# Manual pages and the package's change log, compressed reproducibly as Debian wants them.
+set(quorvel_compressed_files)
+foreach(source man/quorvel-radio.1 man/quorvel-directory.1 debian/changelog)
+    set(output ${CMAKE_BINARY_DIR}/compressed/${source}.gz)
+    get_filename_component(folder ${output} DIRECTORY)
+    add_custom_command(OUTPUT ${output}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+        COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/resources/${source} > ${output}
+        DEPENDS ${PROJECT_SOURCE_DIR}/resources/${source}
         VERBATIM)
-    list(APPEND quorvel_man_pages ${CMAKE_BINARY_DIR}/man/${page}.gz)
+    list(APPEND quorvel_compressed_files ${output})
 endforeach()
-add_custom_target(quorvel_man_pages ALL DEPENDS ${quorvel_man_pages})
-install(FILES ${quorvel_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+add_custom_target(quorvel_compressed_files ALL DEPENDS ${quorvel_compressed_files})
+install(FILES ${CMAKE_BINARY_DIR}/compressed/man/quorvel-radio.1.gz
+    ${CMAKE_BINARY_DIR}/compressed/man/quorvel-directory.1.gz
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_BINARY_DIR}/compressed/debian/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvel-radio)
 
 # The unit names the server by its installed path, which is known only when
 # installing (the package installs under /usr whatever the configured prefix).
