@@ -155,9 +155,7 @@ MediaPlayerService::MediaPlayerService(Form1 &window, QDBusConnection bus)
     new RootAdaptor(*this);
     new PlayerAdaptor(*this);
     bus_.registerObject(kMprisObjectPath, this, QDBusConnection::ExportAdaptors);
-    told_ = {{QStringLiteral("PlaybackStatus"), PlaybackStatus()},
-             {QStringLiteral("Metadata"), Metadata()},
-             {QStringLiteral("Volume"), Volume()}};
+    told_ = PlayerProperties();
     connect(&window_, &Form1::stationStarted, this, [this](const QString &id, const QString &name) {
         stationId_ = id;
         stationName_ = name;
@@ -223,10 +221,14 @@ void MediaPlayerService::Stop() {
     }
 }
 
+QVariantMap MediaPlayerService::PlayerProperties() const {
+    return {{QStringLiteral("PlaybackStatus"), PlaybackStatus()},
+            {QStringLiteral("Metadata"), Metadata()},
+            {QStringLiteral("Volume"), Volume()}};
+}
+
 void MediaPlayerService::Refresh() {
-    const QVariantMap now = {{QStringLiteral("PlaybackStatus"), PlaybackStatus()},
-                             {QStringLiteral("Metadata"), Metadata()},
-                             {QStringLiteral("Volume"), Volume()}};
+    const QVariantMap now = PlayerProperties();
     QVariantMap changed;
     for (auto property = now.cbegin(); property != now.cend(); ++property) {
         if (told_.value(property.key()) != property.value()) {

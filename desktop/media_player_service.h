@@ -52,6 +52,8 @@ public:
 
 private:
     void PressPlayStop();
+    // The player properties whose changes clients are told of.
+    QVariantMap PlayerProperties() const;
 
     Form1 &window_;
     QDBusConnection bus_;
