@@ -1,15 +1,33 @@
+#include "desktop/media_player_service.h"
+#include "desktop/single_instance.h"
 #include "main_window/form1.h"
 #include "platform/real_platform.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 
 int main(int argc, char *argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quorvel-radio"));
     QApplication::setApplicationVersion(QStringLiteral("1.59"));
+    QGuiApplication::setDesktopFileName(desktop::kDesktopEntry);
+
+    // A second start only brings the running window to the front.
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    desktop::SingleInstance instance(
+        bus, QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+    if (instance.RaiseRunningInstance()) {
+        return 0;
+    }
 
     platform::RealPlatform platform(platform::BuiltInEndpoints());
     Form1 window(platform);
+    desktop::MediaPlayerService mediaPlayerService(window, bus);
+    if (!instance.Publish()) {
+        return 0;
+    }
+    QObject::connect(&instance, &desktop::SingleInstance::raiseRequested, &window,
+                     [&window] { desktop::RaiseWindow(window); });
     window.show();
     return QApplication::exec();
 }

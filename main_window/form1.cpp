@@ -140,6 +140,7 @@ void Form1::CreateControls() {
 
     setTabOrder(Text1, Slider1);
     setTabOrder(Slider1, ListView1);
+    DescribeToAssistiveTechnology();
 }
 
 void Form1::ConnectHandlers() {

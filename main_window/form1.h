@@ -96,6 +96,10 @@ public:
     // Reports a play to the directory server.
     void idz(const QString &id);
 
+signals:
+    // A station's stream has been started from the table, the ID box or quick search.
+    void stationStarted(const QString &id, const QString &name);
+
 protected:
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -103,6 +107,7 @@ protected:
 
 private:
     void CreateControls();
+    void DescribeToAssistiveTechnology();
     void ConnectHandlers();
     void Form_Load();
     void SetUpStationTable();

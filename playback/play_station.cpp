@@ -65,6 +65,7 @@ void Form1::StartStation(const QString &id, PlayReport report) {
     Label4->setText(windowTitle());
     WindowsMediaPlayer1->setURL(
         Module1::TextBetween(*line, QStringLiteral("(url)"), QStringLiteral("(/url)")));
+    emit stationStarted(id, name);
     if (report == PlayReport::Send) {
         idz(id);
     }

@@ -2,6 +2,7 @@
 #include "main_window/picture.h"
 #include "tests/support/fake_platform.h"
 
+#include <QAccessible>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -50,6 +51,10 @@ private slots:
     void text1LostFocus();
     void reminimiseKeeper();
     void closeStopsSound();
+    void pictureButtonsForAssistiveTechnology_data();
+    void pictureButtonsForAssistiveTechnology();
+    void pressThroughAssistiveTechnology();
+    void controlsNamedForAssistiveTechnology();
 
 private:
     std::unique_ptr<testsupport::FakePlatform> platform_;
@@ -272,6 +277,88 @@ void TestForm1Chrome::closeStopsSound() {
     QTest::mouseClick(form_->windowHandle(), Qt::LeftButton, Qt::NoModifier, QPoint(600, 10));
     QCOMPARE(platform_->player->stopCalls, 1);
     QVERIFY(!form_->isVisible());
+}
+
+void TestForm1Chrome::pictureButtonsForAssistiveTechnology_data() {
+    QTest::addColumn<QString>("face"); // the normal face; the highlighted face lies below it
+    QTest::addColumn<QString>("hotFace");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("ID play") << "Image2"
+                             << "Image3"
+                             << "ID 播放";
+    QTest::newRow("quick search") << "Image4"
+                                  << "Image5"
+                                  << "快速搜索";
+    QTest::newRow("about") << "Image6"
+                           << "Image7"
+                           << "更新/联系";
+    QTest::newRow("play/stop") << "Image8"
+                               << "Image9"
+                               << "播放/停止";
+    QTest::newRow("fetch") << "Image11"
+                           << "Image10"
+                           << "获取频道";
+    QTest::newRow("minimise") << "Image15"
+                              << "Image14"
+                              << "最小化";
+    QTest::newRow("close") << "Image12"
+                           << "Image13"
+                           << "关闭";
+}
+
+void TestForm1Chrome::pictureButtonsForAssistiveTechnology() {
+    QFETCH(QString, face);
+    QFETCH(QString, hotFace);
+    QFETCH(QString, name);
+    const QHash<QString, Picture *> pictures = {
+        {"Image2", form_->Image2},   {"Image3", form_->Image3},   {"Image4", form_->Image4},
+        {"Image5", form_->Image5},   {"Image6", form_->Image6},   {"Image7", form_->Image7},
+        {"Image8", form_->Image8},   {"Image9", form_->Image9},   {"Image10", form_->Image10},
+        {"Image11", form_->Image11}, {"Image12", form_->Image12}, {"Image13", form_->Image13},
+        {"Image14", form_->Image14}, {"Image15", form_->Image15}};
+    QAccessibleInterface *onView = QAccessible::queryAccessibleInterface(pictures[face]);
+    QAccessibleInterface *below = QAccessible::queryAccessibleInterface(pictures[hotFace]);
+    for (QAccessibleInterface *button : {onView, below}) {
+        QVERIFY(button != nullptr);
+        QCOMPARE(button->role(), QAccessible::Button);
+        QCOMPARE(button->text(QAccessible::Name), name);
+        QVERIFY(button->actionInterface() != nullptr);
+        QVERIFY(button->actionInterface()->actionNames().contains(
+            QAccessibleActionInterface::pressAction()));
+    }
+    // A screen reader meets each button once: only the face on view counts.
+    QVERIFY(!onView->state().invisible);
+    QVERIFY(below->state().invisible);
+    pictures[face]->hide(); // the pointer is over the button
+    QVERIFY(onView->state().invisible);
+    QVERIFY(!below->state().invisible);
+}
+
+void TestForm1Chrome::pressThroughAssistiveTechnology() {
+    const auto press = [](Picture *face) {
+        QAccessible::queryAccessibleInterface(face)->actionInterface()->doAction(
+            QAccessibleActionInterface::pressAction());
+    };
+    press(form_->Image8);
+    QVERIFY(form_->StoppedByButton);
+    QCOMPARE(platform_->player->stopCalls, 1);
+    press(form_->Image11); // disabled until the server is ready: nothing happens
+    QVERIFY(platform_->boxes.shown.isEmpty());
+    press(form_->Image4);
+    QCOMPARE(platform_->boxes.shown.size(), 1);
+    QCOMPARE(platform_->boxes.shown.first().text, QStringLiteral("请先获取频道！"));
+    press(form_->Image15);
+    QVERIFY(form_->isMinimized());
+}
+
+void TestForm1Chrome::controlsNamedForAssistiveTechnology() {
+    const auto name = [](QWidget *control) {
+        return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+    };
+    QCOMPARE(name(form_->Text1), QStringLiteral("频道ID"));
+    QCOMPARE(name(form_->Slider1), QStringLiteral("音量"));
+    QCOMPARE(name(form_->ListView1), QStringLiteral("频道列表"));
+    QVERIFY(name(form_->Label2).startsWith(QStringLiteral("状态："))); // named by its own text
 }
 
 QTEST_MAIN(TestForm1Chrome)

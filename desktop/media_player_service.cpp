@@ -1,0 +1,251 @@
+#include "desktop/media_player_service.h"
+
+#include "main_window/form1.h"
+#include "main_window/picture.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QScrollBar>
+#include <QTimer>
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+namespace desktop {
+
+namespace {
+
+const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
+const QString kStationTrackPrefix = QStringLiteral("/org/quorvel/Radio/Station/");
+
+// Object-path elements allow only [A-Za-z0-9_]: every other byte of the ID's
+// UTF-8 form, and "_" itself, becomes "_" and two hex digits, so two IDs never
+// share a track id.
+QString TrackIdElement(const QString &id) {
+    QString element;
+    for (const char byte : id.toUtf8()) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (std::isalnum(value) && value < 0x80) {
+            element += QLatin1Char(byte);
+        } else {
+            element += QStringLiteral("_%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+        }
+    }
+    return element;
+}
+
+// org.mpris.MediaPlayer2: the application as a whole.
+class RootAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+    Q_PROPERTY(bool CanQuit READ CanQuit)
+    Q_PROPERTY(bool CanRaise READ CanRaise)
+    Q_PROPERTY(bool HasTrackList READ HasTrackList)
+    Q_PROPERTY(QString Identity READ Identity)
+    Q_PROPERTY(QString DesktopEntry READ DesktopEntry)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ SupportedUriSchemes)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ SupportedMimeTypes)
+public:
+    explicit RootAdaptor(MediaPlayerService &service)
+        : QDBusAbstractAdaptor(&service), service_(service) {}
+
+    bool CanQuit() const { return true; }
+    bool CanRaise() const { return true; }
+    bool HasTrackList() const { return false; }
+    QString Identity() const { return platform::kApplicationTitle; }
+    QString DesktopEntry() const { return kDesktopEntry; }
+    // Nothing can be opened from outside: stations come from the directory.
+    QStringList SupportedUriSchemes() const { return {}; }
+    QStringList SupportedMimeTypes() const { return {}; }
+
+public slots:
+    void Raise() { service_.Raise(); }
+    void Quit() { service_.Quit(); }
+
+private:
+    MediaPlayerService &service_;
+};
+
+// org.mpris.MediaPlayer2.Player: playback of the chosen station.
+class PlayerAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ PlaybackStatus)
+    Q_PROPERTY(double Rate READ Rate)
+    Q_PROPERTY(QVariantMap Metadata READ Metadata)
+    Q_PROPERTY(double Volume READ Volume WRITE SetVolume)
+    Q_PROPERTY(qlonglong Position READ Position)
+    Q_PROPERTY(double MinimumRate READ Rate)
+    Q_PROPERTY(double MaximumRate READ Rate)
+    Q_PROPERTY(bool CanGoNext READ CanNotDo)
+    Q_PROPERTY(bool CanGoPrevious READ CanNotDo)
+    Q_PROPERTY(bool CanPlay READ CanDo)
+    Q_PROPERTY(bool CanPause READ CanDo)
+    Q_PROPERTY(bool CanSeek READ CanNotDo)
+    Q_PROPERTY(bool CanControl READ CanDo)
+public:
+    explicit PlayerAdaptor(MediaPlayerService &service)
+        : QDBusAbstractAdaptor(&service), service_(service) {}
+
+    QString PlaybackStatus() const { return service_.PlaybackStatus(); }
+    // Live radio: one speed, no position.
+    double Rate() const { return 1.0; }
+    qlonglong Position() const { return 0; }
+    QVariantMap Metadata() const { return service_.Metadata(); }
+    double Volume() const { return service_.Volume(); }
+    void SetVolume(double volume) { service_.SetVolume(volume); }
+    bool CanDo() const { return true; }
+    bool CanNotDo() const { return false; }
+
+public slots:
+    void Play() { service_.Play(); }
+    void Pause() { service_.Pause(); }
+    void PlayPause() { service_.PlayPause(); }
+    void Stop() { service_.Stop(); }
+    // There is no next or previous station and no position to move: these do nothing.
+    void Next() {}
+    void Previous() {}
+    void Seek(qlonglong) {}
+    void SetPosition(const QDBusObjectPath &, qlonglong) {}
+    void OpenUri(const QString &) {}
+
+private:
+    MediaPlayerService &service_;
+};
+
+} // namespace
+
+void RaiseWindow(QWidget &window) {
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+QString PlaybackStatusFor(int playState) {
+    switch (playState) {
+    case platform::PlayState::Playing:
+    case platform::PlayState::Buffering:
+    case platform::PlayState::Transitioning:
+        return QStringLiteral("Playing");
+    case platform::PlayState::Paused:
+        return QStringLiteral("Paused");
+    default:
+        return QStringLiteral("Stopped");
+    }
+}
+
+QVariantMap StationMetadata(const QString &id, const QString &name) {
+    if (id.isEmpty()) {
+        return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(kNoTrack))}};
+    }
+    return {{QStringLiteral("mpris:trackid"),
+             QVariant::fromValue(QDBusObjectPath(kStationTrackPrefix + TrackIdElement(id)))},
+            {QStringLiteral("xesam:album"), name},
+            {QStringLiteral("quorvel:id"), id}};
+}
+
+MediaPlayerService::MediaPlayerService(Form1 &window, QDBusConnection bus)
+    : window_(window), bus_(std::move(bus)) {
+    if (!bus_.isConnected()) {
+        return;
+    }
+    new RootAdaptor(*this);
+    new PlayerAdaptor(*this);
+    bus_.registerObject(kMprisObjectPath, this, QDBusConnection::ExportAdaptors);
+    told_ = PlayerProperties();
+    connect(&window_, &Form1::stationStarted, this, [this](const QString &id, const QString &name) {
+        stationId_ = id;
+        stationName_ = name;
+        Refresh();
+    });
+    connect(window_.Slider1, &QScrollBar::valueChanged, this, &MediaPlayerService::Refresh);
+    // The status monitor's tick is when the window itself notices a new play state.
+    connect(window_.Timer1, &QTimer::timeout, this, &MediaPlayerService::Refresh);
+}
+
+void MediaPlayerService::Raise() {
+    RaiseWindow(window_);
+}
+
+void MediaPlayerService::Quit() {
+    Picture *close = window_.Image13;
+    QTimer::singleShot(0, close, [close] { emit close->clicked(); });
+}
+
+QString MediaPlayerService::PlaybackStatus() const {
+    return PlaybackStatusFor(window_.WindowsMediaPlayer1->playState());
+}
+
+QVariantMap MediaPlayerService::Metadata() const {
+    return StationMetadata(stationId_, stationName_);
+}
+
+double MediaPlayerService::Volume() const {
+    return window_.Slider1->value() / 100.0;
+}
+
+void MediaPlayerService::SetVolume(double volume) {
+    if (std::isnan(volume)) {
+        return;
+    }
+    // As dragging the thumb to that position would.
+    window_.Slider1->setValue(static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100)));
+    window_.WindowsMediaPlayer1->setVolume(window_.Slider1->value());
+}
+
+void MediaPlayerService::PressPlayStop() {
+    emit window_.Image9->clicked();
+    Refresh();
+}
+
+void MediaPlayerService::Play() {
+    if (window_.StoppedByButton) {
+        PressPlayStop();
+    }
+}
+
+void MediaPlayerService::Pause() {
+    Stop();
+}
+
+void MediaPlayerService::PlayPause() {
+    PressPlayStop();
+}
+
+void MediaPlayerService::Stop() {
+    if (!window_.StoppedByButton) {
+        PressPlayStop();
+    }
+}
+
+QVariantMap MediaPlayerService::PlayerProperties() const {
+    return {{QStringLiteral("PlaybackStatus"), PlaybackStatus()},
+            {QStringLiteral("Metadata"), Metadata()},
+            {QStringLiteral("Volume"), Volume()}};
+}
+
+void MediaPlayerService::Refresh() {
+    const QVariantMap now = PlayerProperties();
+    QVariantMap changed;
+    for (auto property = now.cbegin(); property != now.cend(); ++property) {
+        if (told_.value(property.key()) != property.value()) {
+            changed.insert(property.key(), property.value());
+        }
+    }
+    if (changed.isEmpty()) {
+        return;
+    }
+    told_ = now;
+    QDBusMessage signal = QDBusMessage::createSignal(
+        kMprisObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("PropertiesChanged"));
+    signal << kPlayerInterface << changed << QStringList();
+    bus_.send(signal);
+}
+
+} // namespace desktop
+
+#include "media_player_service.moc"

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QVariantMap>
+
+class Form1;
+class QWidget;
+
+namespace desktop {
+
+inline const QString kMprisBusName = QStringLiteral("org.mpris.MediaPlayer2.quorvel");
+inline const QString kMprisObjectPath = QStringLiteral("/org/mpris/MediaPlayer2");
+// The desktop entry's file name without ".desktop"; also the AppStream component id.
+inline const QString kDesktopEntry = QStringLiteral("org.quorvel.Radio");
+
+// Restores the window from the minimised state and brings it to the front.
+void RaiseWindow(QWidget &window);
+
+// The media-player state that sound menus and controllers see.
+QString PlaybackStatusFor(int playState);
+// Metadata of the station being played: a track id made from its ID, its
+// name and ID; the "no track" id when no station has been started.
+QVariantMap StationMetadata(const QString &id, const QString &name);
+
+// The main window as a media player on the session bus, the interface that
+// sound menus, media keys and command-line controllers use. Play, pause and
+// stop go through the play/stop button, so the button and the keys share one
+// state; the volume is Slider1's position. Without a connected bus it exports
+// nothing and the window works as before.
+class MediaPlayerService : public QObject {
+    Q_OBJECT
+public:
+    MediaPlayerService(Form1 &window, QDBusConnection bus);
+
+    void Raise();
+    // What the close button does, after the caller has had its answer.
+    void Quit();
+
+    QString PlaybackStatus() const;
+    QVariantMap Metadata() const;
+    double Volume() const;
+    void SetVolume(double volume);
+    void Play();
+    void Pause();
+    void PlayPause();
+    void Stop();
+
+    // Tells clients, through PropertiesChanged, of every player property that
+    // differs from what they were last told.
+    void Refresh();
+
+private:
+    void PressPlayStop();
+    // The player properties whose changes clients are told of.
+    QVariantMap PlayerProperties() const;
+
+    Form1 &window_;
+    QDBusConnection bus_;
+    QString stationId_;
+    QString stationName_;
+    QVariantMap told_; // property name -> the value clients last heard
+};
+
+} // namespace desktop

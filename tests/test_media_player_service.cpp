@@ -1,0 +1,245 @@
+// The main window's media-player interface on a private session bus, seen
+// from a second connection as a sound menu or controller would see it.
+
+#include "desktop/media_player_service.h"
+#include "main_window/form1.h"
+#include "main_window/picture.h"
+#include "tests/support/fake_platform.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QListWidget>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QString kRoot = QStringLiteral("org.mpris.MediaPlayer2");
+const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
+const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+
+QString Line(const QString &id, const QString &title) {
+    return "(id)" + id + "(/id)(title)" + title + "(/title)(url)http://s.invalid/" + id +
+           "(/url)(local)北京(/local)(hot)5(/hot)";
+}
+
+// A variant as it arrives from the bus: maps come as D-Bus arguments.
+QVariantMap ToMap(const QVariant &value) {
+    return qdbus_cast<QVariantMap>(value.value<QDBusArgument>());
+}
+
+} // namespace
+
+// Records the player's PropertiesChanged signals.
+class ChangeRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QVariantMap> changes;
+public slots:
+    void changed(const QString &interface, const QVariantMap &properties, const QStringList &) {
+        if (interface == kPlayer) {
+            changes.append(properties);
+        }
+    }
+};
+
+class TestMediaPlayerService : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void introspectionShowsBothInterfaces();
+    void controlsShareTheButtonsFlag_data();
+    void controlsShareTheButtonsFlag();
+    void volumeMovesSlider1AndPlayer();
+    void slider1MovesVolume();
+    void stationChangeAnnouncesMetadata_data();
+    void stationChangeAnnouncesMetadata();
+
+private:
+    QDBusMessage Call(const QString &interface, const QString &method,
+                      const QVariantList &arguments = {});
+    QVariant Get(const QString &interface, const QString &property);
+
+    QDBusConnection client_ = QDBusConnection(QString());
+    std::unique_ptr<testsupport::FakePlatform> platform_;
+    std::unique_ptr<Form1> form_;
+    std::unique_ptr<desktop::MediaPlayerService> service_;
+    std::unique_ptr<ChangeRecorder> recorder_;
+};
+
+void TestMediaPlayerService::initTestCase() {
+    QVERIFY2(QDBusConnection::sessionBus().isConnected(), "run under dbus-run-session");
+    client_ = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("client"));
+    QVERIFY(client_.isConnected());
+}
+
+void TestMediaPlayerService::init() {
+    platform_ = std::make_unique<testsupport::FakePlatform>();
+    form_ = std::make_unique<Form1>(*platform_);
+    form_->List1->addItem(Line("12", "音乐台"));
+    service_ = std::make_unique<desktop::MediaPlayerService>(*form_, QDBusConnection::sessionBus());
+    QVERIFY(QDBusConnection::sessionBus().registerService(desktop::kMprisBusName));
+    recorder_ = std::make_unique<ChangeRecorder>();
+    QVERIFY(client_.connect(desktop::kMprisBusName, desktop::kMprisObjectPath, kProperties,
+                            QStringLiteral("PropertiesChanged"), recorder_.get(),
+                            SLOT(changed(QString, QVariantMap, QStringList))));
+}
+
+void TestMediaPlayerService::cleanup() {
+    QDBusConnection::sessionBus().unregisterService(desktop::kMprisBusName);
+    recorder_.reset();
+    service_.reset();
+    form_.reset();
+    platform_.reset();
+}
+
+QDBusMessage TestMediaPlayerService::Call(const QString &interface, const QString &method,
+                                          const QVariantList &arguments) {
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        desktop::kMprisBusName, desktop::kMprisObjectPath, interface, method);
+    message.setArguments(arguments);
+    // The service answers from this thread's event loop, so the call must not block it.
+    const QDBusPendingCall pending = client_.asyncCall(message);
+    if (!QTest::qWaitFor([&pending] { return pending.isFinished(); }, 5000)) {
+        return {}; // an invalid message: no answer
+    }
+    return pending.reply();
+}
+
+QVariant TestMediaPlayerService::Get(const QString &interface, const QString &property) {
+    const QDBusMessage reply = Call(kProperties, QStringLiteral("Get"), {interface, property});
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        return {};
+    }
+    return reply.arguments().value(0).value<QDBusVariant>().variant();
+}
+
+void TestMediaPlayerService::introspectionShowsBothInterfaces() {
+    const QDBusMessage reply =
+        Call(QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
+    QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+    const QString xml = reply.arguments().value(0).toString();
+    QVERIFY(xml.contains(QStringLiteral("<interface name=\"org.mpris.MediaPlayer2\">")));
+    QVERIFY(xml.contains(QStringLiteral("<interface name=\"org.mpris.MediaPlayer2.Player\">")));
+    QCOMPARE(Get(kRoot, QStringLiteral("Identity")).toString(), QStringLiteral("Quorvel收音机"));
+}
+
+void TestMediaPlayerService::controlsShareTheButtonsFlag_data() {
+    // A sequence of presses: "button" is a click on the play/stop button,
+    // anything else a method called over the bus.
+    QTest::addColumn<QStringList>("presses");
+    QTest::addColumn<int>("playerCalls"); // stop and play calls together
+    QTest::addColumn<bool>("stoppedByButton");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("PlayPause stops") << QStringList{"PlayPause"} << 1 << true << "Stopped";
+    QTest::newRow("PlayPause twice resumes")
+        << QStringList{"PlayPause", "PlayPause"} << 2 << false << "Playing";
+    QTest::newRow("Pause twice stops once")
+        << QStringList{"Pause", "Pause"} << 1 << true << "Stopped";
+    QTest::newRow("Play while playing changes nothing")
+        << QStringList{"Play"} << 0 << false << "Playing";
+    QTest::newRow("Play after the button stopped")
+        << QStringList{"button", "Play"} << 2 << false << "Playing";
+    QTest::newRow("button after Stop resumes")
+        << QStringList{"Stop", "button"} << 2 << false << "Playing";
+}
+
+void TestMediaPlayerService::controlsShareTheButtonsFlag() {
+    QFETCH(QStringList, presses);
+    QFETCH(int, playerCalls);
+    QFETCH(bool, stoppedByButton);
+    QFETCH(QString, status);
+    form_->StartStation(QStringLiteral("12"), Form1::PlayReport::None);
+    testsupport::FakeMediaPlayer &player = *platform_->player;
+    player.state = platform::PlayState::Playing;
+    QMetaObject::invokeMethod(form_->Timer1, "timeout");
+    for (const QString &press : presses) {
+        const bool wasStopped = form_->StoppedByButton;
+        if (press == QLatin1String("button")) {
+            QMetaObject::invokeMethod(form_->Image9, "clicked");
+        } else {
+            QCOMPARE(Call(kPlayer, press).type(), QDBusMessage::ReplyMessage);
+        }
+        if (wasStopped && !form_->StoppedByButton) {
+            player.state = platform::PlayState::Playing; // the stream comes back
+        }
+    }
+    QCOMPARE(form_->StoppedByButton, stoppedByButton);
+    QCOMPARE(player.stopCalls + player.playCalls, playerCalls);
+    QMetaObject::invokeMethod(form_->Timer1, "timeout");
+    QCOMPARE(Get(kPlayer, QStringLiteral("PlaybackStatus")).toString(), status);
+    // The last status announced is the status now.
+    const auto lastStatus = [this] {
+        for (auto change = recorder_->changes.crbegin(); change != recorder_->changes.crend();
+             ++change) {
+            if (change->contains(QStringLiteral("PlaybackStatus"))) {
+                return change->value(QStringLiteral("PlaybackStatus")).toString();
+            }
+        }
+        return QString();
+    };
+    QTRY_COMPARE(lastStatus(), status);
+}
+
+void TestMediaPlayerService::volumeMovesSlider1AndPlayer() {
+    const QDBusMessage reply =
+        Call(kProperties, QStringLiteral("Set"),
+             {kPlayer, QStringLiteral("Volume"), QVariant::fromValue(QDBusVariant(0.35))});
+    QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(form_->Slider1->value(), 35);
+    QCOMPARE(platform_->player->volume(), 35);
+    QCOMPARE(Get(kPlayer, QStringLiteral("Volume")).toDouble(), 0.35);
+    QTRY_COMPARE(recorder_->changes.size(), 1);
+    QCOMPARE(recorder_->changes.first().value(QStringLiteral("Volume")).toDouble(), 0.35);
+}
+
+void TestMediaPlayerService::slider1MovesVolume() {
+    form_->Slider1->setValue(20);
+    QCOMPARE(Get(kPlayer, QStringLiteral("Volume")).toDouble(), 0.2);
+    QTRY_COMPARE(recorder_->changes.size(), 1);
+    QCOMPARE(recorder_->changes.first().value(QStringLiteral("Volume")).toDouble(), 0.2);
+}
+
+void TestMediaPlayerService::stationChangeAnnouncesMetadata_data() {
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("trackId");
+    QTest::newRow("digits") << "7"
+                            << "/org/quorvel/Radio/Station/7";
+    // Only letters, digits and "_" may stand in an object path.
+    QTest::newRow("punctuation") << "a-b_c"
+                                 << "/org/quorvel/Radio/Station/a_2Db_5Fc";
+    QTest::newRow("Chinese") << QStringLiteral("频") << "/org/quorvel/Radio/Station/_E9_A2_91";
+}
+
+void TestMediaPlayerService::stationChangeAnnouncesMetadata() {
+    QFETCH(QString, id);
+    QFETCH(QString, trackId);
+    form_->List1->addItem(Line(id, QStringLiteral("新闻台")));
+    const QVariantMap none = ToMap(Get(kPlayer, QStringLiteral("Metadata")));
+    QCOMPARE(none.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path(),
+             QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
+    form_->StartStation(QStringLiteral("12"), Form1::PlayReport::None);
+    QTRY_COMPARE(recorder_->changes.size(), 1);
+    form_->StartStation(id, Form1::PlayReport::None);
+    QTRY_COMPARE(recorder_->changes.size(), 2);
+    const QVariantMap metadata = ToMap(recorder_->changes.last().value(QStringLiteral("Metadata")));
+    QCOMPARE(metadata.value(QStringLiteral("xesam:album")).toString(), QStringLiteral("新闻台"));
+    QCOMPARE(metadata.value(QStringLiteral("quorvel:id")).toString(), id);
+    QCOMPARE(metadata.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path(),
+             trackId);
+    // Nothing new: nothing more announced.
+    QMetaObject::invokeMethod(form_->Timer1, "timeout");
+    QCOMPARE(ToMap(Get(kPlayer, QStringLiteral("Metadata"))).value(QStringLiteral("quorvel:id")),
+             QVariant(id));
+    QCOMPARE(recorder_->changes.size(), 2);
+}
+
+QTEST_MAIN(TestMediaPlayerService)
+#include "test_media_player_service.moc"
