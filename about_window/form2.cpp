@@ -1,10 +1,8 @@
 #include "about_window/form2.h"
 
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 
 namespace {
 
@@ -33,9 +31,7 @@ QPlainTextEdit *MakeTextBox(QWidget *parent, const QRect &place) {
 } // namespace
 
 Form2::Form2(platform::Platform &platform, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint),
-      platform_(platform) {
+    : FixedDialog(parent, {408, 356}), platform_(platform) {
     CreateControls();
     Form_Load();
 }
@@ -44,10 +40,6 @@ Form2::~Form2() = default;
 
 void Form2::CreateControls() {
     setWindowTitle(QStringLiteral("关于"));
-    setFixedSize(408, 356);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
 
     Frame1 = new QGroupBox(QStringLiteral(" Quorvel收音机 "), this);
     Frame1->setGeometry(8, 8, 393, 137);
@@ -83,11 +75,13 @@ void Form2::CreateControls() {
     WebBrowser1 = platform_.CreateWebBrowser();
 
     connect(Text2, &QPlainTextEdit::textChanged, Command2, [this] { Command2->setEnabled(true); });
+    connect(WebBrowser1.get(), &platform::WebBrowser::DocumentComplete, this,
+            [this] { boardLoading_ = false; });
     connect(Command2, &QPushButton::clicked, this, &Form2::SendFeedback);
     connect(Command1, &QPushButton::clicked, this, &QDialog::close);
     connect(Command3, &QPushButton::clicked, this, &Form2::CheckForUpdate);
 }
 
 void Form2::Form_Load() {
-    WebBrowser1->Navigate(platform_.endpoints().messageBoardPage);
+    LoadBoardPage();
 }

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -11,9 +10,12 @@
 namespace platform {
 
 // Limits every exchange obeys, so that no server can hold or flood the program.
+// A time limit of 0 is no limit.
 struct TransferLimits {
     long connectTimeoutMs = 5000;
     long totalTimeoutMs = 15000;
+    // Ends a transfer that received no byte for this long.
+    long stallTimeoutMs = 0;
     std::size_t maxBodyBytes = 4 * 1024 * 1024;
     long maxRedirects = 5;
 };
@@ -35,14 +37,14 @@ struct TransferRequest {
 struct TransferResult {
     bool responded = false; // an HTTP response (any status) arrived complete
     int status = 0;
-    QString effectiveUrl;    // after redirects
-    QByteArray contentType;  // Content-Type header of the final response
+    QString effectiveUrl;   // after redirects
+    QByteArray contentType; // Content-Type header of the final response
     // At most limits.maxBodyBytes. A longer body is cut there and the transfer
     // stopped; the result still counts as responded, with bodyTruncated set, and
     // each caller decides whether a cut body is acceptable.
     QByteArray body;
     bool bodyTruncated = false;
-    QString error;           // why no response arrived
+    QString error; // why no response arrived
 };
 
 // True for the schemes the program fetches: http and https.
@@ -51,7 +53,6 @@ bool IsHttpUrl(const QString &url);
 // One blocking HTTP exchange through libcurl: http and https only, TLS
 // verified, bounded by the limits. Safe to call from any thread. When cancel is
 // given and becomes true the transfer stops within a fraction of a second.
-TransferResult Transfer(const TransferRequest &request,
-                        const std::atomic<bool> *cancel = nullptr);
+TransferResult Transfer(const TransferRequest &request, const std::atomic<bool> *cancel = nullptr);
 
 } // namespace platform
