@@ -3,6 +3,7 @@
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QWindow>
 
 namespace {
 
@@ -71,6 +72,10 @@ void Form2::CreateControls() {
     setTabOrder(Text2, Command2);
     setTabOrder(Command2, Command1);
     setTabOrder(Command1, Command3);
+
+    // The window has no icon; left alone, it would show the main window's.
+    winId();
+    windowHandle()->setIcon(QIcon());
 
     WebBrowser1 = platform_.CreateWebBrowser();
 

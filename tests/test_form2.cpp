@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 using testsupport::FakePage;
 
@@ -230,15 +231,18 @@ void TestForm2::openedModallyFromMainWindow() {
     main.show();
     QVERIFY(QTest::qWaitForWindowExposed(&main));
     bool seen = false;
+    bool iconless = false;
     QTimer::singleShot(0, &main, [&] {
         auto *about = qobject_cast<Form2 *>(QApplication::activeModalWidget());
         seen = about && about->isModal() && main.Timer1->isActive() && main.Timer3->isActive();
+        iconless = about && about->windowHandle()->icon().isNull();
         if (about) {
             about->Command1->click();
         }
     });
     QMetaObject::invokeMethod(main.Image7, "clicked");
     QVERIFY(seen);
+    QVERIFY(iconless);                               // the main window's icon is not passed on
     QVERIFY(main.findChildren<Form2 *>().isEmpty()); // destroyed when closed
 }
 
