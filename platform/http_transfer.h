@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -37,14 +38,14 @@ struct TransferRequest {
 struct TransferResult {
     bool responded = false; // an HTTP response (any status) arrived complete
     int status = 0;
-    QString effectiveUrl;   // after redirects
-    QByteArray contentType; // Content-Type header of the final response
+    QString effectiveUrl;    // after redirects
+    QByteArray contentType;  // Content-Type header of the final response
     // At most limits.maxBodyBytes. A longer body is cut there and the transfer
     // stopped; the result still counts as responded, with bodyTruncated set, and
     // each caller decides whether a cut body is acceptable.
     QByteArray body;
     bool bodyTruncated = false;
-    QString error; // why no response arrived
+    QString error;           // why no response arrived
 };
 
 // True for the schemes the program fetches: http and https.
@@ -53,6 +54,7 @@ bool IsHttpUrl(const QString &url);
 // One blocking HTTP exchange through libcurl: http and https only, TLS
 // verified, bounded by the limits. Safe to call from any thread. When cancel is
 // given and becomes true the transfer stops within a fraction of a second.
-TransferResult Transfer(const TransferRequest &request, const std::atomic<bool> *cancel = nullptr);
+TransferResult Transfer(const TransferRequest &request,
+                        const std::atomic<bool> *cancel = nullptr);
 
 } // namespace platform
