@@ -1,6 +1,7 @@
 #include "desktop/media_player_service.h"
 #include "desktop/single_instance.h"
 #include "main_window/form1.h"
+#include "platform/qt_translation.h"
 #include "platform/real_platform.h"
 
 #include <QApplication>
@@ -19,6 +20,7 @@ int main(int argc, char *argv[]) {
     if (instance.RaiseRunningInstance()) {
         return 0;
     }
+    platform::InstallQtTranslation(application);
 
     platform::RealPlatform platform(platform::BuiltInEndpoints());
     Form1 window(platform);

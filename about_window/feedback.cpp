@@ -2,15 +2,17 @@
 
 #include "about_window/form2.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QTimer>
 
 namespace {
 
-// Longer than the browser's own limit for one exchange, so that the page's
-// answer, or its failure, always arrives first.
-constexpr int kSubmissionWaitMs = 35000;
+// The longest a send waits for pages: a board page still loading, then the
+// board's answer. Longer than the browser's limit for a silent server, so that
+// such a failure always arrives first.
+constexpr int kSendWaitMs = 35000;
 
 bool IsSuccess(int status) {
     return status >= 200 && status < 300;
@@ -23,15 +25,20 @@ QString Form2::FeedbackText() const {
     return text.replace(u'\n', QStringLiteral("\r\n"));
 }
 
-bool Form2::WaitForSubmission() {
+bool Form2::WaitForPage(const QDeadlineTimer &deadline) {
     QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    connect(&deadline, &QTimer::timeout, &loop, [&loop] { loop.exit(1); });
+    QTimer expiry;
+    expiry.setSingleShot(true);
+    connect(&expiry, &QTimer::timeout, &loop, [&loop] { loop.exit(1); });
     connect(WebBrowser1.get(), &platform::WebBrowser::DocumentComplete, &loop,
             [&loop] { loop.exit(0); });
-    deadline.start(kSubmissionWaitMs);
+    expiry.start(static_cast<int>(deadline.remainingTime()));
     return loop.exec() == 0;
+}
+
+void Form2::LoadBoardPage() {
+    boardLoading_ = true;
+    WebBrowser1->Navigate(platform_.endpoints().messageBoardPage);
 }
 
 void Form2::SendFeedback() {
@@ -40,12 +47,19 @@ void Form2::SendFeedback() {
         return;
     }
     sending_ = true;
+    const QDeadlineTimer deadline(kSendWaitMs);
     // Success is claimed only when the board really took the message: the
     // page's form was submitted and its answer came with a success status.
     // Otherwise the text stays, so that nothing the user wrote is lost.
-    const bool sent = WebBrowser1->SetElementValue(QStringLiteral("textarea"), FeedbackText()) &&
-                      WebBrowser1->ClickElement(QStringLiteral("button")) && WaitForSubmission() &&
-                      IsSuccess(WebBrowser1->HttpStatus());
+    const bool submitted =
+        (!boardLoading_ || WaitForPage(deadline)) &&
+        WebBrowser1->SetElementValue(QStringLiteral("textarea"), FeedbackText()) &&
+        WebBrowser1->ClickElement(QStringLiteral("button"));
+    const bool sent = submitted && WaitForPage(deadline) && IsSuccess(WebBrowser1->HttpStatus());
+    // The board's answer holds no form: the next send needs the board page again.
+    if (submitted) {
+        LoadBoardPage();
+    }
     if (sent) {
         Text2->setPlainText(kFeedbackGreeting);
         platform_.messageBoxes().Show(this, QStringLiteral("发送成功！感谢你的支持"),

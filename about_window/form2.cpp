@@ -1,10 +1,9 @@
 #include "about_window/form2.h"
 
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
+#include <QWindow>
 
 namespace {
 
@@ -33,9 +32,7 @@ QPlainTextEdit *MakeTextBox(QWidget *parent, const QRect &place) {
 } // namespace
 
 Form2::Form2(platform::Platform &platform, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint),
-      platform_(platform) {
+    : FixedDialog(parent, {408, 356}), platform_(platform) {
     CreateControls();
     Form_Load();
 }
@@ -44,10 +41,6 @@ Form2::~Form2() = default;
 
 void Form2::CreateControls() {
     setWindowTitle(QStringLiteral("关于"));
-    setFixedSize(408, 356);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
 
     Frame1 = new QGroupBox(QStringLiteral(" Quorvel收音机 "), this);
     Frame1->setGeometry(8, 8, 393, 137);
@@ -80,14 +73,20 @@ void Form2::CreateControls() {
     setTabOrder(Command2, Command1);
     setTabOrder(Command1, Command3);
 
+    // The window has no icon; left alone, it would show the main window's.
+    winId();
+    windowHandle()->setIcon(QIcon());
+
     WebBrowser1 = platform_.CreateWebBrowser();
 
     connect(Text2, &QPlainTextEdit::textChanged, Command2, [this] { Command2->setEnabled(true); });
+    connect(WebBrowser1.get(), &platform::WebBrowser::DocumentComplete, this,
+            [this] { boardLoading_ = false; });
     connect(Command2, &QPushButton::clicked, this, &Form2::SendFeedback);
     connect(Command1, &QPushButton::clicked, this, &QDialog::close);
     connect(Command3, &QPushButton::clicked, this, &Form2::CheckForUpdate);
 }
 
 void Form2::Form_Load() {
-    WebBrowser1->Navigate(platform_.endpoints().messageBoardPage);
+    LoadBoardPage();
 }

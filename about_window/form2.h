@@ -1,10 +1,11 @@
 #pragma once
 
+#include "main_window/fixed_dialog.h"
 #include "platform/platform.h"
 
-#include <QDialog>
 #include <memory>
 
+class QDeadlineTimer;
 class QGroupBox;
 class QPlainTextEdit;
 class QPushButton;
@@ -18,7 +19,7 @@ QString UpdatePrompt(const QString &version);
 // The About window: the program's description, a message to the author sent
 // through the hidden message-board page, and the update check. Created for
 // each opening and shown modally.
-class Form2 : public QDialog {
+class Form2 : public FixedDialog {
     Q_OBJECT
 public:
     explicit Form2(platform::Platform &platform, QWidget *parent = nullptr);
@@ -42,9 +43,12 @@ public:
 private:
     void CreateControls();
     void Form_Load();
-    // Waits for the page that a submission loads; false when none came in time.
-    bool WaitForSubmission();
+    // Loads the message-board page into the hidden browser.
+    void LoadBoardPage();
+    // Waits for the browser's next completed page; false when none came in time.
+    bool WaitForPage(const QDeadlineTimer &deadline);
 
     platform::Platform &platform_;
     bool sending_ = false;
+    bool boardLoading_ = false; // the board page is on its way
 };

@@ -8,6 +8,7 @@
 #include "station_data/station_line.h"
 
 #include <QCoreApplication>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTimer>
@@ -136,9 +137,13 @@ void Form1::changeEvent(QEvent *event) {
 
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
     if (watched == Text1) {
-        if (event->type() == QEvent::MouseButtonRelease) {
+        if (event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
             Text1_Click();
-        } else if (event->type() == QEvent::FocusOut) {
+        } else if (event->type() == QEvent::FocusOut &&
+                   static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason) {
+            // The box's own context menu takes the focus only while it is open:
+            // the user has not left the box.
             Text1_LostFocus();
         }
     } else if (watched == ListView1->viewport()) {

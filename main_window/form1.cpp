@@ -2,6 +2,7 @@
 
 #include "main_window/picture.h"
 
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -41,6 +42,23 @@ Picture *MakeFace(QWidget *parent, const QRect &place, const QString &picture) {
     face->setPixmap(QPixmap(QStringLiteral(":/skin/") + picture));
     return face;
 }
+
+// The channel-ID box. Focus that arrives by the keyboard leaves the text
+// unselected, so that typed characters are added to it.
+class ChannelIdBox final : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void focusInEvent(QFocusEvent *event) override {
+        QLineEdit::focusInEvent(event);
+        const Qt::FocusReason reason = event->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+            reason == Qt::ShortcutFocusReason) {
+            deselect();
+        }
+    }
+};
 
 QTimer *MakeTimer(QObject *parent, int intervalMs) {
     auto *timer = new QTimer(parent);
@@ -112,7 +130,7 @@ void Form1::CreateControls() {
     ListView1->viewport()->setMouseTracking(true);
     ListView1->viewport()->installEventFilter(this);
 
-    Text1 = new QLineEdit(this);
+    Text1 = new ChannelIdBox(this);
     Text1->setGeometry(113, 8, 49, 12);
     Text1->setFrame(false);
     Text1->setTextMargins(0, 0, 0, 0);
@@ -128,6 +146,8 @@ void Form1::CreateControls() {
     Slider1->setRange(0, 100);
     Slider1->setSingleStep(5);
     Slider1->setPageStep(5);
+    Slider1->setFocusPolicy(Qt::StrongFocus);
+    Slider1->setInvertedControls(false); // the arrow keys move the bar the way they point
 
     Frame1 = new QGroupBox(QStringLiteral("Frame1"), this);
     Frame1->setGeometry(296, 80, 233, 177);
@@ -141,6 +161,7 @@ void Form1::CreateControls() {
     setTabOrder(Text1, Slider1);
     setTabOrder(Slider1, ListView1);
     DescribeToAssistiveTechnology();
+    Text1->setFocus(); // where the focus is when the window is first shown
 }
 
 void Form1::ConnectHandlers() {

@@ -1,6 +1,7 @@
 #include "main_window/picture.h"
 
 #include <QMouseEvent>
+#include <QPainter>
 
 namespace {
 
@@ -35,4 +36,14 @@ void Picture::mouseReleaseEvent(QMouseEvent *event) {
     if (rect().contains(at.toPoint())) {
         emit clicked();
     }
+}
+
+void Picture::paintEvent(QPaintEvent *event) {
+    const QPixmap picture = pixmap();
+    if (picture.isNull()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    // Drawn by hand: the label would grey it out while disabled.
+    QPainter(this).drawPixmap(0, 0, picture);
 }

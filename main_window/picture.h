@@ -4,7 +4,8 @@
 
 // A picture or label of the main window's surface, its text always plain. It
 // never takes the keyboard focus and reports mouse events in twips relative to
-// itself, with the button state as a bit set (1 left, 2 right, 4 middle).
+// itself, with the button state as a bit set (1 left, 2 right, 4 middle). A
+// disabled picture looks as it does enabled; it only takes no mouse input.
 class Picture : public QLabel {
     Q_OBJECT
 public:
@@ -20,6 +21,7 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 };
 
 // Twips per pixel at 96 dots per inch.

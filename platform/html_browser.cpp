@@ -1,6 +1,12 @@
 #include "platform/html_browser.h"
 
+#include "platform/text_decoding.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iterator>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 namespace platform {
@@ -21,11 +27,49 @@ QByteArray FailurePage() {
         .toUtf8();
 }
 
+// Whether a document that names no type begins as a browser takes for HTML:
+// with one of these tags or a comment, after white space.
+bool BeginsLikeHtml(const QByteArray &bytes) {
+    static constexpr std::string_view kTags[] = {
+        "<html",  "<head",  "<script", "<iframe", "<h1", "<div", "<font", "<table",        "<a",
+        "<style", "<title", "<b",      "<body",   "<br", "<p",   "<!--",  "<!doctype html"};
+    qsizetype at = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    while (at < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[at])))
+        ++at;
+    const QByteArray start = bytes.mid(at, 16).toLower();
+    if (start.startsWith("<?xml"))
+        return true;
+    return std::any_of(std::begin(kTags), std::end(kTags), [&start](std::string_view tag) {
+        const auto length = static_cast<qsizetype>(tag.size());
+        return start.startsWith(QByteArrayView(tag)) && start.size() > length &&
+               (start[length] == '>' || std::isspace(static_cast<unsigned char>(start[length])));
+    });
+}
+
+// A browser shows a plain-text document as preformatted text, and so does a
+// document without a type that does not begin like HTML.
+bool IsPlainText(const QByteArray &bytes, const QByteArray &contentType) {
+    const QByteArray type = contentType.split(';').first().trimmed().toLower();
+    return type == "text/plain" || (type.isEmpty() && !BeginsLikeHtml(bytes));
+}
+
+// The page a browser makes of a plain-text document: its text in one <pre>.
+QByteArray PreformattedPage(const QByteArray &bytes, const QByteArray &contentType) {
+    // Reading the page drops the line break right after <pre>; the one added
+    // here keeps a line break that the text itself begins with.
+    return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body><pre>\n" +
+           DecodeText(bytes, CharsetOfContentType(contentType)).toHtmlEscaped().toUtf8() +
+           "</pre></body></html>";
+}
+
 } // namespace
 
 TransferLimits HtmlBrowser::DocumentLimits() {
     TransferLimits limits;
-    limits.totalTimeoutMs = 30000;
+    // A large directory over a slow link takes as long as it takes; only a
+    // server that stops sending ends the load.
+    limits.totalTimeoutMs = 0;
+    limits.stallTimeoutMs = 30000;
     // 200,000 stations at 335 bytes a line, two and a half times the line the
     // companion server writes (about 134 bytes).
     limits.maxBodyBytes = 64 * 1024 * 1024;
@@ -120,7 +164,12 @@ HtmlBrowser::Page HtmlBrowser::Fetch(const TransferRequest &request,
 
 HtmlBrowser::Page HtmlBrowser::ReadPage(const QByteArray &bytes, const QByteArray &contentType,
                                         const QString &location, int status) {
-    Page page{HtmlDocument(bytes, location, contentType), {}, location, status};
+    Page page{IsPlainText(bytes, contentType)
+                  ? HtmlDocument(PreformattedPage(bytes, contentType), location, "text/html")
+                  : HtmlDocument(bytes, location, contentType),
+              {},
+              location,
+              status};
     page.bodyText = page.document.InnerText();
     return page;
 }

@@ -2,6 +2,7 @@
 
 #include <QUrl>
 #include <algorithm>
+#include <chrono>
 #include <curl/curl.h>
 #include <memory>
 
@@ -26,13 +27,15 @@ using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 // The state the libcurl callbacks of one transfer share.
 class Exchange {
 public:
-    Exchange(const TransferRequest &request, CURL *easy) : request_(request), easy_(easy) {}
+    Exchange(const TransferRequest &request, CURL *easy)
+        : request_(request), easy_(easy), lastActivity_(Clock::now()) {}
 
     TransferResult &result() { return result_; }
     bool stoppedAfterHeaders() const { return stoppedAfterHeaders_; }
 
     // One header line of any response in the chain (redirects and 1xx included).
     bool OnHeaderLine(const QByteArray &line) {
+        lastActivity_ = Clock::now();
         if (line.startsWith("HTTP/")) {
             result_.contentType.clear();
         } else if (line.isEmpty()) {
@@ -46,7 +49,19 @@ public:
     // A piece of the final response's body (libcurl skips the bodies of the
     // redirects it follows).
     bool OnBody(const char *data, std::size_t length) {
+        lastActivity_ = Clock::now();
         return Judge(ResponseCode()) && Append(data, length);
+    }
+
+    // Called now and then while the transfer runs, with the bytes sent so far;
+    // false once no byte has moved for longer than the stall limit.
+    bool OnProgress(curl_off_t uploaded) {
+        if (uploaded != uploaded_) {
+            uploaded_ = uploaded;
+            lastActivity_ = Clock::now();
+        }
+        const long stallMs = request_.limits.stallTimeoutMs;
+        return stallMs <= 0 || Clock::now() - lastActivity_ < std::chrono::milliseconds(stallMs);
     }
 
     // Asks the caller's continueAfterHeaders, once; true to go on.
@@ -89,8 +104,12 @@ private:
         return false;
     }
 
+    using Clock = std::chrono::steady_clock;
+
     const TransferRequest &request_;
     CURL *easy_;
+    Clock::time_point lastActivity_; // when the last byte came or went
+    curl_off_t uploaded_ = 0;
     TransferResult result_;
     bool judged_ = false;
     bool stoppedAfterHeaders_ = false;
@@ -105,6 +124,10 @@ std::size_t HeaderCallback(char *data, std::size_t size, std::size_t count, void
 std::size_t BodyCallback(char *data, std::size_t size, std::size_t count, void *user) {
     const std::size_t length = size * count;
     return static_cast<Exchange *>(user)->OnBody(data, length) ? length : 0;
+}
+
+int ProgressCallback(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+    return static_cast<Exchange *>(user)->OnProgress(uploaded) ? 0 : 1;
 }
 
 // Sets the method and body; false for a method the program never sends.
@@ -155,6 +178,9 @@ void SetCallbacks(CURL *easy, Exchange &exchange, char *errorBuffer) {
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &BodyCallback);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &ProgressCallback);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &exchange);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
 }
 

@@ -11,9 +11,12 @@
 namespace platform {
 
 // Limits every exchange obeys, so that no server can hold or flood the program.
+// A time limit of 0 is no limit.
 struct TransferLimits {
     long connectTimeoutMs = 5000;
     long totalTimeoutMs = 15000;
+    // Ends a transfer that received no byte for this long.
+    long stallTimeoutMs = 0;
     std::size_t maxBodyBytes = 4 * 1024 * 1024;
     long maxRedirects = 5;
 };

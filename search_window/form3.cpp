@@ -8,12 +8,10 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScreen>
 #include <QTreeWidget>
 
 namespace {
@@ -28,18 +26,11 @@ constexpr int kKeyRole = Qt::UserRole;
 
 } // namespace
 
-Form3::Form3(Form1 &main)
-    : QDialog(&main, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint),
-      main_(main) {
+Form3::Form3(Form1 &main) : FixedDialog(&main, {302, 198}), main_(main) {
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     setWindowTitle(QStringLiteral("快速搜索"));
     setWindowIcon(main.windowIcon());
-    setFixedSize(302, 198);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
 
     Frame1 = new QGroupBox(QStringLiteral("输入关键字"), this);
     Frame1->setGeometry(8, 0, 289, 193);
@@ -48,6 +39,9 @@ Form3::Form3(Form1 &main)
     Text1 = new QComboBox(Frame1);
     Text1->setEditable(true);
     Text1->setInsertPolicy(QComboBox::NoInsert);
+    // The keyword is searched exactly as typed: the box never completes it to
+    // a region word. Choosing a word from the list still puts it in.
+    Text1->setCompleter(nullptr);
     Text1->addItems(kRegions);
     Text1->setCurrentIndex(-1);
     Text1->setGeometry(64, 16, 169, Text1->sizeHint().height());
@@ -128,5 +122,5 @@ bool Form3::eventFilter(QObject *watched, QEvent *event) {
     if (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         ListView1_DblClick();
     }
-    return QDialog::eventFilter(watched, event);
+    return FixedDialog::eventFilter(watched, event);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "main_window/fixed_dialog.h"
 
 class Form1;
 class QComboBox;
@@ -13,7 +13,7 @@ class QTreeWidget;
 // The quick-search window: finds stations by keyword in the main window's
 // raw station list and plays a result on double-click. Shown modeless;
 // destroyed when closed.
-class Form3 : public QDialog {
+class Form3 : public FixedDialog {
     Q_OBJECT
 public:
     explicit Form3(Form1 &main);

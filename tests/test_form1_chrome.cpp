@@ -3,8 +3,12 @@
 #include "tests/support/fake_platform.h"
 
 #include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTest>
@@ -49,6 +53,8 @@ private slots:
     void text1ClickClears();
     void text1LostFocus_data();
     void text1LostFocus();
+    void text1ContextMenuKeepsTheBox();
+    void keyboardFocusChain();
     void reminimiseKeeper();
     void closeStopsSound();
     void pictureButtonsForAssistiveTechnology_data();
@@ -161,6 +167,9 @@ void TestForm1Chrome::hoverGroupsAreIndependent() {
 }
 
 void TestForm1Chrome::disabledFetchFaceNeverHighlights() {
+    // Disabled, the face is drawn as it is, not greyed.
+    QCOMPARE(form_->Image11->grab().toImage().convertToFormat(QImage::Format_RGB32),
+             form_->Image11->pixmap().toImage().convertToFormat(QImage::Format_RGB32));
     // Through the window system, as a real pointer arrives.
     QTest::mouseMove(form_->windowHandle(), QPoint(440, 12));
     QTest::mouseClick(form_->windowHandle(), Qt::LeftButton, Qt::NoModifier, QPoint(440, 12));
@@ -251,6 +260,50 @@ void TestForm1Chrome::text1LostFocus() {
     QCOMPARE(form_->Text1->text(), after);
     const QColor colour = after == typed ? QColor(Qt::black) : QColor(192, 192, 192);
     QCOMPARE(form_->Text1->palette().color(QPalette::Text), colour);
+}
+
+void TestForm1Chrome::text1ContextMenuKeepsTheBox() {
+    form_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    QTest::mouseClick(form_->Text1, Qt::LeftButton);
+    QGuiApplication::clipboard()->setText("391");
+    const QPoint at(10, 5);
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, form_->Text1->mapToGlobal(at));
+    QCoreApplication::sendEvent(form_->Text1, &menuEvent);
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    QVERIFY(menu);
+    // The menu names each action's shortcut after a tab.
+    const QString pasteKey =
+        '\t' + QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText);
+    const QList<QAction *> actions = menu->actions();
+    const auto paste = std::find_if(actions.begin(), actions.end(), [&](const QAction *action) {
+        return action->text().endsWith(pasteKey);
+    });
+    QVERIFY(paste != actions.end());
+    (*paste)->trigger();
+    menu->close();
+    QCOMPARE(form_->Text1->text(), "391");
+    QCOMPARE(form_->Text1->palette().color(QPalette::Text), QColor(Qt::black));
+}
+
+void TestForm1Chrome::keyboardFocusChain() {
+    form_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    QTRY_VERIFY(form_->Text1->hasFocus());
+    QTest::keyClick(form_->Text1, Qt::Key_Tab);
+    QVERIFY(form_->Slider1->hasFocus());
+    QCOMPARE(form_->Text1->text(), QStringLiteral("频道ID"));
+    // The keyboard moves the bar; only dragging its thumb sets the volume.
+    QTest::keyClick(form_->Slider1, Qt::Key_Right);
+    QCOMPARE(form_->Slider1->value(), 75);
+    QCOMPARE(platform_->player->volume(), 70);
+    QTest::keyClick(form_->Slider1, Qt::Key_Tab);
+    QVERIFY(form_->ListView1->hasFocus());
+    QTest::keyClick(form_->ListView1, Qt::Key_Tab);
+    QVERIFY(form_->Text1->hasFocus());
+    // Focus by the keyboard leaves the placeholder; typing adds to it.
+    QTest::keyClicks(form_->Text1, "12");
+    QCOMPARE(form_->Text1->text(), QStringLiteral("频道ID12"));
 }
 
 void TestForm1Chrome::reminimiseKeeper() {

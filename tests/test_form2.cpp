@@ -1,13 +1,16 @@
 #include "about_window/form2.h"
 #include "main_window/form1.h"
 #include "main_window/picture.h"
+#include "platform/qt_translation.h"
 #include "tests/support/fake_platform.h"
 
 #include <QGroupBox>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 using testsupport::FakePage;
 
@@ -25,6 +28,8 @@ private slots:
     void cleanup();
     void layout();
     void sendButtonEnablesOnFirstChange();
+    void escapeKeepsTheWindow();
+    void qtButtonsReadChinese();
     void sendSucceeds();
     void sendFails_data();
     void sendFails();
@@ -92,6 +97,25 @@ void TestForm2::sendButtonEnablesOnFirstChange() {
     QTest::keyClick(form_->Text2, Qt::Key_Backspace);
     QCOMPARE(form_->FeedbackText(), QStringLiteral("致：Quorvel收音机作者\r\n"));
     QVERIFY(form_->Command2->isEnabled());
+}
+
+void TestForm2::escapeKeepsTheWindow() {
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    form_->Text2->setFocus();
+    form_->Text2->moveCursor(QTextCursor::End);
+    QTest::keyClicks(form_->Text2, "half");
+    QTest::keyClick(form_->Text2, Qt::Key_Escape);
+    QVERIFY(form_->isVisible());
+    QCOMPARE(form_->FeedbackText(), QStringLiteral("致：Quorvel收音机作者\r\nhalf"));
+}
+
+void TestForm2::qtButtonsReadChinese() {
+    platform::InstallQtTranslation(*QCoreApplication::instance());
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
 }
 
 void TestForm2::sendSucceeds() {
@@ -207,15 +231,18 @@ void TestForm2::openedModallyFromMainWindow() {
     main.show();
     QVERIFY(QTest::qWaitForWindowExposed(&main));
     bool seen = false;
+    bool iconless = false;
     QTimer::singleShot(0, &main, [&] {
         auto *about = qobject_cast<Form2 *>(QApplication::activeModalWidget());
         seen = about && about->isModal() && main.Timer1->isActive() && main.Timer3->isActive();
+        iconless = about && about->windowHandle()->icon().isNull();
         if (about) {
             about->Command1->click();
         }
     });
     QMetaObject::invokeMethod(main.Image7, "clicked");
     QVERIFY(seen);
+    QVERIFY(iconless);                               // the main window's icon is not passed on
     QVERIFY(main.findChildren<Form2 *>().isEmpty()); // destroyed when closed
 }
 

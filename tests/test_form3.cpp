@@ -4,6 +4,7 @@
 #include "tests/support/fake_platform.h"
 #include "tests/support/table_cells.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -20,6 +21,15 @@ QString Line(const QString &id, const QString &title, const QString &local) {
            "(/url)(local)" + local + "(/local)(hot)5(/hot)";
 }
 
+// Types text as a keyboard without an input method does: one key event
+// carrying each character (keyClicks takes Latin-1 only).
+void Type(QWidget *widget, const QString &text) {
+    for (const QChar character : text) {
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(character),
+                            Qt::NoModifier);
+    }
+}
+
 } // namespace
 
 class TestForm3 : public QObject {
@@ -33,6 +43,7 @@ private slots:
     void secondSearchStartsAfresh();
     void emptyKeywordKeepsRows();
     void enterSearches();
+    void keyboard();
     void doubleClickPlaysWithoutReport();
     void reopening();
 
@@ -75,9 +86,12 @@ Form3 *TestForm3::open() {
     return search;
 }
 
+// Types the keyword over whatever the box holds and presses 搜索.
 void TestForm3::searchFor(Form3 *search, const QString &keyword) {
-    search->Text1->setEditText(keyword);
-    search->Command1->click();
+    QTest::keyClick(search->Text1, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(search->Text1, Qt::Key_Backspace);
+    Type(search->Text1, keyword);
+    QTest::mouseClick(search->Command1, Qt::LeftButton);
 }
 
 void TestForm3::layout() {
@@ -107,6 +121,7 @@ void TestForm3::search_data() {
         << "id" << QStringList{"5", "4", "3", "2", "1"};
     QTest::newRow("region and name") << QStringLiteral("北京") << QStringList{"4", "3", "1"};
     QTest::newRow("inside a word") << QStringLiteral("京") << QStringList{"4", "3", "1"};
+    QTest::newRow("typed start of a region word") << QStringLiteral("东") << QStringList{"5"};
     QTest::newRow("stream address") << "http://s/5" << QStringList{"5"};
     QTest::newRow("nothing") << QStringLiteral("西藏") << QStringList{};
 }
@@ -152,10 +167,30 @@ void TestForm3::enterSearches() {
     Form3 *search = open();
     search->activateWindow();
     search->Text1->setFocus();
-    QTest::keyClicks(search->Text1, "Music");
+    Type(search->Text1, QStringLiteral("东"));
     QTest::keyClick(search->Text1, Qt::Key_Return);
-    QCOMPARE(Column(search->ListView1, 0), QStringList{"2"});
+    QCOMPARE(search->Text1->currentText(), QStringLiteral("东"));
+    QCOMPARE(Column(search->ListView1, 0), QStringList{"5"});
     QCOMPARE(search->Text1->count(), 34); // nothing added to the drop-down
+}
+
+void TestForm3::keyboard() {
+    Form3 *search = open();
+    search->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(search));
+    QTRY_VERIFY(search->Text1->hasFocus());
+    for (QWidget *next :
+         {static_cast<QWidget *>(search->Command1), static_cast<QWidget *>(search->ListView1),
+          static_cast<QWidget *>(search->Text1)}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(next->hasFocus());
+    }
+    // No cancel button: Esc keeps the window with its keyword and rows.
+    searchFor(search, QStringLiteral("北京"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QVERIFY(search->isVisible());
+    QCOMPARE(search->Text1->currentText(), QStringLiteral("北京"));
+    QCOMPARE(search->ListView1->topLevelItemCount(), 3);
 }
 
 void TestForm3::doubleClickPlaysWithoutReport() {

@@ -5,6 +5,9 @@
 #include <QSignalSpy>
 #include <QStringEncoder>
 #include <QTest>
+#include <atomic>
+#include <memory>
+#include <thread>
 
 using platform::HtmlBrowser;
 using testsupport::LoopbackServer;
@@ -68,6 +71,11 @@ public:
         });
         server_.ServeSlowly("/slow", std::chrono::milliseconds(500), "<p>slow</p>");
         server_.ServeNever("/never");
+        const QByteArray directory =
+            QString::fromUtf8("(zebok)\r\n(id)1(/id)<b>\n\n(id)2(/id)").toUtf8();
+        server_.Serve("/plain", directory, "Text/Plain; charset=utf-8");
+        server_.Serve("/untyped-text", directory, "");
+        server_.Serve("/untyped-html", " <p>(id)1(/id)\n(id)2(/id)", "");
         server_.Serve("/board", BoardPage("", "post", "/maiz.asp").toUtf8());
         server_.Serve("/board-get", BoardPage("", "get", "maiz.asp?old=1").toUtf8());
         server_.Serve("/board-gbk", Gbk(BoardPage("<meta charset=gbk>", "post", "/maiz.asp")),
@@ -104,6 +112,14 @@ private slots:
                                       << "ftp://127.0.0.1/" << 0 << failed << false;
         QTest::newRow("about:blank") << "about:blank"
                                      << "about:blank" << 0 << "" << true;
+        const QString lines = QString::fromUtf8("(zebok)\r\n(id)1(/id)<b>\r\n\r\n(id)2(/id)");
+        QTest::newRow("plain text keeps its lines")
+            << server_.url("/plain") << server_.url("/plain") << 200 << lines << true;
+        QTest::newRow("untyped text keeps its lines")
+            << server_.url("/untyped-text") << server_.url("/untyped-text") << 200 << lines << true;
+        QTest::newRow("untyped HTML")
+            << server_.url("/untyped-html") << server_.url("/untyped-html") << 200
+            << "(id)1(/id) (id)2(/id)" << true;
         QTest::newRow("junk bytes")
             << server_.url("/junk") << server_.url("/junk") << 200 << "" << false;
     }
@@ -178,6 +194,32 @@ private slots:
         if (method == "POST")
             QCOMPARE(Header(sent, "Content-Type"),
                      std::string("application/x-www-form-urlencoded"));
+    }
+
+    // A load ends only when the server stops sending, however long it takes.
+    void onlyAStalledLoadEnds() {
+        auto pieces = std::make_shared<std::atomic<int>>(0);
+        // A type the server sends as it comes, uncompressed.
+        server_.ServeStream("/trickle", "application/octet-stream", [pieces] {
+            if (*pieces == 6)
+                return QByteArray();
+            if (*pieces > 0) // the server's pace: slower than the stall limit overall
+                std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            return QByteArray::number((*pieces)++);
+        });
+        platform::TransferLimits limits = HtmlBrowser::DocumentLimits();
+        limits.stallTimeoutMs = 1000;
+        HtmlBrowser browser(limits);
+        QSignalSpy completions(&browser, &HtmlBrowser::DocumentComplete);
+        QVERIFY(Load(browser, completions, server_.url("/trickle")));
+        QCOMPARE(browser.HttpStatus(), 200);
+        QCOMPARE(browser.BodyText(), "012345");
+
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(Load(browser, completions, server_.url("/never")));
+        QCOMPARE(browser.HttpStatus(), 0);
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     }
 
     void destroyingDuringALoadReturnsPromptly() {
