@@ -3,7 +3,9 @@
 #include "announcements.h"
 #include "data_folder.h"
 #include "database.h"
+#include "guarded_server.h"
 #include "options.h"
+#include "page_cache.h"
 #include "station_list.h"
 #include "streams.h"
 
@@ -59,9 +61,10 @@ private:
     std::vector<Station> stations_;
     std::set<std::string> stationIds_;
     std::unique_ptr<AnnouncementRotation> announcements_;
+    PageCache directoryPages_;
     std::unique_ptr<Database> database_;
     std::unique_ptr<StreamHub> streams_;
-    httplib::Server server_;
+    GuardedServer server_;
     int listenFd_ = -1;
     std::atomic<bool> finished_{false};
 };

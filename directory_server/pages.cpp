@@ -128,7 +128,9 @@ std::string EmptyMessagePage() {
 std::string ErrorPage(int status) {
     const std::string code = std::to_string(status);
     const char *text = status == 404   ? "找不到此页面。"
+                       : status == 408 ? "请求发送得太慢。"
                        : status == 413 ? "内容太长，未保存。"
+                       : status == 431 ? "请求头太长。"
                        : status == 503 ? "服务器繁忙，请稍后再试。"
                                        : "请求无法完成。";
     return HtmlPage(code, "<h1>" + code + "</h1>\n<p>" + text + "</p>\n");

@@ -35,6 +35,7 @@ public:
     void kill9();
 
     int port() const { return port_; }
+    qint64 pid() const { return process_.processId(); }
     QString dataDir() const { return dataDir_; }
     QString file(const QString &name) const { return dataDir_ + "/" + name; }
     // Everything the program wrote to stderr so far.
