@@ -129,7 +129,12 @@ void LogProblems(const LogLine &log, const std::string &path, const Loaded &load
 DirectoryServer::DirectoryServer(const Options &options, std::string version, LogLine log)
     : options_(options), version_(std::move(version)), log_(std::move(log)),
       directoryPages_([this](const std::string &base) {
-          return DirectoryPage(stations_, database_->heat(), base);
+          std::vector<std::int64_t> heat;
+          {
+              const std::lock_guard lock(heatMutex_);
+              heat = heat_;
+          }
+          return DirectoryPage(stations_, heat, base);
       }),
       server_(Limits(), BodyLimit, ErrorPage) {
     try {
@@ -157,12 +162,17 @@ void DirectoryServer::loadData(const DataFiles &files) {
     std::map<std::string, std::int64_t> startingHeat;
     std::map<std::string, StreamChannel> channels{{kFallbackKey, {kFallbackTitle, 0}}};
     for (const Station &station : stations_) {
-        stationIds_.insert(station.id);
+        stationIndex_.emplace(station.id, stationIndex_.size());
         startingHeat[station.id] = station.startingHeat;
         channels[station.id] = {station.title, static_cast<int>(channels.size())};
     }
     database_ = std::make_unique<Database>(files.database);
     database_->seedHeat(startingHeat);
+    const std::map<std::string, std::int64_t> stored = database_->heat();
+    for (const Station &station : stations_) {
+        const auto found = stored.find(station.id);
+        heat_.push_back(found == stored.end() ? 0 : found->second);
+    }
     streams_ = std::make_unique<StreamHub>(std::move(channels), kMaxListeners);
 }
 
@@ -286,8 +296,13 @@ void DirectoryServer::serveDirectory(const httplib::Request &request, httplib::R
 void DirectoryServer::countPlay(const httplib::Request &request, httplib::Response &response) {
     // Unknown and malformed ids are ignored; the answer is the same.
     const std::string id = request.get_param_value("id");
-    if (stationIds_.contains(id)) {
+    const auto found = stationIndex_.find(id);
+    if (found != stationIndex_.end()) {
         database_->countPlay(id);
+        {
+            const std::lock_guard lock(heatMutex_);
+            ++heat_[found->second];
+        }
         directoryPages_.invalidate();
     }
     response.set_content("OK", "text/plain; charset=utf-8");

@@ -12,9 +12,11 @@
 #include <atomic>
 #include <functional>
 #include <httplib.h>
-#include <set>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace directory {
 
@@ -59,7 +61,11 @@ private:
     const std::string version_;
     const LogLine log_;
     std::vector<Station> stations_;
-    std::set<std::string> stationIds_;
+    std::unordered_map<std::string, std::size_t> stationIndex_; // by id
+    // The heat of each station as stored in the database, kept here for the
+    // directory page; counted under heatMutex_ with every stored play.
+    std::vector<std::int64_t> heat_;
+    std::mutex heatMutex_;
     std::unique_ptr<AnnouncementRotation> announcements_;
     PageCache directoryPages_;
     std::unique_ptr<Database> database_;

@@ -41,17 +41,23 @@ std::string Gzip(const std::string &text) {
     if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw std::runtime_error("cannot start compressing the directory page");
     }
-    std::string compressed(deflateBound(&stream, text.size()), '\0');
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
     stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef *>(compressed.data());
-    stream.avail_out = static_cast<uInt>(compressed.size());
-    const int result = deflate(&stream, Z_FINISH);
-    compressed.resize(stream.total_out);
+    // Compressed a piece at a time, so that no room for the whole text is taken.
+    std::string compressed;
+    char piece[64 * 1024];
+    int result = Z_OK;
+    while (result == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef *>(piece);
+        stream.avail_out = sizeof piece;
+        result = deflate(&stream, Z_FINISH);
+        compressed.append(piece, sizeof piece - stream.avail_out);
+    }
     deflateEnd(&stream);
     if (result != Z_STREAM_END) {
         throw std::runtime_error("cannot compress the directory page");
     }
+    compressed.shrink_to_fit();
     return compressed;
 }
 

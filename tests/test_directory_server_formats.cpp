@@ -190,8 +190,7 @@ private slots:
         QFETCH(QString, url);
         const Station station{"88", "香港", title.toStdString(), url.toStdString(), 0};
         const std::string base = "http://127.0.0.1:8159";
-        const QStringList lines =
-            PageLines(DirectoryPage({station, station}, {{"88", 1234}}, base));
+        const QStringList lines = PageLines(DirectoryPage({station, station}, {1234, 1234}, base));
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines[0], "(zebok)");
         QCOMPARE(lines[1], lines[2]);
