@@ -38,24 +38,6 @@ QByteArray StationList() {
     return list;
 }
 
-// A figure of the process's memory from /proc, in KiB ("VmRSS", "VmHWM").
-long MemoryKiB(qint64 pid, const QByteArray &field) {
-    QFile status(QString("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field + ":")) {
-            return line.mid(field.size() + 1).trimmed().split(' ').first().toLong();
-        }
-    }
-    return -1;
-}
-
-long PeakKiB(qint64 pid) {
-    return MemoryKiB(pid, "VmHWM");
-}
-
 struct Answer {
     int status = 0;
     std::size_t bytes = 0; // as received, before decoding
@@ -130,7 +112,7 @@ int main(int argc, char *argv[]) {
         return 1;
     }
     std::printf("%d stations; server idle %ld MiB (start-up peak %ld MiB)\n", kStations,
-                MemoryKiB(server.pid(), "VmRSS") / 1024, PeakKiB(server.pid()) / 1024);
+                server.memoryKiB("VmRSS") / 1024, server.memoryKiB("VmHWM") / 1024);
     const httplib::Headers player{{"Accept-Encoding", kAcceptEncoding}};
 
     auto client = server.client();
@@ -139,14 +121,14 @@ int main(int argc, char *argv[]) {
     std::printf("anchor: one request alone %.1f ms, status %d, %zu bytes\n", anchor.ms,
                 anchor.status, anchor.bytes);
 
-    Report("50 at once:", FetchTogether(server, player), anchor.ms, PeakKiB(server.pid()));
+    Report("50 at once:", FetchTogether(server, player), anchor.ms, server.memoryKiB("VmHWM"));
     httplib::Headers holding = player;
     holding.emplace("If-None-Match", Fetch(*client, player).etag);
     Report("50 at once, holding the page:", FetchTogether(server, holding), anchor.ms,
-           PeakKiB(server.pid()));
+           server.memoryKiB("VmHWM"));
     client->Get("/radio/hot.asp?id=101");
     Report("50 at once after a play:", FetchTogether(server, player), anchor.ms,
-           PeakKiB(server.pid()));
+           server.memoryKiB("VmHWM"));
     server.terminate();
     return 0;
 }

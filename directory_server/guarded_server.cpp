@@ -1,7 +1,8 @@
 #include "guarded_server.h"
 
+#include "text_rules.h"
+
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -54,21 +55,6 @@ std::pair<std::string, int> NumericAddress(const sockaddr_storage &address, sock
     return {host, std::atoi(service)};
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string_view Trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // What the head of a request says about its body.
 struct Framing {
     int refusal = 0; // a status to refuse the request with, or 0
@@ -100,8 +86,9 @@ Framing FrameOf(std::string_view head, const GuardedServer::BodyLimit &bodyLimit
         const std::string_view line = head.substr(at, end - at);
         const std::size_t colon = line.find(':');
         const std::string_view name = line.substr(0, colon);
-        const std::string_view value =
-            colon == std::string_view::npos ? std::string_view() : Trimmed(line.substr(colon + 1));
+        const std::string_view value = colon == std::string_view::npos
+                                           ? std::string_view()
+                                           : TrimmedBlanks(line.substr(colon + 1));
         if (EqualsIgnoringCase(name, "Content-Length")) {
             if (hasLength || value.empty() ||
                 value.find_first_not_of("0123456789") != std::string_view::npos) {

@@ -1,7 +1,8 @@
 #include "page_cache.h"
 
+#include "text_rules.h"
+
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <functional>
 #include <stdexcept>
@@ -11,28 +12,13 @@ namespace directory {
 
 namespace {
 
-std::string_view Trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // Calls each(item) for the comma-separated items of a header value, trimmed.
 template <class Each> void ForEachItem(std::string_view value, Each each) {
     while (!value.empty()) {
         const std::size_t comma = value.find(',');
-        each(Trimmed(value.substr(0, comma)));
+        each(TrimmedBlanks(value.substr(0, comma)));
         value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
     }
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 std::string Gzip(const std::string &text) {
@@ -89,12 +75,12 @@ bool AcceptsGzip(std::string_view acceptEncoding) {
     bool accepted = false;
     ForEachItem(acceptEncoding, [&](std::string_view item) {
         const std::size_t semicolon = item.find(';');
-        if (!EqualsIgnoringCase(Trimmed(item.substr(0, semicolon)), "gzip")) {
+        if (!EqualsIgnoringCase(TrimmedBlanks(item.substr(0, semicolon)), "gzip")) {
             return;
         }
         // "q=0" (also written 0.0, 0.000) refuses the coding.
         std::string_view weight =
-            semicolon == std::string_view::npos ? "" : Trimmed(item.substr(semicolon + 1));
+            semicolon == std::string_view::npos ? "" : TrimmedBlanks(item.substr(semicolon + 1));
         const bool refused = (weight.starts_with("q=") || weight.starts_with("Q=")) &&
                              weight.substr(2).find_first_not_of("0.") == std::string_view::npos;
         accepted = !refused;
