@@ -240,6 +240,24 @@ private slots:
         QCOMPARE(HeatOfPage(server_->get(kDirectory)), expected);
     }
 
+    void repeatedDirectoryRequestIsAnsweredCheaply() {
+        const auto client = server_->client();
+        const auto first = client->Get(kDirectory);
+        QVERIFY(first);
+        const std::string etag = first->get_header_value("ETag");
+        QVERIFY(!etag.empty());
+        const auto repeat = client->Get(kDirectory, {{"If-None-Match", etag}});
+        QVERIFY(repeat);
+        QCOMPARE(repeat->status, 304);
+        QVERIFY(repeat->body.empty());
+        // A play changes the page: the old tag no longer matches.
+        QCOMPARE(client->Get("/radio/hot.asp?id=101")->status, 200);
+        const auto changed = client->Get(kDirectory, {{"If-None-Match", etag}});
+        QVERIFY(changed);
+        QCOMPARE(changed->status, 200);
+        QCOMPARE(HeatOfPage(changed->body)["101"], HeatOfPage(first->body)["101"] + 1);
+    }
+
     void manyClientsGetCorrectPages() {
         const std::string page = server_->get(kDirectory);
         QVERIFY(!page.empty());
