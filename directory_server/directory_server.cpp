@@ -168,11 +168,13 @@ void DirectoryServer::loadData(const DataFiles &files) {
     }
     database_ = std::make_unique<Database>(files.database);
     database_->seedHeat(startingHeat);
-    const std::map<std::string, std::int64_t> stored = database_->heat();
-    for (const Station &station : stations_) {
-        const auto found = stored.find(station.id);
-        heat_.push_back(found == stored.end() ? 0 : found->second);
-    }
+    heat_.assign(stations_.size(), 0);
+    database_->forEachHeat([this](const std::string &station, std::int64_t plays) {
+        const auto found = stationIndex_.find(station);
+        if (found != stationIndex_.end()) {
+            heat_[found->second] = plays;
+        }
+    });
     streams_ = std::make_unique<StreamHub>(std::move(channels), kMaxListeners);
 }
 
