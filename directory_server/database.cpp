@@ -125,14 +125,12 @@ void Database::countPlay(const std::string &stationId) {
     upsert.step();
 }
 
-std::map<std::string, std::int64_t> Database::heat() {
+void Database::forEachHeat(const std::function<void(const std::string &, std::int64_t)> &each) {
     std::lock_guard lock(mutex_);
     Statement select(db_, "SELECT station, plays FROM heat");
-    std::map<std::string, std::int64_t> result;
     while (select.step()) {
-        result[select.text(0)] = select.integer(1);
+        each(select.text(0), select.integer(1));
     }
-    return result;
 }
 
 void Database::storeMessage(const BoardMessage &message) {

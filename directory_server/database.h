@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -37,7 +38,8 @@ public:
     void seedHeat(const std::map<std::string, std::int64_t> &startingHeat);
     // Adds one play; throws DatabaseError when the play could not be stored.
     void countPlay(const std::string &stationId);
-    std::map<std::string, std::int64_t> heat();
+    // Calls each(station, plays) for every station the database counts.
+    void forEachHeat(const std::function<void(const std::string &, std::int64_t)> &each);
 
     // Stores a message; throws DatabaseError when it could not be stored.
     void storeMessage(const BoardMessage &message);

@@ -15,9 +15,25 @@ namespace {
 
 constexpr const char *kHtml = "text/html; charset=utf-8";
 constexpr std::size_t kMaxBody = 64 * 1024;
+// What a posted form may hold beyond its message: field names and multipart
+// boundaries.
+constexpr std::size_t kFormFraming = 4 * 1024;
+// How much of a shared page is handed to the connection at a time.
+constexpr std::size_t kPageSlice = 64 * 1024;
 constexpr int kMaxListeners = 64;
 // Listeners hold a worker each; the rest answer pages.
 constexpr int kWorkers = kMaxListeners + 64;
+
+GuardLimits Limits() {
+    GuardLimits limits;
+    limits.workers = kWorkers;
+    return limits;
+}
+
+// Only the message board takes a body.
+std::size_t BodyLimit(std::string_view method, std::string_view path) {
+    return method == "POST" && path == "/maiz.asp" ? kMaxBody + kFormFraming : 0;
+}
 constexpr const char *kFallbackKey = "fallback";
 constexpr const char *kFallbackTitle = "Quorvel收音机 备用频道";
 
@@ -111,7 +127,16 @@ void LogProblems(const LogLine &log, const std::string &path, const Loaded &load
 } // namespace
 
 DirectoryServer::DirectoryServer(const Options &options, std::string version, LogLine log)
-    : options_(options), version_(std::move(version)), log_(std::move(log)) {
+    : options_(options), version_(std::move(version)), log_(std::move(log)),
+      directoryPages_([this](const std::string &base) {
+          std::vector<std::int64_t> heat;
+          {
+              const std::lock_guard lock(heatMutex_);
+              heat = heat_;
+          }
+          return DirectoryPage(stations_, heat, base);
+      }),
+      server_(Limits(), BodyLimit, ErrorPage) {
     try {
         if (FillWithDemoIfEmpty(options_.dataDir)) {
             log_("filled the empty data folder " + options_.dataDir + " with the demo directory");
@@ -137,12 +162,19 @@ void DirectoryServer::loadData(const DataFiles &files) {
     std::map<std::string, std::int64_t> startingHeat;
     std::map<std::string, StreamChannel> channels{{kFallbackKey, {kFallbackTitle, 0}}};
     for (const Station &station : stations_) {
-        stationIds_.insert(station.id);
+        stationIndex_.emplace(station.id, stationIndex_.size());
         startingHeat[station.id] = station.startingHeat;
         channels[station.id] = {station.title, static_cast<int>(channels.size())};
     }
     database_ = std::make_unique<Database>(files.database);
     database_->seedHeat(startingHeat);
+    heat_.assign(stations_.size(), 0);
+    database_->forEachHeat([this](const std::string &station, std::int64_t plays) {
+        const auto found = stationIndex_.find(station);
+        if (found != stationIndex_.end()) {
+            heat_[found->second] = plays;
+        }
+    });
     streams_ = std::make_unique<StreamHub>(std::move(channels), kMaxListeners);
 }
 
@@ -197,7 +229,6 @@ void DirectoryServer::route() {
 }
 
 void DirectoryServer::bind() {
-    server_.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
     server_.set_payload_max_length(kMaxBody);
     // Address reuse for a quick restart, but no port sharing: a second server
     // on the same port must fail, not split the requests.
@@ -221,6 +252,7 @@ void DirectoryServer::bind() {
 
 bool DirectoryServer::run() {
     const bool served = server_.listen_after_bind();
+    server_.finish();
     finished_ = true;
     return served;
 }
@@ -240,14 +272,40 @@ std::string DirectoryServer::base(const httplib::Request &request) const {
 }
 
 void DirectoryServer::serveDirectory(const httplib::Request &request, httplib::Response &response) {
-    response.set_content(DirectoryPage(stations_, database_->heat(), base(request)), kHtml);
+    const std::shared_ptr<const BuiltPage> page = directoryPages_.page(base(request));
+    const bool gzip = AcceptsGzip(request.get_header_value("Accept-Encoding"));
+    const std::string &etag = gzip ? page->gzipEtag : page->etag;
+    response.set_header("ETag", etag);
+    response.set_header("Vary", "Accept-Encoding");
+    // The heat changes with every play: a client keeping the page asks again.
+    response.set_header("Cache-Control", "no-cache");
+    if (MatchesEntityTag(request.get_header_value("If-None-Match"), etag)) {
+        response.status = 304;
+        return;
+    }
+    if (gzip) {
+        response.set_header("Content-Encoding", "gzip");
+    }
+    // Every answer sends the one shared page rather than a copy of its own.
+    const std::string &body = gzip ? page->gzipBody : page->body;
+    response.set_content_provider(
+        body.size(), kHtml,
+        [page, &body](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
+            return sink.write(body.data() + offset, std::min(length, kPageSlice));
+        });
 }
 
 void DirectoryServer::countPlay(const httplib::Request &request, httplib::Response &response) {
     // Unknown and malformed ids are ignored; the answer is the same.
     const std::string id = request.get_param_value("id");
-    if (stationIds_.contains(id)) {
+    const auto found = stationIndex_.find(id);
+    if (found != stationIndex_.end()) {
         database_->countPlay(id);
+        {
+            const std::lock_guard lock(heatMutex_);
+            ++heat_[found->second];
+        }
+        directoryPages_.invalidate();
     }
     response.set_content("OK", "text/plain; charset=utf-8");
 }
@@ -264,6 +322,9 @@ void DirectoryServer::storeMessage(const httplib::Request &request, httplib::Res
         return;
     }
     if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+        // Nothing is stored, so the answer must not read as success: the
+        // sender keeps the text and can try again.
+        response.status = 400;
         response.set_content(EmptyMessagePage(), kHtml);
         return;
     }

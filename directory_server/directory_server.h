@@ -3,16 +3,20 @@
 #include "announcements.h"
 #include "data_folder.h"
 #include "database.h"
+#include "guarded_server.h"
 #include "options.h"
+#include "page_cache.h"
 #include "station_list.h"
 #include "streams.h"
 
 #include <atomic>
 #include <functional>
 #include <httplib.h>
-#include <set>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace directory {
 
@@ -57,11 +61,16 @@ private:
     const std::string version_;
     const LogLine log_;
     std::vector<Station> stations_;
-    std::set<std::string> stationIds_;
+    std::unordered_map<std::string, std::size_t> stationIndex_; // by id
+    // The heat of each station as stored in the database, kept here for the
+    // directory page; counted under heatMutex_ with every stored play.
+    std::vector<std::int64_t> heat_;
+    std::mutex heatMutex_;
     std::unique_ptr<AnnouncementRotation> announcements_;
+    PageCache directoryPages_;
     std::unique_ptr<Database> database_;
     std::unique_ptr<StreamHub> streams_;
-    httplib::Server server_;
+    GuardedServer server_;
     int listenFd_ = -1;
     std::atomic<bool> finished_{false};
 };

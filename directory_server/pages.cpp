@@ -9,18 +9,52 @@ namespace directory {
 
 namespace {
 
-std::string Tagged(const char *tag, std::string_view value) {
-    return std::string("(") + tag + ")" + HtmlEscape(value) + "(/" + tag + ")";
+constexpr std::string_view kPageEnd = "</body>\n</html>\n";
+
+void AppendTagged(std::string &out, std::string_view tag, std::string_view value) {
+    out += '(';
+    out += tag;
+    out += ')';
+    // Most values hold nothing to escape and are copied as they are.
+    if (value.find_first_of("<>&\"") == std::string_view::npos) {
+        out += value;
+    } else {
+        out += HtmlEscape(value);
+    }
+    out += "(/";
+    out += tag;
+    out += ')';
 }
 
-std::string HtmlPage(std::string_view title, std::string_view body) {
+std::string Tagged(const char *tag, std::string_view value) {
+    std::string tagged;
+    AppendTagged(tagged, tag, value);
+    return tagged;
+}
+
+// A page up to and including <body>; kPageEnd closes it.
+std::string HtmlPageStart(std::string_view title) {
     std::string page = "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
                        "<title>";
     page += HtmlEscape(title);
     page += "</title>\n</head>\n<body>";
-    page += body;
-    page += "</body>\n</html>\n";
     return page;
+}
+
+std::string HtmlPage(std::string_view title, std::string_view body) {
+    std::string page = HtmlPageStart(title);
+    page += body;
+    page += kPageEnd;
+    return page;
+}
+
+void AppendStationLine(std::string &out, const Station &station, const std::string &base,
+                       std::int64_t heat) {
+    AppendTagged(out, "id", station.id);
+    AppendTagged(out, "title", station.title);
+    AppendTagged(out, "url", PublishedUrl(station, base));
+    AppendTagged(out, "local", station.region);
+    AppendTagged(out, "hot", std::to_string(heat));
 }
 
 // A host part of a Host header that may be written into addresses: a name or
@@ -68,22 +102,31 @@ std::string PublishedUrl(const Station &station, const std::string &base) {
 }
 
 std::string StationLine(const Station &station, const std::string &base, std::int64_t heat) {
-    return Tagged("id", station.id) + Tagged("title", station.title) +
-           Tagged("url", PublishedUrl(station, base)) + Tagged("local", station.region) +
-           Tagged("hot", std::to_string(heat));
+    std::string line;
+    AppendStationLine(line, station, base, heat);
+    return line;
 }
 
 std::string DirectoryPage(const std::vector<Station> &stations,
-                          const std::map<std::string, std::int64_t> &heat,
-                          const std::string &base) {
-    // No line breaks in the source: <br> alone separates the lines of text.
-    std::string body = "(zebok)";
+                          const std::vector<std::int64_t> &heat, const std::string &base) {
+    // The page is large: its room is taken once, from what the lines hold
+    // (the tags, "<br>", a base and a number each), rather than grown.
+    constexpr std::size_t kLineFraming = 80;
+    std::size_t size = 1024;
     for (const Station &station : stations) {
-        const auto found = heat.find(station.id);
-        body += "<br>";
-        body += StationLine(station, base, found == heat.end() ? 0 : found->second);
+        size += station.id.size() + station.title.size() + station.url.size() +
+                station.region.size() + base.size() + kLineFraming;
     }
-    return HtmlPage("电台目录", body);
+    std::string page = HtmlPageStart("电台目录");
+    page.reserve(size);
+    // No line breaks in the source: <br> alone separates the lines of text.
+    page += "(zebok)";
+    for (std::size_t i = 0; i < stations.size(); ++i) {
+        page += "<br>";
+        AppendStationLine(page, stations[i], base, heat[i]);
+    }
+    page += kPageEnd;
+    return page;
 }
 
 std::string AnnouncementText(const std::string &announcement) {
@@ -128,7 +171,9 @@ std::string EmptyMessagePage() {
 std::string ErrorPage(int status) {
     const std::string code = std::to_string(status);
     const char *text = status == 404   ? "找不到此页面。"
+                       : status == 408 ? "请求发送得太慢。"
                        : status == 413 ? "内容太长，未保存。"
+                       : status == 431 ? "请求头太长。"
                        : status == 503 ? "服务器繁忙，请稍后再试。"
                                        : "请求无法完成。";
     return HtmlPage(code, "<h1>" + code + "</h1>\n<p>" + text + "</p>\n");

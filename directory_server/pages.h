@@ -3,7 +3,6 @@
 #include "station_list.h"
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,9 +23,10 @@ std::string PublishedUrl(const Station &station, const std::string &base);
 // "(id)…(/id)(title)…(/title)(url)…(/url)(local)…(/local)(hot)…(/hot)", escaped.
 std::string StationLine(const Station &station, const std::string &base, std::int64_t heat);
 
-// Body text: "(zebok)" and one station line per line.
+// Body text: "(zebok)" and one station line per line; heat[i] is the heat of
+// stations[i].
 std::string DirectoryPage(const std::vector<Station> &stations,
-                          const std::map<std::string, std::int64_t> &heat, const std::string &base);
+                          const std::vector<std::int64_t> &heat, const std::string &base);
 
 // "(radiomsg)…(/radiomsg)" as plain text; announcements hold no markup
 // characters, so the same text stands in pages unescaped.

@@ -25,4 +25,10 @@ std::string WithoutMarkupCharacters(std::string_view text);
 // Escapes text for an HTML element body or a quoted attribute.
 std::string HtmlEscape(std::string_view text);
 
+// The text without leading and trailing spaces and tabs, as header values read.
+std::string_view TrimmedBlanks(std::string_view text);
+
+// Equality ignoring ASCII case, as header names and tokens compare.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
 } // namespace directory

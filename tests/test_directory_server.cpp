@@ -3,12 +3,18 @@
 
 #include "test_directory_server_process.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+#include <arpa/inet.h>
 #include <latch>
+#include <poll.h>
 #include <set>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 using testsupport::DatabaseColumn;
 using testsupport::DirectoryServerProcess;
@@ -70,6 +76,59 @@ int PostMessage(const DirectoryServerProcess &server, const std::string &body,
                                 : client->Post("/maiz.asp", body, contentType);
     return result ? result->status : 0;
 }
+
+// A plain TCP connection to the server, for requests no well-behaved client sends.
+class RawConnection {
+public:
+    explicit RawConnection(int port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        const timeval sendLimit{10, 0}; // a server that stops reading ends the attack
+        setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = connect(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    }
+    ~RawConnection() { close(fd_); }
+    RawConnection(const RawConnection &) = delete;
+    RawConnection &operator=(const RawConnection &) = delete;
+
+    int fd() const { return fd_; }
+    // False when not all of data could be sent.
+    bool send(std::string_view data) {
+        while (connected_ && !data.empty()) {
+            const ssize_t sent = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
+            if (sent <= 0) {
+                return false;
+            }
+            data.remove_prefix(static_cast<std::size_t>(sent));
+        }
+        return connected_;
+    }
+    // True when an answer, or the end of the connection, arrives within ms.
+    bool readable(int ms) const {
+        pollfd entry{fd_, POLLIN, 0};
+        return poll(&entry, 1, ms) > 0;
+    }
+    // The status of the answer arriving within a deadline; 0 without one.
+    int status() const {
+        std::string answer;
+        char buffer[4096];
+        for (int i = 0; i < 16 && answer.find("\r\n") == std::string::npos && readable(10000);
+             ++i) {
+            const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
+            if (got <= 0) {
+                break;
+            }
+            answer.append(buffer, static_cast<std::size_t>(got));
+        }
+        return answer.starts_with("HTTP/1.1 ") ? std::atoi(answer.c_str() + 9) : 0;
+    }
+
+private:
+    const int fd_;
+    bool connected_ = false;
+};
 
 } // namespace
 
@@ -181,6 +240,24 @@ private slots:
         QCOMPARE(HeatOfPage(server_->get(kDirectory)), expected);
     }
 
+    void repeatedDirectoryRequestIsAnsweredCheaply() {
+        const auto client = server_->client();
+        const auto first = client->Get(kDirectory);
+        QVERIFY(first);
+        const std::string etag = first->get_header_value("ETag");
+        QVERIFY(!etag.empty());
+        const auto repeat = client->Get(kDirectory, {{"If-None-Match", etag}});
+        QVERIFY(repeat);
+        QCOMPARE(repeat->status, 304);
+        QVERIFY(repeat->body.empty());
+        // A play changes the page: the old tag no longer matches.
+        QCOMPARE(client->Get("/radio/hot.asp?id=101")->status, 200);
+        const auto changed = client->Get(kDirectory, {{"If-None-Match", etag}});
+        QVERIFY(changed);
+        QCOMPARE(changed->status, 200);
+        QCOMPARE(HeatOfPage(changed->body)["101"], HeatOfPage(first->body)["101"] + 1);
+    }
+
     void manyClientsGetCorrectPages() {
         const std::string page = server_->get(kDirectory);
         QVERIFY(!page.empty());
@@ -214,9 +291,9 @@ private slots:
             << QByteArray("multipart/form-data; boundary=b") << false << 200
             << QByteArray("多部分");
         QTest::newRow("blank message")
-            << QByteArray("message=+%0D%0A+") << form << false << 200 << QByteArray();
+            << QByteArray("message=+%0D%0A+") << form << false << 400 << QByteArray();
         QTest::newRow("no message field")
-            << QByteArray("other=1") << form << false << 200 << QByteArray();
+            << QByteArray("other=1") << form << false << 400 << QByteArray();
         QTest::newRow("just at the limit")
             << atLimit << form << false << 200 << QByteArray(kMaxBody - 8, 'x');
         QTest::newRow("chunked at the limit")
@@ -297,6 +374,103 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(receiving.load(), 10000);
         QCOMPARE(server_->terminate(), 0);
         stream.join();
+    }
+
+    // Clients that send too slowly or too much: the server answers everyone
+    // else, refuses the request and keeps its memory.
+    void slowClientsDoNotStarveOthers() {
+        std::vector<std::unique_ptr<RawConnection>> slow;
+        for (int i = 0; i < 300; ++i) {
+            slow.push_back(std::make_unique<RawConnection>(server_->port()));
+            QVERIFY(slow.back()->send("G"));
+        }
+        int answered = 0;
+        qint64 slowestMs = 0;
+        for (int i = 0; i < 8; ++i) {
+            QElapsedTimer timer;
+            timer.start();
+            const auto result = server_->client()->Get("/radio/new.asp");
+            answered += result && result->status == 200 ? 1 : 0;
+            slowestMs = std::max(slowestMs, timer.elapsed());
+        }
+        qInfo("300 slow connections open: %d of 8 requests answered, slowest in %lld ms", answered,
+              slowestMs);
+        QCOMPARE(answered, 8);
+
+        // Each slow connection is ended by the server, also while it keeps
+        // sending a byte now and then.
+        QElapsedTimer ending;
+        ending.start();
+        const QDeadlineTimer deadline(30000);
+        while (!slow.empty() && !deadline.hasExpired()) {
+            std::vector<pollfd> entries;
+            for (const auto &connection : slow) {
+                entries.push_back({connection->fd(), POLLIN, 0});
+            }
+            poll(entries.data(), entries.size(), 1000);
+            for (std::size_t i = slow.size(); i-- > 0;) {
+                if (entries[i].revents != 0) {
+                    slow.erase(slow.begin() + static_cast<std::ptrdiff_t>(i));
+                } else {
+                    slow[i]->send("E");
+                }
+            }
+        }
+        qInfo("slow connections ended after %lld ms", ending.elapsed());
+        QCOMPARE(slow.size(), std::size_t(0));
+    }
+
+    void hugeRequestsAreRefused_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<QByteArray>("filler"); // sent again and again after the head
+        QTest::addColumn<qint64>("total");      // at most this much filler
+        QTest::addColumn<int>("status");
+        const QByteArray chunk = "10000\r\n" + QByteArray(0x10000, 'x') + "\r\n";
+        const QByteArray chunked = " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+                                   "application/x-www-form-urlencoded\r\n"
+                                   "Transfer-Encoding: chunked\r\n\r\n";
+        const qint64 megabytes500 = 500LL * 1024 * 1024;
+        QTest::newRow("chunked POST to a page")
+            << "POST /radio/new.asp" + chunked << chunk << megabytes500 << 413;
+        QTest::newRow("chunked PUT to play counting")
+            << "PUT /radio/hot.asp" + chunked << chunk << megabytes500 << 413;
+        QTest::newRow("chunked message")
+            << "POST /maiz.asp" + chunked
+            << "10000\r\nmessage=" + QByteArray(0x10000 - 8, 'x') + "\r\n" + chunk << megabytes500
+            << 413;
+        QTest::newRow("declared length")
+            << QByteArray("POST /maiz.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                          "Content-Length: 524288000\r\n\r\n")
+            << QByteArray(0x10000, 'x') << megabytes500 << 413;
+        QByteArray lines;
+        for (int i = 0; i < 1000; ++i) {
+            lines += "X-Line: 0123456789abcdef\r\n";
+        }
+        QTest::newRow("2,000,000 header lines")
+            << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n") << lines
+            << qint64(lines.size()) * 2000 << 431;
+    }
+    void hugeRequestsAreRefused() {
+        QFETCH(QByteArray, head);
+        QFETCH(QByteArray, filler);
+        QFETCH(qint64, total);
+        QFETCH(int, status);
+        QVERIFY(!server_->get("/download/").empty());
+        const long idleKiB = server_->memoryKiB("VmRSS");
+        RawConnection attack(server_->port());
+        QVERIFY(attack.send(head.toStdString()));
+        // Sends until the server answers or ends the connection.
+        qint64 sent = 0;
+        while (sent < total && !attack.readable(0) && attack.send(filler.toStdString())) {
+            sent += filler.size();
+        }
+        const int answer = attack.status();
+        const long peakKiB = server_->memoryKiB("VmHWM");
+        qInfo("%lld MB sent, answer %d; server memory idle %ld KiB, peak %ld KiB",
+              sent / (1024 * 1024), answer, idleKiB, peakKiB);
+        QCOMPARE(answer, status);
+        QVERIFY(peakKiB - idleKiB < 8 * 1024);
+        QVERIFY(!server_->get("/download/").empty());
     }
 
 private:

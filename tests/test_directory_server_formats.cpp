@@ -6,6 +6,7 @@
 #include "data_folder.h"
 #include "icy_metadata.h"
 #include "options.h"
+#include "page_cache.h"
 #include "pages.h"
 #include "platform/html_document.h"
 #include "station_data/station_line.h"
@@ -190,8 +191,7 @@ private slots:
         QFETCH(QString, url);
         const Station station{"88", "香港", title.toStdString(), url.toStdString(), 0};
         const std::string base = "http://127.0.0.1:8159";
-        const QStringList lines =
-            PageLines(DirectoryPage({station, station}, {{"88", 1234}}, base));
+        const QStringList lines = PageLines(DirectoryPage({station, station}, {1234, 1234}, base));
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines[0], "(zebok)");
         QCOMPARE(lines[1], lines[2]);
@@ -289,6 +289,28 @@ private slots:
         QFETCH(QString, host);
         QFETCH(QString, base);
         QCOMPARE(Q(PublicBase(bound.toStdString(), 8159, host.toStdString())), base);
+    }
+
+    // Which encoding and validator answers follow from a request's headers.
+    void negotiation_data() {
+        QTest::addColumn<QString>("acceptEncoding");
+        QTest::addColumn<bool>("gzip");
+        QTest::addColumn<QString>("ifNoneMatch");
+        QTest::addColumn<bool>("matches"); // of the tag "a1"
+        QTest::newRow("the player's list") << "deflate, gzip, br, zstd" << true << "\"a1\"" << true;
+        QTest::newRow("refused with q=0") << "gzip;q=0, br" << false << "\"a2\"" << false;
+        QTest::newRow("weight with spaces") << "GZIP ; q=0.5" << true << "W/\"a1\"" << true;
+        QTest::newRow("q=0.000") << "gzip;q=0.000" << false << "\"a2\", \"a1\"" << true;
+        QTest::newRow("no header") << "" << false << "" << false;
+        QTest::newRow("similar names") << "x-gzipped, gzip2" << false << "*" << true;
+    }
+    void negotiation() {
+        QFETCH(QString, acceptEncoding);
+        QFETCH(bool, gzip);
+        QFETCH(QString, ifNoneMatch);
+        QFETCH(bool, matches);
+        QCOMPARE(AcceptsGzip(acceptEncoding.toStdString()), gzip);
+        QCOMPARE(MatchesEntityTag(ifNoneMatch.toStdString(), "\"a1\""), matches);
     }
 
     void commandLine_data() {

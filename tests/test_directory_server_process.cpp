@@ -2,6 +2,7 @@
 
 #include "tests/support/loopback_server.h"
 
+#include <QFile>
 #include <QTest>
 #include <regex>
 #include <sqlite3.h>
@@ -61,6 +62,19 @@ void DirectoryServerProcess::kill9() {
 QByteArray DirectoryServerProcess::errors() {
     errors_ += process_.readAllStandardError();
     return errors_;
+}
+
+long DirectoryServerProcess::memoryKiB(const QByteArray &field) const {
+    QFile status(QString("/proc/%1/status").arg(process_.processId()));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ":")) {
+            return line.mid(field.size() + 1).trimmed().split(' ').first().toLong();
+        }
+    }
+    return -1;
 }
 
 std::unique_ptr<httplib::Client> DirectoryServerProcess::client() const {

@@ -35,6 +35,8 @@ public:
     void kill9();
 
     int port() const { return port_; }
+    // A figure of the program's memory from /proc, in KiB ("VmRSS", "VmHWM"); -1 if unknown.
+    long memoryKiB(const QByteArray &field) const;
     QString dataDir() const { return dataDir_; }
     QString file(const QString &name) const { return dataDir_ + "/" + name; }
     // Everything the program wrote to stderr so far.

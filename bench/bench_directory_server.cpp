@@ -1,0 +1,134 @@
+// The companion directory server with 150,000 stations: one directory request
+// alone (the anchor), then 50 at once, 50 at once that already hold the page,
+// and 50 at once after a play changed it. Prints each answer's time and the
+// server's peak memory.
+
+#include "tests/test_directory_server_process.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <algorithm>
+#include <cstdio>
+#include <latch>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kStations = 150000;
+constexpr int kClients = 50;
+constexpr const char *kDirectory = "/radio/1.59.asp";
+// What the player's HTTP library offers.
+constexpr const char *kAcceptEncoding = "deflate, gzip, br, zstd";
+
+bool WriteFile(const QString &path, const QByteArray &content) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray StationList() {
+    QByteArray list;
+    for (int id = 1; id <= kStations; ++id) {
+        list += QByteArray::number(id) + " | 北京 | 北京音乐广播 " + QByteArray::number(id) +
+                " | /stream/" + QByteArray::number(id) + ".mp3 | " + QByteArray::number(id % 700) +
+                "\n";
+    }
+    return list;
+}
+
+struct Answer {
+    int status = 0;
+    std::size_t bytes = 0; // as received, before decoding
+    double ms = 0;
+    std::string etag;
+};
+
+Answer Fetch(httplib::Client &client, const httplib::Headers &headers) {
+    Answer answer;
+    QElapsedTimer timer;
+    timer.start();
+    client.set_decompress(false);
+    const auto result = client.Get(kDirectory, headers, [&](const char *, std::size_t length) {
+        answer.bytes += length;
+        return true;
+    });
+    answer.ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    if (result) {
+        answer.status = result->status;
+        answer.etag = result->get_header_value("ETag");
+    }
+    return answer;
+}
+
+// kClients requests released together.
+std::vector<Answer> FetchTogether(const testsupport::DirectoryServerProcess &server,
+                                  const httplib::Headers &headers) {
+    std::vector<Answer> answers(kClients);
+    std::latch ready(kClients);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kClients; ++i) {
+        threads.emplace_back([&, i] {
+            const auto client = server.client();
+            client->set_read_timeout(60);
+            ready.arrive_and_wait();
+            answers[i] = Fetch(*client, headers);
+        });
+    }
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    return answers;
+}
+
+void Report(const char *what, std::vector<Answer> answers, double anchorMs, long peakKiB) {
+    std::sort(answers.begin(), answers.end(),
+              [](const Answer &a, const Answer &b) { return a.ms < b.ms; });
+    const auto ok = std::count_if(answers.begin(), answers.end(),
+                                  [](const Answer &a) { return a.status == 200; });
+    const auto notModified = std::count_if(answers.begin(), answers.end(),
+                                           [](const Answer &a) { return a.status == 304; });
+    const double slowest = answers.back().ms;
+    std::printf("%-34s 200: %2td, 304: %2td, median %8.1f ms, slowest %8.1f ms (%.1fx the "
+                "anchor), %5.1f pages/s, %zu bytes each; server peak %ld MiB\n",
+                what, ok, notModified, answers[answers.size() / 2].ms, slowest, slowest / anchorMs,
+                1000.0 * kClients / slowest, answers.back().bytes, peakKiB / 1024);
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication application(argc, argv);
+    testsupport::DirectoryServerProcess server;
+    if (!QDir().mkpath(server.dataDir()) ||
+        !WriteFile(server.file("stations.txt"), StationList()) ||
+        !WriteFile(server.file("announcements.txt"), "公告\n")) {
+        std::fprintf(stderr, "cannot write the data folder\n");
+        return 1;
+    }
+    if (!server.start()) {
+        std::fprintf(stderr, "the server did not start: %s\n", server.errors().constData());
+        return 1;
+    }
+    std::printf("%d stations; server idle %ld MiB (start-up peak %ld MiB)\n", kStations,
+                server.memoryKiB("VmRSS") / 1024, server.memoryKiB("VmHWM") / 1024);
+    const httplib::Headers player{{"Accept-Encoding", kAcceptEncoding}};
+
+    auto client = server.client();
+    client->set_read_timeout(60);
+    const Answer anchor = Fetch(*client, player);
+    std::printf("anchor: one request alone %.1f ms, status %d, %zu bytes\n", anchor.ms,
+                anchor.status, anchor.bytes);
+
+    Report("50 at once:", FetchTogether(server, player), anchor.ms, server.memoryKiB("VmHWM"));
+    httplib::Headers holding = player;
+    holding.emplace("If-None-Match", Fetch(*client, player).etag);
+    Report("50 at once, holding the page:", FetchTogether(server, holding), anchor.ms,
+           server.memoryKiB("VmHWM"));
+    client->Get("/radio/hot.asp?id=101");
+    Report("50 at once after a play:", FetchTogether(server, player), anchor.ms,
+           server.memoryKiB("VmHWM"));
+    server.terminate();
+    return 0;
+}
