@@ -131,9 +131,9 @@ void CloseFeed(void *) {}
 } // namespace
 
 // Owns the libVLC objects and the state the windows read. The public methods
-// run on the UI thread; each play's worker thread connects, reads and starts
-// libVLC on its own; libVLC's callbacks touch only atomics and post the rest to
-// the UI thread through context_.
+// run on the UI thread; each play's worker thread connects, reads, starts
+// libVLC and applies the volume on its own, and posts only the station's title
+// to the UI thread (through context_); libVLC's callbacks touch only atomics.
 class VlcMediaPlayer::Engine {
 public:
     Engine(const QStringList &arguments, const Configure &configure,
@@ -175,9 +175,13 @@ private:
     // On libVLC's threads.
     static void OnEvent(const libvlc_event_t *event, void *opaque);
 
-    // On the UI thread.
+    // On the UI thread, or (the volume) on a worker.
     void post(std::function<void()> call);
     void applyVolume();
+    void keepVolume() {
+        if (volumePending_)
+            applyVolume();
+    }
     void reapPlays();
     int libvlcState() const;
     // An audio track whose clock moved, or that was played to its end (a short
@@ -193,7 +197,6 @@ private:
     std::list<std::unique_ptr<Play>> plays_; // running or not yet joined
     Play *current_ = nullptr;
     quint64 lastPlayId_ = 0;
-    int volume_ = 100;
     QString title_;
 
     // Phase changes and libVLC's stop, set-media and play happen under control_,
@@ -210,6 +213,7 @@ private:
     std::atomic<qint64> lastProgressMs_{0};
     std::atomic<qint64> endedAtMs_{0};
     std::atomic<bool> volumePending_{false}; // libVLC has not taken volume_ yet
+    std::atomic<int> volume_{100};
 };
 
 VlcMediaPlayer::Engine::Engine(const QStringList &arguments, const Configure &configure,
@@ -262,11 +266,6 @@ void VlcMediaPlayer::Engine::OnEvent(const libvlc_event_t *event, void *opaque) 
         [[fallthrough]];
     case libvlc_MediaPlayerPlaying:
         engine->lastProgressMs_ = NowMs();
-        if (engine->volumePending_)
-            engine->post([engine] {
-                if (engine->volumePending_)
-                    engine->applyVolume();
-            });
         break;
     case libvlc_MediaPlayerEncounteredError:
         engine->mediaFailed_ = true;
@@ -464,6 +463,7 @@ Outcome VlcMediaPlayer::Engine::connect(Play &play, const QString &url, QStringL
     request.pace = [&] {
         if (mode != Mode::Audio)
             return TransferPace::Go;
+        keepVolume();
         if (mediaFailed_ || mediaEnded_ ||
             (!madeSound() && NowMs() - connectedAt > kFirstAudioWithinMs))
             return TransferPace::Stop;
@@ -496,6 +496,7 @@ Outcome VlcMediaPlayer::Engine::connect(Play &play, const QString &url, QStringL
 // Waits until libVLC has made sound of the current media or given up on it.
 void VlcMediaPlayer::Engine::awaitSound(Play &play, qint64 untilMs) {
     while (!madeSound() && !mediaFailed_ && !mediaEnded_ && NowMs() < untilMs) {
+        keepVolume();
         if (!play.sleep(kWatchInterval))
             return;
     }
@@ -556,7 +557,8 @@ void VlcMediaPlayer::Engine::announceTitle(const Play &play, const QString &titl
 }
 
 // libVLC keeps no volume before its audio output exists, and the output comes
-// up a little after playback starts: apply ours until libVLC takes it.
+// up a little after playback starts: the worker feeding libVLC applies ours
+// until libVLC takes it, so that no sound waits for the UI thread.
 void VlcMediaPlayer::Engine::applyVolume() {
     volumePending_ = libvlc_audio_set_volume(player_, volume_) != 0;
 }
