@@ -300,6 +300,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Buffering, kConnectMs);
     }
 
+    // Nothing on the way to sound waits for the UI thread: the test's own
+    // (UI) thread waits for the sound without running its event loop.
+    void soundsWhileUiThreadIsBusy() {
+        player_->setURL(server_->url("/tone.mp3"));
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!hears(kSamplesPerSecond / 2) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms); // blocking on purpose: no event is processed
+        QVERIFY(hears(kSamplesPerSecond / 2));
+    }
+
     // A live stream that drops is connected again, and sounds again.
     void reconnectsAfterDrop() {
         testsupport::ServeDroppingTone(*server_, "/drops.mp3", true);
