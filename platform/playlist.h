@@ -9,9 +9,10 @@
 
 namespace platform {
 
-// True for the schemes the player opens (http, https, mms, mmsh, mmst, rtsp,
-// rtmp, in any case) with a host. Everything else (file:, v4l2:, screen:,
-// relative or empty) is never handed to the player.
+// True for network stream schemes (http, https, mms, mmsh, mmst, rtsp, rtmp,
+// in any case) with a host: the entries a playlist keeps, of which the player
+// opens the http and https ones. Everything else (file:, v4l2:, screen:,
+// relative or empty) is dropped.
 bool IsNetworkStreamUrl(const QString &url);
 
 // True when the URL's path ends in a playlist extension (.asx, .wax, .wvx,
