@@ -13,6 +13,8 @@ namespace {
 // How long the transfer loop waits for network activity before it looks at the
 // cancel flag again.
 constexpr int kCancelCheckIntervalMs = 100;
+// How soon a held transfer looks again whether it may read on.
+constexpr int kHeldCheckIntervalMs = 10;
 constexpr char kUserAgent[] = "Mozilla/5.0 (X11; Linux x86_64)";
 
 void InitialiseCurlOnce() {
@@ -27,21 +29,25 @@ using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 // The state the libcurl callbacks of one transfer share.
 class Exchange {
 public:
-    Exchange(const TransferRequest &request, CURL *easy)
-        : request_(request), easy_(easy), lastActivity_(Clock::now()) {}
+    Exchange(const TransferRequest &request, CURL *easy) : request_(request), easy_(easy) {}
 
     TransferResult &result() { return result_; }
     bool stoppedAfterHeaders() const { return stoppedAfterHeaders_; }
 
     // One header line of any response in the chain (redirects and 1xx included).
+    // Shoutcast servers answer with an "ICY 200 OK" status line.
     bool OnHeaderLine(const QByteArray &line) {
-        lastActivity_ = Clock::now();
-        if (line.startsWith("HTTP/")) {
+        if (line.startsWith("HTTP/") || line.startsWith("ICY ")) {
             result_.contentType.clear();
+            result_.headers.clear();
         } else if (line.isEmpty()) {
             return OnHeadersComplete();
-        } else if (line.left(13).toLower() == "content-type:") {
-            result_.contentType = line.mid(13).trimmed();
+        } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
+            const QByteArray name = line.left(colon).trimmed().toLower();
+            const QByteArray value = line.mid(colon + 1).trimmed();
+            if (name == "content-type")
+                result_.contentType = value;
+            result_.headers.append({name, value});
         }
         return true;
     }
@@ -49,19 +55,12 @@ public:
     // A piece of the final response's body (libcurl skips the bodies of the
     // redirects it follows).
     bool OnBody(const char *data, std::size_t length) {
-        lastActivity_ = Clock::now();
-        return Judge(ResponseCode()) && Append(data, length);
-    }
-
-    // Called now and then while the transfer runs, with the bytes sent so far;
-    // false once no byte has moved for longer than the stall limit.
-    bool OnProgress(curl_off_t uploaded) {
-        if (uploaded != uploaded_) {
-            uploaded_ = uploaded;
-            lastActivity_ = Clock::now();
-        }
-        const long stallMs = request_.limits.stallTimeoutMs;
-        return stallMs <= 0 || Clock::now() - lastActivity_ < std::chrono::milliseconds(stallMs);
+        if (!Judge(ResponseCode()))
+            return false;
+        if (!request_.bodySink)
+            return Append(data, length);
+        sinkStopped_ = !request_.bodySink(data, length);
+        return !sinkStopped_;
     }
 
     // Asks the caller's continueAfterHeaders, once; true to go on.
@@ -69,9 +68,15 @@ public:
         if (judged_ || !request_.continueAfterHeaders)
             return true;
         judged_ = true;
-        stoppedAfterHeaders_ = !request_.continueAfterHeaders(status, result_.contentType);
+        result_.status = status;
+        char *effectiveUrl = nullptr;
+        curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &effectiveUrl);
+        result_.effectiveUrl = QString::fromUtf8(effectiveUrl);
+        stoppedAfterHeaders_ = !request_.continueAfterHeaders(result_);
         return !stoppedAfterHeaders_;
     }
+
+    bool stoppedBySink() const { return sinkStopped_; }
 
     int ResponseCode() const {
         long code = 0;
@@ -104,15 +109,12 @@ private:
         return false;
     }
 
-    using Clock = std::chrono::steady_clock;
-
     const TransferRequest &request_;
     CURL *easy_;
-    Clock::time_point lastActivity_; // when the last byte came or went
-    curl_off_t uploaded_ = 0;
     TransferResult result_;
     bool judged_ = false;
     bool stoppedAfterHeaders_ = false;
+    bool sinkStopped_ = false;
 };
 
 std::size_t HeaderCallback(char *data, std::size_t size, std::size_t count, void *user) {
@@ -124,10 +126,6 @@ std::size_t HeaderCallback(char *data, std::size_t size, std::size_t count, void
 std::size_t BodyCallback(char *data, std::size_t size, std::size_t count, void *user) {
     const std::size_t length = size * count;
     return static_cast<Exchange *>(user)->OnBody(data, length) ? length : 0;
-}
-
-int ProgressCallback(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
-    return static_cast<Exchange *>(user)->OnProgress(uploaded) ? 0 : 1;
 }
 
 // Sets the method and body; false for a method the program never sends.
@@ -149,10 +147,17 @@ HeaderList RequestHeaders(const TransferRequest &request) {
     curl_slist *list = curl_slist_append(nullptr, "Expect:");
     if (list && !request.contentType.isEmpty())
         list = curl_slist_append(list, ("Content-Type: " + request.contentType).constData());
+    for (const QByteArray &header : request.headers) {
+        if (list)
+            list = curl_slist_append(list, header.constData());
+    }
     return HeaderList(list, &curl_slist_free_all);
 }
 
 void SetLimitsAndSafety(CURL *easy, const TransferLimits &limits) {
+    // Shoutcast servers' status line, taken as the 200 it means.
+    static curl_slist icyStatus{const_cast<char *>("ICY 200 OK"), nullptr};
+    curl_easy_setopt(easy, CURLOPT_HTTP200ALIASES, &icyStatus);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
@@ -178,26 +183,87 @@ void SetCallbacks(CURL *easy, Exchange &exchange, char *errorBuffer) {
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &BodyCallback);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &ProgressCallback);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &exchange);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
 }
 
+// Whether the transfer loop should go on: not cancelled, not stopped by the
+// pace hook, not silent past the stall limit. Holds and resumes reading as the
+// pace hook asks.
+class Turns {
+public:
+    Turns(CURL *easy, const TransferRequest &request, const std::atomic<bool> *cancel)
+        : easy_(easy), request_(request), cancel_(cancel), lastDataAt_(Now()) {}
+
+    bool goOn() {
+        if (cancel_ && cancel_->load())
+            return false;
+        if (request_.pace) {
+            const TransferPace pace = request_.pace();
+            if (pace == TransferPace::Stop)
+                return false;
+            hold(pace == TransferPace::Hold);
+        }
+        return true;
+    }
+
+    // Called when libcurl may have read something: counts data as activity.
+    void noteProgress() {
+        curl_off_t received = 0;
+        curl_easy_getinfo(easy_, CURLINFO_SIZE_DOWNLOAD_T, &received);
+        if (received != received_ || held_) {
+            received_ = received;
+            lastDataAt_ = Now();
+        }
+    }
+
+    bool stalled() const {
+        const long limit = request_.limits.stallTimeoutMs;
+        return limit > 0 && !held_ && Now() - lastDataAt_ > std::chrono::milliseconds(limit);
+    }
+
+    int waitMs() const { return held_ ? kHeldCheckIntervalMs : kCancelCheckIntervalMs; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static Clock::time_point Now() { return Clock::now(); }
+
+    void hold(bool held) {
+        if (held == held_)
+            return;
+        held_ = held;
+        lastDataAt_ = Now();
+        curl_easy_pause(easy_, held ? CURLPAUSE_RECV : CURLPAUSE_CONT);
+    }
+
+    CURL *easy_;
+    const TransferRequest &request_;
+    const std::atomic<bool> *cancel_;
+    Clock::time_point lastDataAt_;
+    curl_off_t received_ = 0;
+    bool held_ = false;
+};
+
 // Runs the transfer on a private multi handle so that a cancel is noticed within
 // kCancelCheckIntervalMs even while the connection is silent.
-CURLcode Perform(CURL *easy, const std::atomic<bool> *cancel) {
+CURLcode Perform(CURL *easy, const TransferRequest &request, const std::atomic<bool> *cancel) {
     MultiHandle multi(curl_multi_init(), &curl_multi_cleanup);
     if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK)
         return CURLE_OUT_OF_MEMORY;
+    Turns turns(easy, request, cancel);
     int running = 1;
-    while (running > 0 && !(cancel && cancel->load())) {
+    bool stalled = false;
+    while (running > 0 && turns.goOn()) {
         if (curl_multi_perform(multi.get(), &running) != CURLM_OK)
             break;
+        turns.noteProgress();
+        if (turns.stalled()) {
+            stalled = true;
+            break;
+        }
         if (running > 0)
-            curl_multi_poll(multi.get(), nullptr, 0, kCancelCheckIntervalMs, nullptr);
+            curl_multi_poll(multi.get(), nullptr, 0, turns.waitMs(), nullptr);
     }
-    CURLcode code = CURLE_ABORTED_BY_CALLBACK;
+    CURLcode code = stalled ? CURLE_OPERATION_TIMEDOUT : CURLE_ABORTED_BY_CALLBACK;
     int queued = 0;
     while (CURLMsg *message = curl_multi_info_read(multi.get(), &queued)) {
         if (message->msg == CURLMSG_DONE)
@@ -209,7 +275,8 @@ CURLcode Perform(CURL *easy, const std::atomic<bool> *cancel) {
 
 void Finish(CURL *easy, CURLcode code, Exchange &exchange, const char *errorBuffer) {
     TransferResult &result = exchange.result();
-    const bool stoppedOnPurpose = result.bodyTruncated || exchange.stoppedAfterHeaders();
+    const bool stoppedOnPurpose =
+        result.bodyTruncated || exchange.stoppedAfterHeaders() || exchange.stoppedBySink();
     result.responded = code == CURLE_OK || (code == CURLE_WRITE_ERROR && stoppedOnPurpose);
     if (!result.responded) {
         result = TransferResult{};
@@ -225,6 +292,14 @@ void Finish(CURL *easy, CURLcode code, Exchange &exchange, const char *errorBuff
 }
 
 } // namespace
+
+QByteArray TransferResult::header(QByteArrayView name) const {
+    for (const auto &[headerName, value] : headers) {
+        if (headerName == name)
+            return value;
+    }
+    return {};
+}
 
 bool IsHttpUrl(const QString &url) {
     const QUrl parsed(url);
@@ -252,7 +327,7 @@ TransferResult Transfer(const TransferRequest &request, const std::atomic<bool> 
     SetLimitsAndSafety(easy.get(), request.limits);
     SetRequest(easy.get(), request, headers.get());
     SetCallbacks(easy.get(), exchange, errorBuffer);
-    Finish(easy.get(), Perform(easy.get(), cancel), exchange, errorBuffer);
+    Finish(easy.get(), Perform(easy.get(), request, cancel), exchange, errorBuffer);
     return exchange.result();
 }
 

@@ -3,10 +3,10 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <utility>
 
 namespace platform {
 
@@ -15,11 +15,21 @@ namespace platform {
 struct TransferLimits {
     long connectTimeoutMs = 5000;
     long totalTimeoutMs = 15000;
-    // Ends a transfer that received no byte for this long.
-    long stallTimeoutMs = 0;
     std::size_t maxBodyBytes = 4 * 1024 * 1024;
     long maxRedirects = 5;
+    // Above zero: a transfer that receives nothing for this long fails, time
+    // spent holding (see TransferRequest::pace) not counted. Zero: no limit.
+    long stallTimeoutMs = 0;
 };
+
+// What the pace hook asks of a running transfer.
+enum class TransferPace {
+    Go,   // read on
+    Hold, // read nothing for now (the caller's buffer is full)
+    Stop, // end the transfer now, as a cancel does
+};
+
+struct TransferResult;
 
 struct TransferRequest {
     QByteArray method = "GET";
@@ -27,25 +37,39 @@ struct TransferRequest {
     QByteArray body;        // sent for POST
     QByteArray contentType; // of the body
     QString referer;
+    QList<QByteArray> headers; // further request header lines ("Name: value")
     TransferLimits limits;
     // When set, called once the final response's headers are in (after
-    // redirects). Returning false ends the transfer there: the result then
-    // counts as responded, with an empty body. Lets a caller look at a
-    // stream's type without downloading it.
-    std::function<bool(int status, const QByteArray &contentType)> continueAfterHeaders;
+    // redirects), with the result so far (status, type, headers, address).
+    // Returning false ends the transfer there: the result then counts as
+    // responded, with an empty body. Lets a caller look at a stream's type
+    // without downloading it.
+    std::function<bool(const TransferResult &head)> continueAfterHeaders;
+    // When set, the final response's body goes here piece by piece instead of
+    // into the result, and maxBodyBytes does not apply. Returning false ends
+    // the transfer, which still counts as responded.
+    std::function<bool(const char *data, std::size_t length)> bodySink;
+    // When set, asked at every turn of the transfer loop (at least ten times a
+    // second) whether to read on, hold or stop.
+    std::function<TransferPace()> pace;
 };
 
 struct TransferResult {
     bool responded = false; // an HTTP response (any status) arrived complete
     int status = 0;
-    QString effectiveUrl;    // after redirects
-    QByteArray contentType;  // Content-Type header of the final response
+    QString effectiveUrl;   // after redirects
+    QByteArray contentType; // Content-Type header of the final response
+    // Every header of the final response, names in lower case, in order.
+    QList<std::pair<QByteArray, QByteArray>> headers;
     // At most limits.maxBodyBytes. A longer body is cut there and the transfer
     // stopped; the result still counts as responded, with bodyTruncated set, and
     // each caller decides whether a cut body is acceptable.
     QByteArray body;
     bool bodyTruncated = false;
-    QString error;           // why no response arrived
+    QString error; // why no response arrived
+
+    // The value of the first header of that name (lower case), or empty.
+    QByteArray header(QByteArrayView name) const;
 };
 
 // True for the schemes the program fetches: http and https.
@@ -54,7 +78,6 @@ bool IsHttpUrl(const QString &url);
 // One blocking HTTP exchange through libcurl: http and https only, TLS
 // verified, bounded by the limits. Safe to call from any thread. When cancel is
 // given and becomes true the transfer stops within a fraction of a second.
-TransferResult Transfer(const TransferRequest &request,
-                        const std::atomic<bool> *cancel = nullptr);
+TransferResult Transfer(const TransferRequest &request, const std::atomic<bool> *cancel = nullptr);
 
 } // namespace platform

@@ -32,6 +32,9 @@ public:
     // settings.volume, 0 to 100.
     virtual void setVolume(int volume) = 0;
     virtual int volume() const = 0;
+    // The title the station announces for what it plays now; empty when it
+    // announces none.
+    virtual QString nowPlayingTitle() const = 0;
 };
 
 } // namespace platform

@@ -1,6 +1,5 @@
 #include "platform/playlist.h"
 
-#include "platform/http_transfer.h"
 #include "platform/text_decoding.h"
 
 #include <QRegularExpression>
@@ -19,12 +18,6 @@ namespace {
 constexpr qsizetype kMaxPlaylistBytes = 1024 * 1024;
 constexpr qsizetype kMaxUrlLength = 4096;
 constexpr qsizetype kMaxEntries = 64;
-// A playlist may point at playlists, which may point at playlists once more.
-constexpr int kMaxNestingDepth = 2;
-// Fetches one resolution may make, nested playlists included.
-constexpr int kMaxFetches = 8;
-// Playlists are small; a body past this is cut (and is most likely a stream).
-constexpr std::size_t kMaxFetchedPlaylistBytes = 256 * 1024;
 
 constexpr std::array<QLatin1StringView, 7> kNetworkSchemes = {
     QLatin1StringView("http"), QLatin1StringView("https"), QLatin1StringView("mms"),
@@ -162,12 +155,9 @@ QStringList WrittenEntries(const QString &text) {
     return M3uEntries(trimmed);
 }
 
-bool IsSuccess(int status) {
-    return status >= 200 && status < 300;
-}
-
-// Whether the body of a response is a playlist to read, or the URL a stream.
-bool ShouldReadBody(const QByteArray &contentType, const QString &url) {
+// Whether the body of a response is a playlist by its type (or, for a generic
+// type, its URL).
+bool PlaylistByType(const QByteArray &contentType, const QString &url) {
     switch (KindOfContent(contentType)) {
     case ContentKind::Stream:
         return false;
@@ -179,47 +169,12 @@ bool ShouldReadBody(const QByteArray &contentType, const QString &url) {
     return HasPlaylistExtension(url);
 }
 
-// One resolution: what may still be fetched, and the caller's cancel flag.
-struct Resolution {
-    const std::atomic<bool> *cancel = nullptr;
-    int fetchesLeft = kMaxFetches;
-
-    bool cancelled() const { return cancel && cancel->load(); }
-};
-
-QStringList Resolve(const QString &url, int depth, Resolution &resolution) {
-    if (!IsNetworkStreamUrl(url))
-        return {};
-    if (!IsHttpUrl(url))
-        return {url}; // mms, rtsp and rtmp are the player's own business
-    if (resolution.fetchesLeft-- <= 0)
-        return {};
-    TransferRequest request;
-    request.url = url;
-    request.limits.totalTimeoutMs = 10000;
-    request.limits.maxBodyBytes = kMaxFetchedPlaylistBytes;
-    request.continueAfterHeaders = [&url](int status, const QByteArray &contentType) {
-        return IsSuccess(status) && ShouldReadBody(contentType, url);
-    };
-    const TransferResult result = Transfer(request, resolution.cancel);
-    if (!result.responded || !IsSuccess(result.status) || resolution.cancelled())
-        return {};
-    if (!ShouldReadBody(result.contentType, url) || IsLiveStreamingPlaylist(result.body))
-        return {url};
-    QStringList entries;
-    for (const QString &entry : ParsePlaylist(result.body, result.effectiveUrl)) {
-        if (!IsHttpUrl(entry) || !HasPlaylistExtension(entry))
-            entries.append(entry);
-        else if (depth < kMaxNestingDepth)
-            entries.append(Resolve(entry, depth + 1, resolution));
-        entries.removeDuplicates();
-        if (entries.size() >= kMaxEntries || resolution.cancelled())
-            break;
-    }
-    // A body past the cap with nothing in it was a stream under a playlist's name.
-    if (entries.isEmpty() && result.bodyTruncated)
-        return {url};
-    return entries.mid(0, kMaxEntries);
+// The first line of every playlist format, or an m3u's first entry.
+bool HasPlaylistOpening(const QString &text) {
+    static const QRegularExpression opening(
+        QStringLiteral("^\\s*(#EXTM3U|\\[playlist\\]|\\[reference\\]|<\\?xml|<asx|https?://)"),
+        QRegularExpression::CaseInsensitiveOption);
+    return opening.match(text).hasMatch();
 }
 
 } // namespace
@@ -272,9 +227,12 @@ QStringList ParsePlaylist(const QByteArray &body, const QString &baseUrl) {
     return entries;
 }
 
-QStringList ResolveStream(const QString &url, const std::atomic<bool> *cancel) {
-    Resolution resolution{cancel};
-    return Resolve(url.trimmed(), 0, resolution);
+bool IsPlaylistResponse(const QByteArray &contentType, const QString &url,
+                        const QByteArray &start) {
+    QString text = DecodeText(start);
+    if (text.startsWith(QChar::ByteOrderMark))
+        text.remove(0, 1);
+    return !IsBinary(text) && (PlaylistByType(contentType, url) || HasPlaylistOpening(text));
 }
 
 } // namespace platform

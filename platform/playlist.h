@@ -1,19 +1,18 @@
 #pragma once
 
-// Station playlists: .asx (XML and [Reference]), .pls and .m3u/.m3u8. The
-// parsing is pure; ResolveStream fetches a station URL and turns it into the
-// stream URLs the media player should try, in order.
+// Station playlists: .asx (XML and [Reference]), .pls and .m3u/.m3u8, read
+// from the bytes the media player's connection has already received.
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <atomic>
 
 namespace platform {
 
-// True for the schemes the player opens (http, https, mms, mmsh, mmst, rtsp,
-// rtmp, in any case) with a host. Everything else (file:, v4l2:, screen:,
-// relative or empty) is never handed to the player.
+// True for network stream schemes (http, https, mms, mmsh, mmst, rtsp, rtmp,
+// in any case) with a host: the entries a playlist keeps, of which the player
+// opens the http and https ones. Everything else (file:, v4l2:, screen:,
+// relative or empty) is dropped.
 bool IsNetworkStreamUrl(const QString &url);
 
 // True when the URL's path ends in a playlist extension (.asx, .wax, .wvx,
@@ -37,11 +36,17 @@ bool IsLiveStreamingPlaylist(const QByteArray &body);
 // than a playlist can sensibly be, gives an empty list.
 QStringList ParsePlaylist(const QByteArray &body, const QString &baseUrl);
 
-// Fetches url and returns the URLs to play: the URL itself when it answers with
-// a stream, else the entries of its playlist (nested playlists followed to a
-// small depth). Empty when nothing playable was found: no answer, an error
-// status, or a playlist without usable entries. Blocking and bounded in time;
-// a set cancel flag ends it early with an empty list.
-QStringList ResolveStream(const QString &url, const std::atomic<bool> *cancel = nullptr);
+// Whether a response is a playlist to read, judged from its type, its URL and
+// the first bytes of its body: text that a playlist type, a playlist extension
+// or a playlist's own first line announces. Binary data is never a playlist,
+// whatever the server calls it.
+bool IsPlaylistResponse(const QByteArray &contentType, const QString &url, const QByteArray &start);
+
+// Limits of one station's resolution: a playlist may point at playlists, which
+// may point at playlists once more; a playlist body is read up to a size that a
+// playlist can sensibly have; a station makes at most so many playlist fetches.
+inline constexpr int kMaxPlaylistDepth = 2;
+inline constexpr qsizetype kMaxFetchedPlaylistBytes = 256 * 1024;
+inline constexpr int kMaxPlaylistFetches = 8;
 
 } // namespace platform

@@ -1,12 +1,19 @@
 #include "platform/vlc_media_player.h"
 
+#include "platform/http_transfer.h"
 #include "platform/playlist.h"
+#include "platform/stream_feed.h"
 
 #include <QObject>
+#include <QRandomGenerator>
 #include <algorithm>
+#include <array>
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <list>
+#include <mutex>
 #include <thread>
 #include <vector>
 #include <vlc/vlc.h>
@@ -29,7 +36,29 @@ const QStringList kBaseArguments = {
 
 // How long a playing stream may go without its clock moving before it counts
 // as buffering.
-constexpr std::chrono::milliseconds kStallAfter{2000};
+constexpr qint64 kStallAfterMs = 2000;
+// How long a finite stream that has ended reads as ended before it reads as
+// stopped: longer than the window's status poll.
+constexpr qint64 kEndedShownMs = 1500;
+// A connection that receives nothing for this long is given up.
+constexpr long kConnectionStallMs = 10000;
+// A connection whose bytes have not made sound by then is given up.
+constexpr qint64 kFirstAudioWithinMs = 10000;
+// The network reads no further ahead of the decoder than this.
+constexpr std::size_t kFeedAheadBytes = 512 * 1024;
+// The first bytes of a body that decide whether it is a playlist or audio.
+constexpr qsizetype kSniffBytes = 512;
+// Entries of a station (playlist entries included) tried before it fails.
+constexpr int kMaxEntriesTried = 64;
+// How often a worker looks at the decoder while it waits on it.
+constexpr std::chrono::milliseconds kWatchInterval{20};
+// Waits before each new connection to a live stream that went away, jittered
+// by a fifth either way; after the last, every kBackOffCeiling.
+constexpr std::array<std::chrono::milliseconds, 5> kBackOff = {
+    std::chrono::milliseconds(500), std::chrono::milliseconds(1000),
+    std::chrono::milliseconds(2000), std::chrono::milliseconds(4000),
+    std::chrono::milliseconds(8000)};
+constexpr std::chrono::milliseconds kBackOffCeiling{15000};
 
 qint64 NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -37,21 +66,78 @@ qint64 NowMs() {
         .count();
 }
 
-// A resolution running on a thread of its own.
-struct Resolver {
+std::chrono::milliseconds BackOff(std::size_t attempt) {
+    const std::chrono::milliseconds base =
+        attempt < kBackOff.size() ? kBackOff[attempt] : kBackOffCeiling;
+    const double jitter = 0.8 + 0.4 * QRandomGenerator::global()->generateDouble();
+    return std::chrono::milliseconds(
+        static_cast<qint64>(static_cast<double>(base.count()) * jitter));
+}
+
+// How one connection to an entry came out.
+enum class Outcome {
+    Cancelled, // the play was stopped or replaced
+    Failed,    // no sound came of it
+    Playlist,  // a playlist: its entries are to be tried
+    Ended,     // a finite stream was read to its end and plays out
+    Dropped,   // a live stream made sound, then went away
+};
+
+// One play of a URL, from setURL (or play) to the next stop: the worker thread
+// that connects, and what stops it.
+struct Play {
+    quint64 id = 0;
     std::atomic<bool> cancel{false};
     std::atomic<bool> finished{false};
+    std::mutex mutex;
+    std::condition_variable wake;
     std::thread thread;
+
+    void cancelNow() {
+        {
+            const std::lock_guard lock(mutex);
+            cancel = true;
+        }
+        wake.notify_all();
+    }
+    // Waits for the duration; false when the play was cancelled meanwhile.
+    bool sleep(std::chrono::milliseconds duration) {
+        std::unique_lock lock(mutex);
+        return !wake.wait_for(lock, duration, [this] { return cancel.load(); });
+    }
 };
+
+// libVLC's input thread reads the feed the media was made with.
+int OpenFeed(void *opaque, void **data, uint64_t *size) {
+    *data = opaque;
+    *size = UINT64_MAX; // a stream: no length, no seeking
+    return 0;
+}
+
+ssize_t ReadFeed(void *opaque, unsigned char *buffer, size_t length) {
+    return static_cast<Feed *>(opaque)->read(buffer, length);
+}
+
+// libVLC paces its reading by the stream's own clock only for a source that
+// says it can seek, and otherwise follows the pace the bytes arrive at, which a
+// server sending faster than real time turns into dropped audio. So the feed
+// "seeks", but only to where it is.
+int SeekFeed(void *opaque, uint64_t offset) {
+    return offset == static_cast<Feed *>(opaque)->position() ? 0 : -1;
+}
+
+void CloseFeed(void *) {}
 
 } // namespace
 
-// Owns the libVLC objects and the state the windows read. Every method runs on
-// the UI thread; libVLC's callbacks touch only the atomics and post the rest to
-// the UI thread through context_.
+// Owns the libVLC objects and the state the windows read. The public methods
+// run on the UI thread; each play's worker thread connects, reads, starts
+// libVLC and applies the volume on its own, and posts only the station's title
+// to the UI thread (through context_); libVLC's callbacks touch only atomics.
 class VlcMediaPlayer::Engine {
 public:
-    Engine(const QStringList &arguments, const Configure &configure);
+    Engine(const QStringList &arguments, const Configure &configure,
+           std::chrono::milliseconds reconnectFor);
     ~Engine();
 
     Engine(const Engine &) = delete;
@@ -62,56 +148,77 @@ public:
     int playState() const;
     void setVolume(int volume);
     int volume() const { return volume_; }
+    QString title() const { return title_; }
 
 private:
     // What drives the state the windows read.
     enum class Phase {
-        Idle,      // no URL yet
-        Resolving, // fetching the station URL on a worker thread
-        Playing,   // libVLC is working through the entries
-        Failed,    // nothing playable came of the URL
-        Stopped,   // stopped by the caller
+        Idle,         // no URL yet
+        Connecting,   // looking for an entry that plays
+        Playing,      // libVLC decodes a connection's bytes
+        Reconnecting, // a live stream went away and is being connected again
+        Ending,       // a finite stream has been read whole; libVLC plays it out
+        Failed,       // nothing playable came of the URL
+        Stopped,      // stopped by the caller
     };
 
-    void attachEvents();
-    static void OnEvent(const libvlc_event_t *event, void *opaque);
-    void post(void (Engine::*handler)(quint64));
-    void post(std::function<void()> call);
+    // On a play's worker thread.
+    void run(Play &play, const QString &url);
+    Outcome connect(Play &play, const QString &url, QStringList &entries);
+    void reconnect(Play &play, const QString &url);
+    bool begin(Play &play, const std::shared_ptr<Feed> &feed, const QByteArray &demuxer);
+    bool setPhase(Play &play, Phase phase);
+    void fail(Play &play);
+    void awaitSound(Play &play, qint64 untilMs);
+    void announceTitle(const Play &play, const QString &title);
 
-    void resolve(const QString &url, quint64 session);
-    void onResolved(quint64 session, const QStringList &entries);
-    void playEntries(const QStringList &entries);
-    void onEntryFailed(quint64 session);
-    void onItemSet(quint64 session);
-    void onListEnded(quint64 session);
-    void onAudioRunning(quint64 session);
+    // On libVLC's threads.
+    static void OnEvent(const libvlc_event_t *event, void *opaque);
+
+    // On the UI thread, or (the volume) on a worker.
+    void post(std::function<void()> call);
     void applyVolume();
-    void onRejected(quint64 session);
-    void moveToNextEntry();
-    void cancelResolvers();
-    void reapResolvers();
+    void keepVolume() {
+        if (volumePending_)
+            applyVolume();
+    }
+    void reapPlays();
     int libvlcState() const;
-    bool usable() const { return player_ && listPlayer_; }
+    // An audio track whose clock moved, or that was played to its end (a short
+    // one can end before libVLC reports any time).
+    bool madeSound() const { return mediaHasAudio_ && (mediaPlayed_ || mediaEnded_); }
 
     QObject context_; // receives the calls posted to the UI thread; goes last
     libvlc_instance_t *instance_ = nullptr;
     libvlc_media_player_t *player_ = nullptr;
-    libvlc_media_list_player_t *listPlayer_ = nullptr;
-    libvlc_media_list_t *list_ = nullptr;
-    std::list<std::unique_ptr<Resolver>> resolvers_;
-    Phase phase_ = Phase::Idle;
-    int volume_ = 100;
+    const std::chrono::milliseconds reconnectFor_;
 
-    // Shared with libVLC's threads.
-    std::atomic<quint64> session_{0};       // bumped whenever playback is dropped
-    std::atomic<bool> itemHasAudio_{false}; // the current item is a real stream
-    std::atomic<bool> sessionHadAudio_{false};
-    std::atomic<bool> itemFailed_{false}; // the UI thread is moving on to the next entry
+    // The UI thread's own.
+    std::list<std::unique_ptr<Play>> plays_; // running or not yet joined
+    Play *current_ = nullptr;
+    quint64 lastPlayId_ = 0;
+    QString title_;
+
+    // Phase changes and libVLC's stop, set-media and play happen under control_,
+    // so that a cancelled play can start nothing any more.
+    std::mutex control_;
+    std::shared_ptr<Feed> feedInPlayer_; // the feed of libVLC's current media
+    std::atomic<Phase> phase_{Phase::Idle};
+
+    // Set on libVLC's threads, about the current media.
+    std::atomic<bool> mediaHasAudio_{false}; // an audio track was found
+    std::atomic<bool> mediaPlayed_{false};   // its clock moved past the start
+    std::atomic<bool> mediaFailed_{false};
+    std::atomic<bool> mediaEnded_{false};
     std::atomic<qint64> lastProgressMs_{0};
+    std::atomic<qint64> endedAtMs_{0};
     std::atomic<bool> volumePending_{false}; // libVLC has not taken volume_ yet
+    std::atomic<int> volume_{100};
 };
 
-VlcMediaPlayer::Engine::Engine(const QStringList &arguments, const Configure &configure) {
+VlcMediaPlayer::Engine::Engine(const QStringList &arguments, const Configure &configure,
+                               std::chrono::milliseconds reconnectFor)
+    : reconnectFor_(reconnectFor) {
     std::vector<QByteArray> storage;
     for (const QString &argument : kBaseArguments + arguments)
         storage.push_back(argument.toUtf8());
@@ -122,81 +229,54 @@ VlcMediaPlayer::Engine::Engine(const QStringList &arguments, const Configure &co
     if (!instance_)
         return;
     player_ = libvlc_media_player_new(instance_);
-    listPlayer_ = libvlc_media_list_player_new(instance_);
-    if (!player_ || !listPlayer_)
+    if (!player_)
         return;
-    libvlc_media_list_player_set_media_player(listPlayer_, player_);
     if (configure)
         configure(player_);
-    attachEvents();
+    libvlc_event_manager_t *events = libvlc_media_player_event_manager(player_);
+    for (const libvlc_event_e type :
+         {libvlc_MediaPlayerPlaying, libvlc_MediaPlayerTimeChanged, libvlc_MediaPlayerESAdded,
+          libvlc_MediaPlayerEncounteredError, libvlc_MediaPlayerEndReached})
+        libvlc_event_attach(events, type, &Engine::OnEvent, this);
 }
 
 VlcMediaPlayer::Engine::~Engine() {
-    cancelResolvers();
-    for (const auto &resolver : resolvers_)
-        resolver->thread.join();
-    if (listPlayer_) {
-        libvlc_media_list_player_stop(listPlayer_);
-        libvlc_media_list_player_release(listPlayer_);
+    stop();
+    for (const auto &play : plays_) {
+        play->cancelNow();
+        play->thread.join();
     }
     if (player_)
         libvlc_media_player_release(player_);
-    if (list_)
-        libvlc_media_list_release(list_);
     if (instance_)
         libvlc_release(instance_);
-}
-
-void VlcMediaPlayer::Engine::attachEvents() {
-    libvlc_event_manager_t *events = libvlc_media_player_event_manager(player_);
-    for (const libvlc_event_e type :
-         {libvlc_MediaPlayerOpening, libvlc_MediaPlayerPlaying, libvlc_MediaPlayerTimeChanged,
-          libvlc_MediaPlayerESAdded, libvlc_MediaPlayerEncounteredError})
-        libvlc_event_attach(events, type, &Engine::OnEvent, this);
-    libvlc_event_manager_t *listEvents = libvlc_media_list_player_event_manager(listPlayer_);
-    for (const libvlc_event_e type :
-         {libvlc_MediaListPlayerNextItemSet, libvlc_MediaListPlayerPlayed})
-        libvlc_event_attach(listEvents, type, &Engine::OnEvent, this);
 }
 
 // Runs on libVLC's threads: only atomics and posts.
 void VlcMediaPlayer::Engine::OnEvent(const libvlc_event_t *event, void *opaque) {
     auto *engine = static_cast<Engine *>(opaque);
     switch (event->type) {
-    case libvlc_MediaPlayerOpening:
-        engine->itemHasAudio_ = false;
-        break;
     case libvlc_MediaPlayerESAdded:
-        if (event->u.media_player_es_changed.i_type == libvlc_track_audio) {
-            engine->itemHasAudio_ = true;
-            engine->sessionHadAudio_ = true;
-        }
+        if (event->u.media_player_es_changed.i_type == libvlc_track_audio)
+            engine->mediaHasAudio_ = true;
         break;
-    case libvlc_MediaPlayerPlaying:
     case libvlc_MediaPlayerTimeChanged:
+        if (event->u.media_player_time_changed.new_time > 0)
+            engine->mediaPlayed_ = true;
+        [[fallthrough]];
+    case libvlc_MediaPlayerPlaying:
         engine->lastProgressMs_ = NowMs();
-        if (engine->volumePending_)
-            engine->post(&Engine::onAudioRunning);
         break;
     case libvlc_MediaPlayerEncounteredError:
-        engine->itemFailed_ = true;
-        engine->post(&Engine::onEntryFailed);
+        engine->mediaFailed_ = true;
         break;
-    case libvlc_MediaListPlayerNextItemSet:
-        engine->post(&Engine::onItemSet);
-        break;
-    case libvlc_MediaListPlayerPlayed:
-        engine->post(&Engine::onListEnded);
+    case libvlc_MediaPlayerEndReached:
+        engine->endedAtMs_ = NowMs();
+        engine->mediaEnded_ = true;
         break;
     default:
         break;
     }
-}
-
-// Runs handler on the UI thread, unless playback has been dropped by then.
-void VlcMediaPlayer::Engine::post(void (Engine::*handler)(quint64)) {
-    const quint64 session = session_;
-    post([this, handler, session] { (this->*handler)(session); });
 }
 
 void VlcMediaPlayer::Engine::post(std::function<void()> call) {
@@ -205,191 +285,333 @@ void VlcMediaPlayer::Engine::post(std::function<void()> call) {
 
 void VlcMediaPlayer::Engine::start(const QString &url) {
     stop();
-    phase_ = Phase::Resolving;
-    itemHasAudio_ = false;
-    sessionHadAudio_ = false;
-    itemFailed_ = false;
-    if (!usable() || !IsNetworkStreamUrl(url)) {
-        post(&Engine::onRejected);
+    reapPlays();
+    const QString trimmed = url.trimmed();
+    if (!player_ || !IsHttpUrl(trimmed)) {
+        // Only http and https are read: any other address fails like a
+        // stream that cannot be reached.
+        phase_ = Phase::Failed;
         return;
     }
-    resolve(url.trimmed(), session_);
+    auto play = std::make_unique<Play>();
+    play->id = ++lastPlayId_;
+    current_ = play.get();
+    phase_ = Phase::Connecting;
+    play->thread = std::thread([this, running = play.get(), trimmed] {
+        run(*running, trimmed);
+        running->finished = true;
+    });
+    plays_.push_back(std::move(play));
 }
 
 void VlcMediaPlayer::Engine::stop() {
-    cancelResolvers();
-    if (listPlayer_)
-        libvlc_media_list_player_stop(listPlayer_);
-    // After the stop no event of the old stream is pending any more, so the
-    // new session number marks every later post as current.
-    ++session_;
+    if (current_)
+        current_->cancelNow();
+    current_ = nullptr;
+    title_.clear();
+    const std::lock_guard lock(control_);
+    if (feedInPlayer_)
+        feedInPlayer_->close();
+    if (player_)
+        libvlc_media_player_stop(player_);
     if (phase_ != Phase::Idle)
         phase_ = Phase::Stopped;
 }
 
-void VlcMediaPlayer::Engine::resolve(const QString &url, quint64 session) {
-    reapResolvers();
-    auto resolver = std::make_unique<Resolver>();
-    Resolver *running = resolver.get();
-    running->thread = std::thread([this, running, url, session] {
-        const QStringList entries = ResolveStream(url, &running->cancel);
-        if (!running->cancel)
-            post([this, session, entries] { onResolved(session, entries); });
-        running->finished = true;
-    });
-    resolvers_.push_back(std::move(resolver));
-}
-
-void VlcMediaPlayer::Engine::cancelResolvers() {
-    for (const auto &resolver : resolvers_)
-        resolver->cancel = true;
-}
-
-// Joins the threads that are done, so that they never pile up.
-void VlcMediaPlayer::Engine::reapResolvers() {
-    std::erase_if(resolvers_, [](const std::unique_ptr<Resolver> &resolver) {
-        if (!resolver->finished)
+// Joins the worker threads that are done, so that they never pile up.
+void VlcMediaPlayer::Engine::reapPlays() {
+    std::erase_if(plays_, [](const std::unique_ptr<Play> &play) {
+        if (!play->finished)
             return false;
-        resolver->thread.join();
+        play->thread.join();
         return true;
     });
 }
 
-void VlcMediaPlayer::Engine::onResolved(quint64 session, const QStringList &entries) {
-    if (session != session_)
-        return;
-    if (entries.isEmpty()) {
-        phase_ = Phase::Failed;
-        return;
+// The entries of the URL in order, playlists read in place, until one plays.
+void VlcMediaPlayer::Engine::run(Play &play, const QString &url) {
+    struct Candidate {
+        QString url;
+        int depth = 0;
+    };
+    std::deque<Candidate> candidates{{url, 0}};
+    int tried = 0;
+    int playlistsRead = 0;
+    while (!candidates.empty() && tried < kMaxEntriesTried) {
+        const Candidate candidate = candidates.front();
+        candidates.pop_front();
+        if (!IsHttpUrl(candidate.url))
+            continue; // mms, rtsp and the like are never opened
+        ++tried;
+        QStringList entries;
+        switch (connect(play, candidate.url, entries)) {
+        case Outcome::Cancelled:
+        case Outcome::Ended:
+            return;
+        case Outcome::Dropped:
+            reconnect(play, candidate.url);
+            return;
+        case Outcome::Playlist:
+            if (candidate.depth <= kMaxPlaylistDepth && ++playlistsRead <= kMaxPlaylistFetches) {
+                for (auto entry = entries.crbegin(); entry != entries.crend(); ++entry)
+                    candidates.push_front({*entry, candidate.depth + 1});
+            }
+            break;
+        case Outcome::Failed:
+            if (!setPhase(play, Phase::Connecting))
+                return;
+            break;
+        }
     }
-    playEntries(entries);
+    fail(play);
 }
 
-void VlcMediaPlayer::Engine::playEntries(const QStringList &entries) {
-    libvlc_media_list_t *list = libvlc_media_list_new(instance_);
-    libvlc_media_list_lock(list);
-    for (const QString &entry : entries) {
-        libvlc_media_t *media = libvlc_media_new_location(instance_, entry.toUtf8().constData());
-        if (!media)
-            continue;
-        libvlc_media_list_add_media(list, media);
-        libvlc_media_release(media);
+// A live stream that went away: the same entry again after a back-off, until
+// it makes sound or the time is up.
+void VlcMediaPlayer::Engine::reconnect(Play &play, const QString &url) {
+    if (!setPhase(play, Phase::Reconnecting))
+        return;
+    qint64 since = NowMs();
+    std::size_t attempt = 0;
+    while (NowMs() - since < reconnectFor_.count()) {
+        const std::chrono::milliseconds left(since + reconnectFor_.count() - NowMs());
+        if (!play.sleep(std::min(BackOff(attempt++), left)))
+            return;
+        if (NowMs() - since >= reconnectFor_.count())
+            break;
+        QStringList ignored;
+        switch (connect(play, url, ignored)) {
+        case Outcome::Cancelled:
+        case Outcome::Ended:
+            return;
+        case Outcome::Dropped: // it played again: a new time allowance
+            since = NowMs();
+            attempt = 0;
+            break;
+        case Outcome::Failed:
+        case Outcome::Playlist:
+            break;
+        }
+        if (!setPhase(play, Phase::Reconnecting))
+            return;
     }
-    libvlc_media_list_unlock(list);
-    libvlc_media_list_player_set_media_list(listPlayer_, list);
-    if (list_)
-        libvlc_media_list_release(list_);
-    list_ = list;
-    phase_ = Phase::Playing;
+    fail(play);
+}
+
+// One connection: its first bytes decide whether it is a playlist (read whole,
+// within the limits, entries returned) or audio (fed to libVLC as it arrives).
+Outcome VlcMediaPlayer::Engine::connect(Play &play, const QString &url, QStringList &entries) {
+    enum class Mode { Undecided, Audio, Playlist };
+    Mode mode = Mode::Undecided;
+    const auto feed = std::make_shared<Feed>();
+    IcyReader icy(0);
+    QByteArray contentType;
+    QString effectiveUrl = url;
+    bool live = true;
+    bool begun = false;
+    QByteArray body;
+    QByteArray audio;
+    QByteArray lastTitle; // stations repeat the title in every block
+    const qint64 connectedAt = NowMs();
+
+    const auto decide = [&] {
+        if (IsPlaylistResponse(contentType, effectiveUrl, body.left(kSniffBytes))) {
+            mode = Mode::Playlist;
+            return body.size() <= kMaxFetchedPlaylistBytes;
+        }
+        mode = Mode::Audio;
+        begun = begin(play, feed, DemuxerForContentType(contentType));
+        feed->push(body.constData(), static_cast<std::size_t>(body.size()));
+        body.clear();
+        return begun;
+    };
+
+    TransferRequest request;
+    request.url = url;
+    request.headers = {"Icy-MetaData: 1"};
+    request.limits.totalTimeoutMs = 0; // a live stream has no end
+    request.limits.stallTimeoutMs = kConnectionStallMs;
+    request.continueAfterHeaders = [&](const TransferResult &head) {
+        if (head.status < 200 || head.status >= 300)
+            return false;
+        contentType = head.contentType;
+        effectiveUrl = head.effectiveUrl;
+        icy = IcyReader(head.header("icy-metaint").toInt());
+        // A length without any ICY header marks a finite stream.
+        live = head.header("content-length").isEmpty() ||
+               std::ranges::any_of(head.headers, [](const auto &header) {
+                   return header.first.startsWith("icy-");
+               });
+        return true;
+    };
+    request.bodySink = [&](const char *data, std::size_t length) {
+        audio.clear();
+        icy.read(data, length, audio);
+        if (std::optional<QByteArray> title = icy.takeTitle(); title && *title != lastTitle) {
+            lastTitle = *title;
+            announceTitle(play, DecodeIcyTitle(lastTitle));
+        }
+        if (mode == Mode::Audio) {
+            feed->push(audio.constData(), static_cast<std::size_t>(audio.size()));
+            return true;
+        }
+        body.append(audio);
+        if (mode == Mode::Playlist)
+            return body.size() <= kMaxFetchedPlaylistBytes;
+        return body.size() < kSniffBytes || decide();
+    };
+    request.pace = [&] {
+        if (mode != Mode::Audio)
+            return TransferPace::Go;
+        keepVolume();
+        if (mediaFailed_ || mediaEnded_ ||
+            (!madeSound() && NowMs() - connectedAt > kFirstAudioWithinMs))
+            return TransferPace::Stop;
+        return feed->size() > kFeedAheadBytes ? TransferPace::Hold : TransferPace::Go;
+    };
+    const TransferResult result = Transfer(request, &play.cancel);
+    if (play.cancel)
+        return Outcome::Cancelled;
+    if (mode == Mode::Undecided && result.responded && !body.isEmpty())
+        decide();
+    if (mode == Mode::Playlist) {
+        body.truncate(kMaxFetchedPlaylistBytes);
+        if (!IsLiveStreamingPlaylist(body))
+            entries = ParsePlaylist(body, effectiveUrl);
+        return Outcome::Playlist;
+    }
+    if (!begun)
+        return Outcome::Failed;
+    feed->finish();
+    awaitSound(play, connectedAt + kFirstAudioWithinMs);
+    if (play.cancel)
+        return Outcome::Cancelled;
+    if (!madeSound())
+        return Outcome::Failed;
+    if (live)
+        return Outcome::Dropped;
+    return setPhase(play, Phase::Ending) ? Outcome::Ended : Outcome::Cancelled;
+}
+
+// Waits until libVLC has made sound of the current media or given up on it.
+void VlcMediaPlayer::Engine::awaitSound(Play &play, qint64 untilMs) {
+    while (!madeSound() && !mediaFailed_ && !mediaEnded_ && NowMs() < untilMs) {
+        keepVolume();
+        if (!play.sleep(kWatchInterval))
+            return;
+    }
+}
+
+// Hands a connection's feed to libVLC, with the demuxer its type names.
+bool VlcMediaPlayer::Engine::begin(Play &play, const std::shared_ptr<Feed> &feed,
+                                   const QByteArray &demuxer) {
+    const std::lock_guard lock(control_);
+    if (play.cancel)
+        return false;
+    if (feedInPlayer_)
+        feedInPlayer_->close();
+    libvlc_media_player_stop(player_);
+    libvlc_media_t *media = libvlc_media_new_callbacks(instance_, &OpenFeed, &ReadFeed, &SeekFeed,
+                                                       &CloseFeed, feed.get());
+    if (!media)
+        return false;
+    if (!demuxer.isEmpty())
+        libvlc_media_add_option(media, (":demux=" + demuxer).constData());
+    libvlc_media_player_set_media(player_, media);
+    libvlc_media_release(media);
+    feedInPlayer_ = feed; // the old feed's reader has stopped with the old media
+    mediaHasAudio_ = false;
+    mediaPlayed_ = false;
+    mediaFailed_ = false;
+    mediaEnded_ = false;
     lastProgressMs_ = NowMs();
     volumePending_ = true;
-    libvlc_media_list_player_play(listPlayer_);
+    phase_ = Phase::Playing;
+    libvlc_media_player_play(player_);
+    return true;
 }
 
-void VlcMediaPlayer::Engine::onEntryFailed(quint64 session) {
-    if (session == session_ && phase_ == Phase::Playing)
-        moveToNextEntry();
+bool VlcMediaPlayer::Engine::setPhase(Play &play, Phase phase) {
+    const std::lock_guard lock(control_);
+    if (play.cancel)
+        return false;
+    phase_ = phase;
+    return true;
 }
 
-// libVLC expands playlists it meets by itself into sub-items; those obey the
-// same rule as every other entry.
-void VlcMediaPlayer::Engine::onItemSet(quint64 session) {
-    if (session != session_ || phase_ != Phase::Playing)
+void VlcMediaPlayer::Engine::fail(Play &play) {
+    const std::lock_guard lock(control_);
+    if (play.cancel)
         return;
-    libvlc_media_t *media = libvlc_media_player_get_media(player_);
-    if (!media)
-        return;
-    char *mrl = libvlc_media_get_mrl(media);
-    const QString location = QString::fromUtf8(mrl);
-    libvlc_free(mrl);
-    libvlc_media_release(media);
-    if (!IsNetworkStreamUrl(location)) {
-        itemFailed_ = true;
-        moveToNextEntry();
-    }
+    if (feedInPlayer_)
+        feedInPlayer_->close();
+    libvlc_media_player_stop(player_);
+    phase_ = Phase::Failed;
 }
 
-void VlcMediaPlayer::Engine::moveToNextEntry() {
-    if (libvlc_media_list_player_next(listPlayer_) == 0) {
-        itemFailed_ = false;
-    } else {
-        libvlc_media_list_player_stop(listPlayer_);
-        phase_ = Phase::Failed;
-    }
-}
-
-// The list ran out. When none of it ever played, the station failed.
-void VlcMediaPlayer::Engine::onListEnded(quint64 session) {
-    if (session == session_ && phase_ == Phase::Playing && !sessionHadAudio_)
-        phase_ = Phase::Failed;
+void VlcMediaPlayer::Engine::announceTitle(const Play &play, const QString &title) {
+    post([this, id = play.id, title] {
+        if (current_ && current_->id == id)
+            title_ = title;
+    });
 }
 
 // libVLC keeps no volume before its audio output exists, and the output comes
-// up a little after playback starts: apply ours until libVLC takes it.
-void VlcMediaPlayer::Engine::onAudioRunning(quint64 session) {
-    if (session == session_ && volumePending_)
-        applyVolume();
-}
-
+// up a little after playback starts: the worker feeding libVLC applies ours
+// until libVLC takes it, so that no sound waits for the UI thread.
 void VlcMediaPlayer::Engine::applyVolume() {
     volumePending_ = libvlc_audio_set_volume(player_, volume_) != 0;
 }
 
-void VlcMediaPlayer::Engine::onRejected(quint64 session) {
-    if (session == session_)
-        phase_ = Phase::Failed;
-}
-
 void VlcMediaPlayer::Engine::setVolume(int volume) {
     volume_ = std::clamp(volume, 0, 100);
-    if (usable())
+    if (player_)
         applyVolume();
 }
 
 int VlcMediaPlayer::Engine::playState() const {
-    switch (phase_) {
+    switch (phase_.load()) {
     case Phase::Idle:
         return PlayState::Undefined;
-    case Phase::Resolving:
+    case Phase::Connecting:
+    case Phase::Reconnecting:
         return PlayState::Transitioning;
     case Phase::Failed:
         return PlayState::Ready;
     case Phase::Stopped:
         return PlayState::Stopped;
+    case Phase::Ending:
+        if (mediaEnded_)
+            return NowMs() - endedAtMs_ < kEndedShownMs ? PlayState::MediaEnded
+                                                        : PlayState::Stopped;
+        break;
     case Phase::Playing:
         break;
     }
-    return itemFailed_ ? PlayState::Transitioning : libvlcState();
+    return libvlcState();
 }
 
 int VlcMediaPlayer::Engine::libvlcState() const {
     switch (libvlc_media_player_get_state(player_)) {
-    case libvlc_NothingSpecial:
-    case libvlc_Opening:
-    case libvlc_Error: // the error event follows, and moves on to the next entry
-        return PlayState::Transitioning;
     case libvlc_Buffering:
         return PlayState::Buffering;
     case libvlc_Playing:
-        // A playlist item "plays" too, without any audio of its own.
-        if (!itemHasAudio_)
+        if (!madeSound())
             return PlayState::Transitioning;
-        return NowMs() - lastProgressMs_ > kStallAfter.count() ? PlayState::Buffering
-                                                               : PlayState::Playing;
+        return NowMs() - lastProgressMs_ > kStallAfterMs ? PlayState::Buffering
+                                                         : PlayState::Playing;
     case libvlc_Paused:
         return PlayState::Paused;
-    case libvlc_Stopped:
-        return PlayState::Stopped;
-    case libvlc_Ended:
-        break;
+    default:
+        // Opening, or between the end of one connection and the worker's
+        // next step.
+        return PlayState::Transitioning;
     }
-    // An entry that ended without audio is followed by the next one, or by the
-    // end of the list, which fails the station.
-    return sessionHadAudio_ ? PlayState::MediaEnded : PlayState::Transitioning;
 }
 
-VlcMediaPlayer::VlcMediaPlayer(const QStringList &vlcArguments, const Configure &configure)
-    : engine_(std::make_unique<Engine>(vlcArguments, configure)) {}
+VlcMediaPlayer::VlcMediaPlayer(const QStringList &vlcArguments, const Configure &configure,
+                               std::chrono::milliseconds reconnectFor)
+    : engine_(std::make_unique<Engine>(vlcArguments, configure, reconnectFor)) {}
 
 VlcMediaPlayer::~VlcMediaPlayer() = default;
 
@@ -425,6 +647,10 @@ void VlcMediaPlayer::setVolume(int volume) {
 
 int VlcMediaPlayer::volume() const {
     return engine_->volume();
+}
+
+QString VlcMediaPlayer::nowPlayingTitle() const {
+    return engine_->title();
 }
 
 } // namespace platform

@@ -3,6 +3,7 @@
 #include "platform/media_player.h"
 
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -10,18 +11,25 @@ struct libvlc_media_player_t;
 
 namespace platform {
 
-// The media player over libVLC: one instance, one player driven through a
-// media list player. Station playlists are resolved on a worker thread and
-// their entries tried in order; only network stream URLs are ever opened.
+// The media player: the station's bytes come through one libcurl connection
+// per play, made on a worker thread of its own, and libVLC only decodes them.
+// Playlists are read from those bytes and their entries tried in order; only
+// http and https are ever opened, so no server can steer the player to a local
+// file or device. A live stream that goes away is connected again.
 class VlcMediaPlayer final : public MediaPlayer {
 public:
     // Called once with the libVLC player before anything plays (tests hook
     // their audio tap in here).
     using Configure = std::function<void(libvlc_media_player_t *)>;
 
+    // How long a live stream that went away is tried again before the play
+    // counts as failed.
+    static constexpr std::chrono::milliseconds kReconnectFor{60000};
+
     // vlcArguments are libVLC options added to the player's own quiet,
     // audio-only set (tests choose their audio output with them).
-    explicit VlcMediaPlayer(const QStringList &vlcArguments, const Configure &configure = {});
+    explicit VlcMediaPlayer(const QStringList &vlcArguments, const Configure &configure = {},
+                            std::chrono::milliseconds reconnectFor = kReconnectFor);
     ~VlcMediaPlayer() override;
 
     VlcMediaPlayer(const VlcMediaPlayer &) = delete;
@@ -34,6 +42,7 @@ public:
     void play() override;
     void setVolume(int volume) override;
     int volume() const override;
+    QString nowPlayingTitle() const override;
 
 private:
     class Engine;

@@ -74,6 +74,10 @@ void Form1::Slider1_Scroll(int position) {
 
 void Form1::Timer1_Timer() {
     const int state = WindowsMediaPlayer1->playState();
+    // What the station announces it plays, while it plays.
+    const bool sounding =
+        state == platform::PlayState::Playing || state == platform::PlayState::Buffering;
+    Label4->setToolTip(sounding ? WindowsMediaPlayer1->nowPlayingTitle() : QString());
     if (const std::optional<QString> word = StatusWord(state)) {
         Label2->setText(*word);
     } else if (state == platform::PlayState::Ready) {

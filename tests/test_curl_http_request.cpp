@@ -158,8 +158,8 @@ private slots:
         QFETCH(QByteArray, body);
         QList<QPair<int, QByteArray>> asked;
         TransferRequest request = GetRequest(server_.url(path), ShortLimits());
-        request.continueAfterHeaders = [&](int seenStatus, const QByteArray &seenType) {
-            asked.append({seenStatus, seenType});
+        request.continueAfterHeaders = [&](const TransferResult &head) {
+            asked.append({head.status, head.contentType});
             return goOn;
         };
         const TransferResult result = Transfer(request);

@@ -237,28 +237,38 @@ void TestPlayback::volumeFollowsThumbOnly() {
     QCOMPARE(player_->volume(), 45);
 }
 
+// The line's word for each state, and the station's announced title as the
+// message line's tooltip while it sounds.
 void TestPlayback::statusWords_data() {
     QTest::addColumn<int>("state");
     QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("titled");
     const QString before = QStringLiteral("状态：连接服务器");
-    QTest::newRow("playing") << Playing << QStringLiteral("状态：播放中");
-    QTest::newRow("stopped") << Stopped << QStringLiteral("状态：停止");
-    QTest::newRow("connecting") << Transitioning << QStringLiteral("状态：正在连接");
-    QTest::newRow("buffering") << Buffering << QStringLiteral("状态：正在缓冲");
-    QTest::newRow("undefined") << 0 << before;
-    QTest::newRow("paused") << 2 << before;
-    QTest::newRow("7") << 7 << before;
-    QTest::newRow("media ended") << 8 << before;
-    QTest::newRow("11") << 11 << before;
+    QTest::newRow("playing") << Playing << QStringLiteral("状态：播放中") << true;
+    QTest::newRow("stopped") << Stopped << QStringLiteral("状态：停止") << false;
+    QTest::newRow("connecting") << Transitioning << QStringLiteral("状态：正在连接") << false;
+    QTest::newRow("buffering") << Buffering << QStringLiteral("状态：正在缓冲") << true;
+    QTest::newRow("undefined") << 0 << before << false;
+    QTest::newRow("paused") << 2 << before << false;
+    QTest::newRow("7") << 7 << before << false;
+    QTest::newRow("media ended") << 8 << before << false;
+    QTest::newRow("11") << 11 << before << false;
 }
 
 void TestPlayback::statusWords() {
     QFETCH(int, state);
     QFETCH(QString, line);
+    QFETCH(bool, titled);
     player_->state = state;
+    player_->title = QStringLiteral("晚间新闻");
+    form_->Label4->setToolTip(QStringLiteral("earlier title"));
     Tick(form_->Timer1);
     QCOMPARE(form_->Label2->text(), line);
+    QCOMPARE(form_->Label4->toolTip(), titled ? player_->title : QString());
     QVERIFY(player_->urlsSet.isEmpty());
+    player_->title.clear(); // no title, no tooltip
+    Tick(form_->Timer1);
+    QCOMPARE(form_->Label4->toolTip(), QString());
 }
 
 void TestPlayback::failedStreamFallsBack() {

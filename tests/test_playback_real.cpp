@@ -5,13 +5,19 @@
 #include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "tests/support/audio_tap.h"
+#include "tests/support/live_tone.h"
 #include "tests/support/loopback_platform.h"
 #include "tests/support/loopback_server.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QtEndian>
+#include <cmath>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using testsupport::LoopbackPlatform;
 using testsupport::LoopbackServer;
@@ -25,6 +31,65 @@ void ServeTone(LoopbackServer &server, const std::string &path, double frequency
     const QByteArray loop = tone::EncodeToneLoop({frequencyHz});
     server.ServeStream(path, "audio/mpeg", [loop] { return loop; });
 }
+
+// A WAV file of a 440 Hz tone, mono 16-bit at 44.1 kHz.
+QByteArray ToneWav(double seconds) {
+    constexpr int kRate = 44100;
+    const int samples = static_cast<int>(seconds * kRate);
+    QByteArray data(samples * 2, '\0');
+    for (int i = 0; i < samples; ++i)
+        qToLittleEndian(static_cast<qint16>(12000 * std::sin(2 * M_PI * 440 * i / kRate)),
+                        data.data() + 2 * i);
+    QByteArray wav("RIFF");
+    const auto add32 = [&wav](quint32 value) {
+        wav.append(4, '\0');
+        qToLittleEndian(value, wav.data() + wav.size() - 4);
+    };
+    const auto add16 = [&wav](quint16 value) {
+        wav.append(2, '\0');
+        qToLittleEndian(value, wav.data() + wav.size() - 2);
+    };
+    add32(static_cast<quint32>(36 + data.size()));
+    wav.append("WAVEfmt ");
+    add32(16);
+    add16(1); // PCM
+    add16(1); // mono
+    add32(kRate);
+    add32(kRate * 2);
+    add16(2);
+    add16(16);
+    wav.append("data");
+    add32(static_cast<quint32>(data.size()));
+    return wav + data;
+}
+
+// Counts the times a file is opened, through inotify.
+class OpenWatch {
+public:
+    explicit OpenWatch(const QString &path) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        inotify_add_watch(fd_, QFile::encodeName(path).constData(), IN_OPEN | IN_ACCESS);
+    }
+    ~OpenWatch() { ::close(fd_); }
+    OpenWatch(const OpenWatch &) = delete;
+    OpenWatch &operator=(const OpenWatch &) = delete;
+
+    int events() const {
+        alignas(inotify_event) char buffer[4096];
+        int count = 0;
+        ssize_t length = 0;
+        while ((length = ::read(fd_, buffer, sizeof buffer)) > 0) {
+            for (ssize_t at = 0; at < length;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                ++count;
+            }
+        }
+        return count;
+    }
+
+private:
+    int fd_;
+};
 
 QString Station(const QString &id, const QString &title, const QString &url) {
     return "(id)" + id + "(/id)(title)" + title + "(/title)(url)" + url +
@@ -42,10 +107,16 @@ private slots:
     void deadStreamFallsBack();
     void deadReportServerKeepsPlaying();
     void stopButtonStops();
+    void droppedStationThatNeverReturnsFallsBack();
+    void finiteStationEndsStopped();
+    void localFileNeverOpened_data();
+    void localFileNeverOpened();
 
 private:
     // The main window on the real platform, with the directory of `directory` loaded.
     void start(LoopbackServer &directory);
+    // The same, and station 14 (whose stream each test serves as /fourteen) started.
+    void startStation14();
     void doubleClick(const QString &id);
     bool hears() const { return tap_.levels().nonSilent > kHalfSecond; }
 
@@ -67,7 +138,9 @@ void TestPlaybackReal::init() {
     server_->Serve("/radio/1.59.asp",
                    ("<html><body>(zebok)<br>" +
                     Station("12", QStringLiteral("音乐台"), streams_->url("/a.mp3")) +
-                    Station("13", QStringLiteral("无声台"), dead) + "</body></html>")
+                    Station("13", QStringLiteral("无声台"), dead) +
+                    Station("14", QStringLiteral("新台"), streams_->url("/fourteen")) +
+                    "</body></html>")
                        .toUtf8());
     server_->Serve("/radio/hot.asp", "ok", "text/plain");
     server_->Serve("/fallback.asx",
@@ -95,7 +168,12 @@ void TestPlaybackReal::start(LoopbackServer &directory) {
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     QTRY_VERIFY_WITH_TIMEOUT(form_->ServerReady, 10000);
     form_->FetchChannels();
-    QCOMPARE(form_->ListView1->topLevelItemCount(), 2);
+    QCOMPARE(form_->ListView1->topLevelItemCount(), 3);
+}
+
+void TestPlaybackReal::startStation14() {
+    start(*server_);
+    doubleClick("14");
 }
 
 void TestPlaybackReal::doubleClick(const QString &id) {
@@ -151,6 +229,70 @@ void TestPlaybackReal::stopButtonStops() {
     QCOMPARE(server_->requestCount("/fallback.asx"), 0);
     QCOMPARE(tap_.levels().nonSilent, 0);
     QCOMPARE(form_->Label2->text(), QStringLiteral("状态：停止"));
+}
+
+// A live station drops and does not come back: the line reads connecting, then
+// the player gives up and the window's fallback plays.
+void TestPlaybackReal::droppedStationThatNeverReturnsFallsBack() {
+    testsupport::ServeDroppingTone(*streams_, "/fourteen", false);
+    startStation14();
+    QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
+    QTRY_COMPARE_WITH_TIMEOUT(form_->Label2->text(), QStringLiteral("状态：播放中"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(form_->Label2->text(), QStringLiteral("状态：正在连接"), kHearMs);
+    QVERIFY(streams_->requestCount("/fourteen") >= 1);
+    QTRY_VERIFY_WITH_TIMEOUT(server_->requestCount("/fallback.asx") > 0, kHearMs);
+    tap_.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
+    QVERIFY(streams_->requestCount("/fallback.mp3") > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(form_->Label2->text(), QStringLiteral("状态：播放中"), 5000);
+}
+
+// A recording that ends: "ended", then the line reads stopped, and no fallback.
+void TestPlaybackReal::finiteStationEndsStopped() {
+    streams_->Serve("/fourteen", ToneWav(1.5), "audio/wav");
+    startStation14();
+    QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
+    QTRY_COMPARE_WITH_TIMEOUT(form_->WindowsMediaPlayer1->playState(),
+                              platform::PlayState::MediaEnded, kHearMs);
+    QTRY_COMPARE_WITH_TIMEOUT(form_->WindowsMediaPlayer1->playState(), platform::PlayState::Stopped,
+                              5000);
+    QTRY_COMPARE_WITH_TIMEOUT(form_->Label2->text(), QStringLiteral("状态：停止"), 2000);
+    QCOMPARE(server_->requestCount("/fallback.asx"), 0);
+    QCOMPARE(streams_->requestCount("/fourteen"), 1);
+}
+
+// A station that points at a file of this machine, by a redirect or by a
+// playlist dressed as audio: the file is never opened, the station fails and
+// the fallback plays.
+void TestPlaybackReal::localFileNeverOpened_data() {
+    QTest::addColumn<bool>("redirect");
+    QTest::newRow("redirect to a file") << true;
+    QTest::newRow("playlist sent as audio") << false;
+}
+
+void TestPlaybackReal::localFileNeverOpened() {
+    QFETCH(bool, redirect);
+    const QString secret = cacheFolder_.filePath(QStringLiteral("secret.mp3"));
+    QFile file(secret);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(tone::EncodeToneLoop({}));
+    file.close();
+    const std::string fileUrl = QUrl::fromLocalFile(secret).toString().toStdString();
+    if (redirect) {
+        streams_->Get("/fourteen",
+                      [fileUrl](const httplib::Request &, httplib::Response &response) {
+                          response.set_redirect(fileUrl);
+                      });
+    } else {
+        streams_->Serve("/fourteen", QByteArray("#EXTM3U\n") + fileUrl.c_str() + "\n",
+                        "audio/mpeg");
+    }
+    const OpenWatch watch(secret);
+    startStation14();
+    QTRY_VERIFY_WITH_TIMEOUT(server_->requestCount("/fallback.asx") > 0, kHearMs);
+    QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
+    QVERIFY(streams_->requestCount("/fallback.mp3") > 0);
+    QCOMPARE(watch.events(), 0);
 }
 
 QTEST_MAIN(TestPlaybackReal)

@@ -1,13 +1,9 @@
 #include "directory_server/tone/tone.h"
 #include "platform/playlist.h"
-#include "tests/support/loopback_server.h"
 
 #include <QRandomGenerator>
-#include <QScopeGuard>
 #include <QStringDecoder>
 #include <QTest>
-#include <atomic>
-#include <thread>
 
 using platform::ContentKind;
 
@@ -137,70 +133,41 @@ private slots:
         QCOMPARE(platform::KindOfContent(type), kind);
     }
 
-    // Paths on a loopback server; "@" in a body stands for the server's URL.
-    void resolve_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QStringList>("entries");
-        QTest::newRow("a stream is its own entry") << "/tone.mp3" << QStringList{"@/tone.mp3"};
-        QTest::newRow("playlist") << "/list.asx" << QStringList{"@/tone.mp3", "mms://c.test/x"};
-        QTest::newRow("nested playlists")
-            << "/outer.pls" << QStringList{"@/tone.mp3", "mms://c.test/x", "@/b.mp3"};
-        QTest::newRow("playlist naming itself") << "/self.m3u" << QStringList{"@/tone.mp3"};
-        QTest::newRow("live streaming playlist") << "/live.m3u8" << QStringList{"@/live.m3u8"};
-        QTest::newRow("unknown type") << "/listen" << QStringList{"@/listen"};
-        QTest::newRow("stream under a playlist name") << "/radio.m3u" << QStringList{"@/radio.m3u"};
-        QTest::newRow("not found") << "/missing.pls" << QStringList{};
-        QTest::newRow("text without entries") << "/junk.txt" << QStringList{};
+    // The first bytes of a body with the type and URL they came with.
+    void playlistResponse_data() {
+        QTest::addColumn<QByteArray>("type");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QByteArray>("start");
+        QTest::addColumn<bool>("playlist");
+        const QByteArray mp3 = tone::EncodeToneLoop({}).left(512);
+        const QString station = QStringLiteral("http://a.test/live");
+        QTest::newRow("playlist type") << QByteArray("audio/x-scpls") << station
+                                       << QByteArray("[playlist]\nFile1=http://a.test/x\n") << true;
+        QTest::newRow("m3u sent as audio") << QByteArray("audio/mpeg") << station
+                                           << QByteArray("#EXTM3U\nfile:///etc/passwd\n") << true;
+        QTest::newRow("asx sent as audio")
+            << QByteArray("audio/mpeg") << station << QByteArray("\xEF\xBB\xBF <ASX version=\"3\">")
+            << true;
+        QTest::newRow("bare entry sent as audio")
+            << QByteArray("audio/mpeg") << station << QByteArray("http://b.test/x.mp3\r\n") << true;
+        QTest::newRow("web page") << QByteArray("text/html") << station
+                                  << QByteArray("<h1>It works!</h1>") << true;
+        QTest::newRow("generic type, playlist name")
+            << QByteArray("application/octet-stream") << QStringLiteral("http://a.test/x.pls")
+            << QByteArray("File1=http://a.test/x\n") << true;
+        QTest::newRow("audio") << QByteArray("audio/mpeg") << station << mp3 << false;
+        QTest::newRow("audio under a playlist type")
+            << QByteArray("audio/x-mpegurl") << QStringLiteral("http://a.test/radio.m3u") << mp3
+            << false;
+        QTest::newRow("text of no playlist, generic type")
+            << QByteArray("application/octet-stream") << station << QByteArray("ICY") << false;
     }
-    void resolve() {
-        QFETCH(QString, path);
-        QFETCH(QStringList, entries);
-        testsupport::LoopbackServer server;
-        const QByteArray tone = tone::EncodeToneLoop({});
-        server.ServeStream("/tone.mp3", "audio/mpeg", [tone] { return tone; });
-        server.ServeStream("/radio.m3u", "application/octet-stream", [tone] { return tone; });
-        server.Serve("/listen", "ICY", "application/octet-stream");
-        server.Serve("/list.asx",
-                     "<asx><entry><ref href=\"/tone.mp3\"/><ref href=\"mms://c.test/x\""
-                     "/></entry></asx>",
-                     "video/x-ms-asf");
-        server.Serve("/outer.pls",
-                     "[playlist]\nFile1=/list.asx\nFile2=/b.mp3\nFile3=/missing.pls\n",
-                     "audio/x-scpls");
-        server.Serve("/self.m3u", "/self.m3u\n/tone.mp3\n", "application/octet-stream");
-        server.Serve("/live.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:10\nseg1.ts\n",
-                     "application/vnd.apple.mpegurl");
-        server.Serve("/junk.txt", "<h1>It works!</h1>", "text/html");
-        QStringList expected;
-        for (const QString &entry : entries)
-            expected.append(QString(entry).replace(u'@', server.url(QString())));
-        QCOMPARE(platform::ResolveStream(server.url(path)), expected);
-    }
-
-    void resolveFailsWhenNothingAnswers() {
-        QVERIFY(platform::ResolveStream(
-                    QStringLiteral("http://127.0.0.1:%1/x.pls").arg(testsupport::UnusedPort()))
-                    .isEmpty());
-    }
-
-    void resolveStopsWhenCancelled() {
-        testsupport::LoopbackServer server;
-        server.ServeNever("/slow.pls");
-        std::atomic<bool> cancel{false};
-        std::atomic<bool> done{false};
-        QStringList entries{QStringLiteral("not yet")};
-        std::thread resolver([&] {
-            entries = platform::ResolveStream(server.url("/slow.pls"), &cancel);
-            done = true;
-        });
-        const auto finish = qScopeGuard([&] {
-            cancel = true;
-            resolver.join();
-        });
-        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/slow.pls"), 1, 5000);
-        cancel = true;
-        QTRY_VERIFY_WITH_TIMEOUT(done, 3000);
-        QVERIFY(entries.isEmpty());
+    void playlistResponse() {
+        QFETCH(QByteArray, type);
+        QFETCH(QString, url);
+        QFETCH(QByteArray, start);
+        QFETCH(bool, playlist);
+        QCOMPARE(platform::IsPlaylistResponse(type, url, start), playlist);
     }
 };
 

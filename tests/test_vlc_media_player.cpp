@@ -1,9 +1,12 @@
+#include "directory_server/icy_metadata.h"
 #include "directory_server/tone/tone.h"
 #include "platform/vlc_media_player.h"
 #include "tests/support/audio_tap.h"
+#include "tests/support/live_tone.h"
 #include "tests/support/loopback_server.h"
 
 #include <QRandomGenerator>
+#include <QStringEncoder>
 #include <QTest>
 #include <QTimer>
 #include <atomic>
@@ -13,6 +16,7 @@
 
 namespace PlayState = platform::PlayState;
 using testsupport::LoopbackServer;
+using testsupport::Next;
 using namespace std::chrono_literals;
 
 namespace {
@@ -31,29 +35,31 @@ void ServeTone(LoopbackServer &server, const std::string &path) {
     server.ServeStream(path, "audio/mpeg", [] { return ToneLoop(); });
 }
 
-// A tone sent in real time for a couple of seconds, after which the connection
-// stays open without data until released (or half a minute has passed). Sent
-// as a plain body, the way radio servers send, not in HTTP chunks.
+// Two seconds of tone, then silence on an open connection until released.
 void ServeStallingTone(LoopbackServer &server, const std::string &path,
                        const std::atomic<bool> &released) {
-    server.Get(path, [&released](const httplib::Request &, httplib::Response &response) {
-        auto stream = std::make_shared<tone::ToneStream>(tone::ToneSettings{});
-        const auto start = std::chrono::steady_clock::now();
-        auto sent = std::make_shared<std::chrono::microseconds>(0);
-        response.set_content_provider(
-            "audio/mpeg", [stream, start, sent, &released](size_t, httplib::DataSink &sink) {
-                const auto elapsed = std::chrono::steady_clock::now() - start;
-                if (released || elapsed > 30s)
-                    return false;
-                if (*sent > 2s || *sent > elapsed + 500ms) {
-                    std::this_thread::sleep_for(50ms); // pacing, not waiting for an event
-                    return true;
-                }
-                const QByteArray frames = stream->next(100ms);
-                *sent += stream->frameDuration() * tone::Mp3FrameLengths(frames).size();
-                return sink.write(frames.constData(), static_cast<size_t>(frames.size()));
-            });
+    testsupport::ServeLiveTone(server, path, [&released](int, std::chrono::microseconds sent) {
+        return released ? Next::End : sent > 2s ? Next::Wait : Next::Send;
     });
+}
+
+// An endless tone (sent as fast as it is read) with ICY metadata announcing
+// title, given as the raw bytes the station sends.
+void ServeTitledTone(LoopbackServer &server, const std::string &path, const QByteArray &title) {
+    server.Get(path, [title](const httplib::Request &request, httplib::Response &response) {
+        QVERIFY(request.get_header_value("Icy-MetaData") == "1");
+        constexpr std::size_t kInterval = 8192;
+        auto icy = std::make_shared<directory::IcyInterleaver>(kInterval, title.toStdString());
+        response.set_header("icy-metaint", std::to_string(kInterval));
+        response.set_content_provider("audio/mpeg", [icy](size_t, httplib::DataSink &sink) {
+            const std::string out = icy->wrap(ToneLoop().toStdString());
+            return sink.write(out.data(), out.size());
+        });
+    });
+}
+
+QString Title() {
+    return QStringLiteral("晚间新闻 – 北京");
 }
 
 QByteArray RandomBytes() {
@@ -164,7 +170,11 @@ private slots:
         QCOMPARE(player_->volume(), 100);
     }
 
-    void playsStream() { playAndHear(server_->url("/tone.mp3")); }
+    // One connection reads the station and feeds the decoder.
+    void playsStream() {
+        STEP(playAndHear(server_->url("/tone.mp3")));
+        QCOMPARE(server_->requestCount("/tone.mp3"), 1);
+    }
 
     // Served as /list; {server} stands for the server, {refused} for a port nobody
     // listens on.
@@ -288,6 +298,61 @@ private slots:
         ServeStallingTone(*server_, "/stalls.mp3", releaseStalls_);
         STEP(playAndHear(server_->url("/stalls.mp3")));
         QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Buffering, kConnectMs);
+    }
+
+    // Nothing on the way to sound waits for the UI thread: the test's own
+    // (UI) thread waits for the sound without running its event loop.
+    void soundsWhileUiThreadIsBusy() {
+        player_->setURL(server_->url("/tone.mp3"));
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!hears(kSamplesPerSecond / 2) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms); // blocking on purpose: no event is processed
+        QVERIFY(hears(kSamplesPerSecond / 2));
+    }
+
+    // A live stream that drops is connected again, and sounds again.
+    void reconnectsAfterDrop() {
+        testsupport::ServeDroppingTone(*server_, "/drops.mp3", true);
+        player_->setURL(server_->url("/drops.mp3"));
+        StateTrail trail(*player_);
+        QTRY_COMPARE_WITH_TIMEOUT(server_->requestCount("/drops.mp3"), 2, kConnectMs);
+        tap_->reset();
+        QTRY_VERIFY_WITH_TIMEOUT(hears(kSamplesPerSecond / 2), kConnectMs);
+        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Playing, kConnectMs);
+        QList<int> seen = trail.states();
+        seen.removeAll(PlayState::Buffering); // the old connection's tail may run dry first
+        const QList<int> expected{PlayState::Transitioning, PlayState::Playing,
+                                  PlayState::Transitioning, PlayState::Playing};
+        QCOMPARE(seen, expected);
+    }
+
+    // Stopped while it waits to connect again: no connection follows.
+    void stopEndsReconnecting() {
+        testsupport::ServeDroppingTone(*server_, "/drops.mp3", false);
+        STEP(playAndHear(server_->url("/drops.mp3")));
+        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Transitioning, kConnectMs);
+        player_->stop();
+        const int connections = server_->requestCount("/drops.mp3");
+        QTest::qWait(4000); // longer than the first back-off steps: none may connect
+        QCOMPARE(server_->requestCount("/drops.mp3"), connections);
+        QCOMPARE(player_->playState(), PlayState::Stopped);
+    }
+
+    // The station's title, from the bytes it sends, whichever of the two
+    // encodings Chinese stations use.
+    void announcesTitle_data() {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::newRow("utf-8") << Title().toUtf8();
+        QTest::newRow("gbk") << QByteArray(QStringEncoder("GB18030")(Title()));
+    }
+    void announcesTitle() {
+        QFETCH(QByteArray, raw);
+        ServeTitledTone(*server_, "/titled.mp3", raw);
+        QCOMPARE(player_->nowPlayingTitle(), QString());
+        STEP(playAndHear(server_->url("/titled.mp3")));
+        QTRY_COMPARE_WITH_TIMEOUT(player_->nowPlayingTitle(), Title(), 5000);
+        player_->stop();
+        QCOMPARE(player_->nowPlayingTitle(), QString());
     }
 
     // {silent} is a server that accepts and never answers.

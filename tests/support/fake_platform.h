@@ -23,8 +23,10 @@ public:
     void play() override;
     void setVolume(int volume) override;
     int volume() const override { return volume_; }
+    QString nowPlayingTitle() const override { return title; }
 
     int state = platform::PlayState::Undefined; // tests set what the player reports
+    QString title;                              // and the title it announces
     QStringList urlsSet;                        // every URL assigned, in order
     QList<int> volumesSet;
     int stopCalls = 0;

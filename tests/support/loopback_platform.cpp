@@ -8,7 +8,12 @@ platform::RealPlatform::PlayerFactory PlayerFor(AudioTap *tap) {
     if (!tap) {
         return [] { return std::make_unique<FakeMediaPlayer>(); };
     }
-    return [tap] { return std::make_unique<platform::VlcMediaPlayer>(QStringList{}, tap->hook()); };
+    // A live stream that went away is given up sooner than in the program, so
+    // that tests of what follows need not wait a minute.
+    return [tap] {
+        return std::make_unique<platform::VlcMediaPlayer>(QStringList{}, tap->hook(),
+                                                          std::chrono::seconds(4));
+    };
 }
 
 } // namespace

@@ -1,0 +1,226 @@
+// Time from the request to the first non-silent sample out of libVLC's audio
+// output, for our media player against a bare libVLC player that reads the URL
+// itself (with its default network caching, and with 200 ms), on the same
+// loopback streams in the same run. Also counts the breaks in the sound on a
+// stream that arrives in uneven bursts, and the connections each play made.
+
+#include "bench/wait_for.h"
+#include "directory_server/tone/tone.h"
+#include "platform/vlc_media_player.h"
+#include "tests/support/loopback_server.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+#include <utility>
+#include <vector>
+#include <vlc/vlc.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kRuns = 3;
+constexpr qint64 kGiveUpMs = 10000;
+constexpr qint64 kListenMs = 8000;
+// A pause in the audio callbacks longer than this is a break in the sound.
+constexpr qint64 kBreakMs = 80;
+
+// How a stream is sent: a first burst of bytes, then real time, with pauses.
+struct Pacing {
+    int burstBytes = 0;
+    bool uneven = false; // what is due is held back a random while, then sent at once
+};
+
+// A live tone at 128 kbit/s, joined in the middle of a frame: the burst first,
+// then what falls due in real time (uneven: held back up to 0.4 s at a time).
+void ServeTone(testsupport::LoopbackServer &server, const std::string &path, Pacing pacing) {
+    server.Get(path, [pacing](const httplib::Request &, httplib::Response &response) {
+        auto stream = std::make_shared<tone::ToneStream>(tone::ToneSettings{});
+        auto pending = std::make_shared<QByteArray>(stream->next(100ms).mid(200));
+        while (pending->size() < pacing.burstBytes)
+            pending->append(stream->next(100ms));
+        auto sent = std::make_shared<std::chrono::microseconds>(0);
+        auto hold = std::make_shared<std::chrono::microseconds>(0);
+        auto random = std::make_shared<QRandomGenerator>(7);
+        const auto start = std::chrono::steady_clock::now();
+        response.set_content_provider("audio/mpeg", [=](size_t, httplib::DataSink &sink) {
+            const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::steady_clock::now() - start);
+            if (elapsed > 30s)
+                return false;
+            if (!pending->isEmpty()) {
+                const QByteArray out = std::exchange(*pending, {});
+                return sink.write(out.constData(), static_cast<size_t>(out.size()));
+            }
+            if (elapsed < *sent + *hold) {
+                std::this_thread::sleep_for(5ms); // pacing, not waiting for an event
+                return true;
+            }
+            const QByteArray frames = stream->next(
+                std::chrono::duration_cast<std::chrono::milliseconds>(elapsed - *sent) + 20ms);
+            *sent += stream->frameDuration() * tone::Mp3FrameLengths(frames).size();
+            *hold = std::chrono::milliseconds(pacing.uneven ? random->bounded(400) : 0);
+            return sink.write(frames.constData(), static_cast<size_t>(frames.size()));
+        });
+    });
+}
+
+// Receives a player's audio: when the first non-silent sample came, and the
+// breaks in the callbacks after that.
+struct Ear {
+    QElapsedTimer clock;
+    std::atomic<qint64> firstSoundMs{-1};
+    std::atomic<qint64> lastCallMs{-1};
+    std::atomic<int> breaks{0};
+
+    void start() {
+        firstSoundMs = -1;
+        lastCallMs = -1;
+        breaks = 0;
+        clock.start();
+    }
+
+    static void OnPlay(void *opaque, const void *samples, unsigned count, int64_t) {
+        auto *ear = static_cast<Ear *>(opaque);
+        const qint64 now = ear->clock.elapsed();
+        if (ear->firstSoundMs >= 0 && now - ear->lastCallMs > kBreakMs)
+            ++ear->breaks;
+        ear->lastCallMs = now;
+        const auto *sample = static_cast<const qint16 *>(samples);
+        if (ear->firstSoundMs < 0 &&
+            std::any_of(sample, sample + count * 2, [](qint16 s) { return std::abs(s) > 64; }))
+            ear->firstSoundMs = now;
+    }
+
+    void hook(libvlc_media_player_t *player) {
+        libvlc_audio_set_callbacks(player, &Ear::OnPlay, nullptr, nullptr, nullptr, nullptr, this);
+        libvlc_audio_set_format(player, "S16N", 44100, 2);
+    }
+};
+
+// One way of playing a URL, measured.
+class Contender {
+public:
+    virtual ~Contender() = default;
+    virtual void play(const QString &url) = 0;
+    virtual void stop() = 0;
+    Ear ear;
+};
+
+class Ours final : public Contender {
+public:
+    Ours() : player_(QStringList{}, [this](libvlc_media_player_t *player) { ear.hook(player); }) {}
+    void play(const QString &url) override { player_.setURL(url); }
+    void stop() override { player_.stop(); }
+
+private:
+    platform::VlcMediaPlayer player_;
+};
+
+class Bare final : public Contender {
+public:
+    explicit Bare(int cachingMs) : cachingMs_(cachingMs) {
+        const char *arguments[] = {"--quiet", "--no-video", "--no-lua"};
+        instance_ = libvlc_new(3, arguments);
+        player_ = libvlc_media_player_new(instance_);
+        ear.hook(player_);
+    }
+    ~Bare() override {
+        libvlc_media_player_stop(player_);
+        libvlc_media_player_release(player_);
+        libvlc_release(instance_);
+    }
+    void play(const QString &url) override {
+        libvlc_media_t *media = libvlc_media_new_location(instance_, url.toUtf8().constData());
+        if (cachingMs_ > 0)
+            libvlc_media_add_option(
+                media,
+                QByteArray(":network-caching=" + QByteArray::number(cachingMs_)).constData());
+        libvlc_media_player_set_media(player_, media);
+        libvlc_media_release(media);
+        libvlc_media_player_play(player_);
+    }
+    void stop() override { libvlc_media_player_stop(player_); }
+
+private:
+    int cachingMs_;
+    libvlc_instance_t *instance_ = nullptr;
+    libvlc_media_player_t *player_ = nullptr;
+};
+
+// Median first-audio time over kRuns plays, -1 when it never sounded.
+qint64 FirstAudio(Contender &contender, const QString &url) {
+    std::vector<qint64> runs;
+    for (int run = 0; run < kRuns; ++run) {
+        contender.ear.start();
+        contender.play(url);
+        WaitFor([&] { return contender.ear.firstSoundMs >= 0; }, kGiveUpMs);
+        runs.push_back(contender.ear.firstSoundMs);
+        contender.stop();
+    }
+    std::sort(runs.begin(), runs.end());
+    return runs[kRuns / 2];
+}
+
+int Breaks(Contender &contender, const QString &url) {
+    contender.ear.start();
+    contender.play(url);
+    WaitFor([&] { return contender.ear.firstSoundMs >= 0; }, kGiveUpMs);
+    WaitFor([] { return false; }, kListenMs);
+    contender.stop();
+    return contender.ear.breaks;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication application(argc, argv);
+    testsupport::LoopbackServer server;
+    Ours ours;
+    Bare bareDefault(0);
+    Bare bare200(200);
+    struct Row {
+        const char *name;
+        QString folder; // each player has streams of its own, to count its connections
+        Contender *contender;
+    };
+    const Row rows[] = {{"ours (one connection, named demuxer)", "/ours", &ours},
+                        {"bare libVLC, default caching", "/bare", &bareDefault},
+                        {"bare libVLC, 200 ms network caching", "/bare200", &bare200}};
+    for (const Row &row : rows) {
+        const std::string folder = row.folder.toStdString();
+        ServeTone(server, folder + "/paced.mp3", {});
+        ServeTone(server, folder + "/burst.mp3", {64 * 1024, false});
+        ServeTone(server, folder + "/uneven.mp3", {0, true});
+    }
+    std::printf("first audio, median of %d plays (ms); breaks: pauses in the sound over %lld ms "
+                "in %lld s of an uneven stream; connections: per play, all streams\n",
+                kRuns, static_cast<long long>(kBreakMs), static_cast<long long>(kListenMs / 1000));
+    std::printf("%-40s %8s %13s %7s %12s\n", "player", "paced", "64 KiB burst", "breaks",
+                "connections");
+    qint64 anchor = 0;
+    for (const Row &row : rows) {
+        const qint64 paced = FirstAudio(*row.contender, server.url(row.folder + "/paced.mp3"));
+        const qint64 burst = FirstAudio(*row.contender, server.url(row.folder + "/burst.mp3"));
+        const int breaks = Breaks(*row.contender, server.url(row.folder + "/uneven.mp3"));
+        const int connections = server.requestCount(row.folder.toStdString() + "/paced.mp3") +
+                                server.requestCount(row.folder.toStdString() + "/burst.mp3") +
+                                server.requestCount(row.folder.toStdString() + "/uneven.mp3");
+        if (row.contender == &bareDefault)
+            anchor = paced;
+        std::printf("%-40s %8lld %13lld %7d %12.2f\n", row.name, static_cast<long long>(paced),
+                    static_cast<long long>(burst), breaks,
+                    static_cast<double>(connections) / (2 * kRuns + 1));
+    }
+    std::printf("first audio on the paced stream, ours against bare libVLC's default: %.2f\n",
+                static_cast<double>(FirstAudio(ours, server.url("/ours/paced.mp3"))) /
+                    static_cast<double>(std::max<qint64>(1, anchor)));
+    return 0;
+}
