@@ -6,8 +6,7 @@ namespace platform {
 
 namespace {
 
-// The ready states a request passes through.
-constexpr int kUnsent = 0;
+// The ready states a request passes through after unsent (0).
 constexpr int kOpened = 1;
 constexpr int kDone = 4;
 

@@ -1,0 +1,21 @@
+// Input: the playlist's URL, LF, its body.
+#include "platform/playlist.h"
+#include "tests/fuzz/fuzz_input.h"
+
+#include <QSet>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    const QList<QByteArray> parts = fuzz::SplitInput(data, size, 2);
+    const QString baseUrl = QString::fromUtf8(parts[0]);
+    const QByteArray &body = parts[1];
+    platform::KindOfContent(parts[0]);
+    platform::HasPlaylistExtension(baseUrl);
+    platform::IsLiveStreamingPlaylist(body);
+    const QStringList entries = platform::ParsePlaylist(body, baseUrl);
+    // Only network streams reach the player, each once.
+    for (const QString &entry : entries) {
+        fuzz::Require(platform::IsNetworkStreamUrl(entry));
+    }
+    fuzz::Require(QSet<QString>(entries.begin(), entries.end()).size() == entries.size());
+    return 0;
+}
