@@ -137,12 +137,15 @@ QString PlaybackStatusFor(int playState) {
     }
 }
 
-QVariantMap StationMetadata(const QString &id, const QString &name) {
+QVariantMap StationMetadata(const QString &id, const QString &name, const QString &title) {
     if (id.isEmpty()) {
         return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(kNoTrack))}};
     }
+    // Sound menus show the title: the station's own now-playing title when it
+    // sends one, else the station's name.
     return {{QStringLiteral("mpris:trackid"),
              QVariant::fromValue(QDBusObjectPath(kStationTrackPrefix + TrackIdElement(id)))},
+            {QStringLiteral("xesam:title"), title.isEmpty() ? name : title},
             {QStringLiteral("xesam:album"), name},
             {QStringLiteral("quorvel:id"), id}};
 }
@@ -180,7 +183,8 @@ QString MediaPlayerService::PlaybackStatus() const {
 }
 
 QVariantMap MediaPlayerService::Metadata() const {
-    return StationMetadata(stationId_, stationName_);
+    return StationMetadata(stationId_, stationName_,
+                           window_.WindowsMediaPlayer1->nowPlayingTitle());
 }
 
 double MediaPlayerService::Volume() const {

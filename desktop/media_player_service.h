@@ -20,8 +20,9 @@ void RaiseWindow(QWidget &window);
 // The media-player state that sound menus and controllers see.
 QString PlaybackStatusFor(int playState);
 // Metadata of the station being played: a track id made from its ID, its
-// name and ID; the "no track" id when no station has been started.
-QVariantMap StationMetadata(const QString &id, const QString &name);
+// name and ID, and as title its now-playing title or else its name; the "no
+// track" id when no station has been started.
+QVariantMap StationMetadata(const QString &id, const QString &name, const QString &title);
 
 // The main window as a media player on the session bus, the interface that
 // sound menus, media keys and command-line controllers use. Play, pause and

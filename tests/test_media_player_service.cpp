@@ -239,6 +239,15 @@ void TestMediaPlayerService::stationChangeAnnouncesMetadata() {
     QCOMPARE(ToMap(Get(kPlayer, QStringLiteral("Metadata"))).value(QStringLiteral("quorvel:id")),
              QVariant(id));
     QCOMPARE(recorder_->changes.size(), 2);
+    // The station's now-playing title, once it sends one, is announced as the title.
+    QCOMPARE(metadata.value(QStringLiteral("xesam:title")).toString(), QStringLiteral("新闻台"));
+    platform_->player->title = QStringLiteral("晚间新闻");
+    QMetaObject::invokeMethod(form_->Timer1, "timeout");
+    QTRY_COMPARE(recorder_->changes.size(), 3);
+    QCOMPARE(ToMap(recorder_->changes.last().value(QStringLiteral("Metadata")))
+                 .value(QStringLiteral("xesam:title"))
+                 .toString(),
+             QStringLiteral("晚间新闻"));
 }
 
 QTEST_MAIN(TestMediaPlayerService)
