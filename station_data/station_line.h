@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 #include <optional>
 
 // The value of a text that reads as a number: digits with an optional sign and
 // decimal point, blanks around it allowed. Empty for anything else (empty
-// text, words, placeholders, exponents, thousand separators).
-std::optional<double> NumericValue(const QString &text);
+// text, words, placeholders, exponents, thousand separators). A line feed may
+// end the text, as the last character of a line.
+std::optional<double> NumericValue(QStringView text);
 
 // The cells of the station table row that a directory line makes.
 struct StationCells {

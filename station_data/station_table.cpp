@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QListWidget>
 #include <QTreeWidget>
+#include <algorithm>
 
 namespace {
 
@@ -59,24 +60,28 @@ void Form1::AddStationLines(const QStringList &lines) {
     const int stateColumn = ColumnOf(ListView1, "state");
     const int hotColumn = ColumnOf(ListView1, "hot");
     const int starsColumn = ColumnOf(ListView1, "beizu");
-    // Each row goes on top of the earlier ones: collect them newest first and
-    // hand them to the table at once.
+    const QString ok = QStringLiteral("ok");
+    // Each row goes on top of the earlier ones: collect them in line order and
+    // hand them to the table at once, newest first.
     QList<QTreeWidgetItem *> rows;
+    rows.reserve(lines.size());
+    QStringList texts(ListView1->columnCount());
     for (const QString &line : lines) {
-        const std::optional<StationCells> cells = CellsOfStationLine(line);
+        std::optional<StationCells> cells = CellsOfStationLine(line);
         if (!cells) {
             continue;
         }
-        auto *row = new QTreeWidgetItem;
-        row->setText(0, cells->id);
+        texts[0] = std::move(cells->id);
+        texts[localColumn] = std::move(cells->local);
+        texts[nameColumn] = std::move(cells->name);
+        texts[stateColumn] = ok;
+        texts[hotColumn] = std::move(cells->hot);
+        texts[starsColumn] = std::move(cells->stars);
+        auto *row = new QTreeWidgetItem(texts);
         row->setData(0, kKeyRole, QStringLiteral("hg") + QString::number(RowKeyCounter));
-        row->setText(localColumn, cells->local);
-        row->setText(nameColumn, cells->name);
-        row->setText(stateColumn, QStringLiteral("ok"));
-        row->setText(hotColumn, cells->hot);
-        row->setText(starsColumn, cells->stars);
-        rows.prepend(row);
+        rows.append(row);
         ++RowKeyCounter;
     }
+    std::reverse(rows.begin(), rows.end());
     ListView1->insertTopLevelItems(0, rows);
 }
