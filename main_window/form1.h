@@ -93,7 +93,8 @@ public:
     // message line and starts its stream; reports the play when asked.
     void StartStation(const QString &id, PlayReport report);
     void PlayAndReport(const QString &id);
-    // Reports a play to the directory server.
+    // Reports a play to the directory server. Reports go out one after
+    // another, in the order of the plays, without the window waiting for them.
     void idz(const QString &id);
 
 protected:
@@ -130,6 +131,12 @@ private:
     void Text1_LostFocus();
     void ShowInText1(const QString &text, const QColor &colour);
 
+    void SendNextPlayReport();
+
     platform::Platform &platform_;
     QPointer<Form3> Form3_; // the quick-search window while it is open
+    // Requests to servers while their answers are awaited.
+    std::unique_ptr<platform::HttpRequest> AnnouncementRequest_;
+    std::unique_ptr<platform::HttpRequest> PlayReportRequest_;
+    QStringList PlayReportsWaiting_; // addresses of reports not sent yet
 };
