@@ -78,7 +78,21 @@ void Settle(QWidget &window) {
     QCoreApplication::processEvents();
 }
 
-double FetchOnceMs(const QString &page) {
+// Milliseconds to start the station of this ID in the window, by its ID.
+double PlayByIdMs(Form1 &form, const QString &id) {
+    QElapsedTimer timer;
+    timer.start();
+    form.StartStation(id, Form1::PlayReport::None);
+    const double elapsed = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    if (!form.windowTitle().endsWith(id)) {
+        std::fprintf(stderr, "station %s did not start\n", qPrintable(id));
+    }
+    return elapsed;
+}
+
+// Fetches the page in a new window, whose first play by ID starts the station
+// of lastId when given.
+double FetchOnceMs(const QString &page, const QString &lastId = {}, double *playMs = nullptr) {
     testsupport::FakePlatform platform;
     Form1 form(platform);
     testsupport::FakeWebBrowser *browser = platform.browsers.last();
@@ -94,6 +108,9 @@ double FetchOnceMs(const QString &page) {
     const double elapsed = MsUntilPainted(timer, watch);
     if (form.ListView1->topLevelItemCount() == 0) {
         std::fprintf(stderr, "the directory did not load\n");
+    }
+    if (playMs) {
+        *playMs = PlayByIdMs(form, lastId);
     }
     return elapsed;
 }
@@ -163,6 +180,7 @@ int main(int argc, char *argv[]) {
     QApplication application(argc, argv);
     std::printf("%-44s %10s %10s %8s\n", "directory fetch, click to painted table", "fetch ms",
                 "anchor ms", "ratio");
+    const QString smallPage = DirectoryPage(9);
     for (const int stations : {32767, 100000}) {
         const QString page = DirectoryPage(stations);
         const double pageMiB = static_cast<double>(page.toUtf8().size()) / (1024.0 * 1024.0);
@@ -174,14 +192,22 @@ int main(int argc, char *argv[]) {
 
         std::vector<double> fetches;
         std::vector<double> anchors;
+        std::vector<double> plays;
+        std::vector<double> playAnchors;
         for (int run = 0; run < kRuns; ++run) {
             anchors.push_back(BareTableOnceMs(stations));
-            fetches.push_back(FetchOnceMs(page));
+            double playMs = 0;
+            fetches.push_back(FetchOnceMs(page, QString::number(stations - 1), &playMs));
+            plays.push_back(playMs);
+            FetchOnceMs(smallPage, QStringLiteral("8"), &playMs);
+            playAnchors.push_back(playMs);
         }
         const double fetch = Median(fetches);
         const double anchor = Median(anchors);
         std::printf("%6d stations (page %5.1f MiB UTF-8)%14s %10.1f %10.1f %7.2fx\n", stations,
                     pageMiB, "", fetch, anchor, fetch / anchor);
+        std::printf("%6d stations: play by ID of the last %7.3f ms, of the last of 9: %7.3f ms\n",
+                    stations, Median(plays), Median(playAnchors));
         std::printf("%6d stations: peak RSS %6.1f MiB (%5.1f MiB before the click), "
                     "%4.1fx the page\n",
                     stations, peakMiB, baseMiB, peakMiB / pageMiB);
