@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "station_data/station_ids.h"
 
 #include <QColor>
 #include <QPointer>
@@ -66,6 +67,7 @@ public:
     bool ChannelsFetched = false;
     bool StoppedByButton = false;
     qint64 RowKeyCounter = 0;
+    StationIdIndex StationIds; // of the lines in List1
     // Folders tried in turn for the directory cache file; the program's own
     // folder first, then the user's cache folder.
     QStringList CacheFolders;

@@ -55,6 +55,7 @@ void Form1::AddStationLine(const QString &line) {
 
 void Form1::AddStationLines(const QStringList &lines) {
     List1->addItems(lines);
+    StationIds.CatchUp(*List1);
     const int localColumn = ColumnOf(ListView1, "Local");
     const int nameColumn = ColumnOf(ListView1, "name");
     const int stateColumn = ColumnOf(ListView1, "state");

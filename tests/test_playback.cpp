@@ -121,10 +121,14 @@ void TestPlayback::findsFirstExactId() {
     QFETCH(QString, id);
     QFETCH(QString, url);
     QListWidget list;
-    list.addItems({"(zebok)", Line("12", "A", "http://a/first"), Line("7", "B", "http://a/seven"),
-                   Line("12", "C", "http://a/second"), Line(" 9 ", "D", "http://a/nine"),
+    StationIdIndex index;
+    list.addItems({"(zebok)", Line("12", "A", "http://a/first")});
+    index.CatchUp(list);
+    // Lines appended after the index last looked are found too.
+    list.addItems({Line("7", "B", "http://a/seven"), Line("12", "C", "http://a/second"),
+                   Line(" 9 ", "D", "http://a/nine"),
                    "(title)no id(/title)(url)http://a/noid(/url)"});
-    const std::optional<QString> line = FindStationLine(list, id);
+    const std::optional<QString> line = index.FirstLine(list, id);
     QCOMPARE(line.has_value(), !url.isEmpty());
     if (line) {
         QVERIFY(line->contains(url));
