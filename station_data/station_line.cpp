@@ -62,11 +62,9 @@ QStringView TrimSpaces(QStringView text) {
 }
 
 // The remark for a heat figure: one to five stars, each bound belonging to the
-// higher grade. The remarks are shared by every row that shows them.
-QString HeatStars(double heat) {
-    static const QString kGrades[] = {QStringLiteral("☆"), QStringLiteral("☆☆"),
-                                      QStringLiteral("☆☆☆"), QStringLiteral("☆☆☆☆"),
-                                      QStringLiteral("☆☆☆☆☆")};
+// higher grade.
+QStringView HeatStars(double heat) {
+    constexpr QStringView kGrades[] = {u"☆", u"☆☆", u"☆☆☆", u"☆☆☆☆", u"☆☆☆☆☆"};
     if (heat >= 500) {
         return kGrades[4];
     }
@@ -106,16 +104,25 @@ StationCells CellsOfLine(const QString &line) {
                         {}};
 }
 
-std::optional<StationCells> CellsOfStationLine(const QString &line) {
-    StationCells cells = CellsOfLine(line);
+std::optional<StationCellViews> CellViewsOfStationLine(QStringView line) {
+    StationCellViews cells{Field(line, kId), Field(line, kLocal), Field(line, kTitle), {}, {}};
     if (cells.id.isEmpty()) {
         return std::nullopt;
     }
     const QStringView heat = Field(line, kHot);
     // A heat that is not a number shows like a heat of 0: no figure, no stars.
     if (const std::optional<double> value = NumericValue(heat); value && *value != 0) {
-        cells.hot = heat.toString();
+        cells.hot = heat;
         cells.stars = HeatStars(*value);
     }
     return cells;
+}
+
+std::optional<StationCells> CellsOfStationLine(const QString &line) {
+    const std::optional<StationCellViews> cells = CellViewsOfStationLine(line);
+    if (!cells) {
+        return std::nullopt;
+    }
+    return StationCells{cells->id.toString(), cells->local.toString(), cells->name.toString(),
+                        cells->hot.toString(), cells->stars.toString()};
 }

@@ -19,8 +19,19 @@ struct StationCells {
     QString stars; // empty when hot is
 };
 
+// The same cells as views: into the line, or into texts that live as long as
+// the program.
+struct StationCellViews {
+    QStringView id;
+    QStringView local;
+    QStringView name;
+    QStringView hot;
+    QStringView stars;
+};
+
 // The ID, region and name of any line, trimmed of spaces; no heat.
 StationCells CellsOfLine(const QString &line);
 
 // The row of a directory line, or nothing when the line carries no ID.
 std::optional<StationCells> CellsOfStationLine(const QString &line);
+std::optional<StationCellViews> CellViewsOfStationLine(QStringView line);

@@ -7,6 +7,8 @@
 #include <QListWidget>
 #include <QTreeWidget>
 #include <algorithm>
+#include <array>
+#include <memory>
 
 namespace {
 
@@ -35,6 +37,33 @@ int ColumnOf(const QTreeWidget *table, const char *key) {
     return -1;
 }
 
+// A row of the station table. It keeps its directory line (the text List1
+// holds, not a copy) and shows its cells as parts of it, so that a large
+// directory holds its text once; a cell's text is made only when asked for.
+class StationRow final : public QTreeWidgetItem {
+public:
+    static constexpr int kCells = std::size(kColumns);
+
+    StationRow(const QString &line, qint64 key) : line_(line), key_(key) {}
+    // The cells are views into line() or into texts that outlive the row.
+    std::array<QStringView, kCells> cells;
+    const QString &line() const { return line_; }
+
+    QVariant data(int column, int role) const override {
+        if ((role == Qt::DisplayRole || role == Qt::EditRole) && column >= 0 && column < kCells) {
+            return cells[column].toString();
+        }
+        if (role == kKeyRole && column == 0) {
+            return QStringLiteral("hg") + QString::number(key_);
+        }
+        return QTreeWidgetItem::data(column, role);
+    }
+
+private:
+    const QString line_;
+    const qint64 key_;
+};
+
 } // namespace
 
 void Form1::SetUpStationTable() {
@@ -61,26 +90,23 @@ void Form1::AddStationLines(const QStringList &lines) {
     const int stateColumn = ColumnOf(ListView1, "state");
     const int hotColumn = ColumnOf(ListView1, "hot");
     const int starsColumn = ColumnOf(ListView1, "beizu");
-    const QString ok = QStringLiteral("ok");
     // Each row goes on top of the earlier ones: collect them in line order and
     // hand them to the table at once, newest first.
     QList<QTreeWidgetItem *> rows;
     rows.reserve(lines.size());
-    QStringList texts(ListView1->columnCount());
     for (const QString &line : lines) {
-        std::optional<StationCells> cells = CellsOfStationLine(line);
+        auto row = std::make_unique<StationRow>(line, RowKeyCounter);
+        const std::optional<StationCellViews> cells = CellViewsOfStationLine(row->line());
         if (!cells) {
             continue;
         }
-        texts[0] = std::move(cells->id);
-        texts[localColumn] = std::move(cells->local);
-        texts[nameColumn] = std::move(cells->name);
-        texts[stateColumn] = ok;
-        texts[hotColumn] = std::move(cells->hot);
-        texts[starsColumn] = std::move(cells->stars);
-        auto *row = new QTreeWidgetItem(texts);
-        row->setData(0, kKeyRole, QStringLiteral("hg") + QString::number(RowKeyCounter));
-        rows.append(row);
+        row->cells[0] = cells->id;
+        row->cells[localColumn] = cells->local;
+        row->cells[nameColumn] = cells->name;
+        row->cells[stateColumn] = u"ok";
+        row->cells[hotColumn] = cells->hot;
+        row->cells[starsColumn] = cells->stars;
+        rows.append(row.release());
         ++RowKeyCounter;
     }
     std::reverse(rows.begin(), rows.end());
