@@ -96,16 +96,12 @@ QStringView Field(QStringView line, const Tag &tag) {
 
 } // namespace
 
-StationCells CellsOfLine(const QString &line) {
-    return StationCells{Field(line, kId).toString(),
-                        Field(line, kLocal).toString(),
-                        Field(line, kTitle).toString(),
-                        {},
-                        {}};
+StationCellViews CellViewsOfLine(QStringView line) {
+    return StationCellViews{Field(line, kId), Field(line, kLocal), Field(line, kTitle), {}, {}};
 }
 
 std::optional<StationCellViews> CellViewsOfStationLine(QStringView line) {
-    StationCellViews cells{Field(line, kId), Field(line, kLocal), Field(line, kTitle), {}, {}};
+    StationCellViews cells = CellViewsOfLine(line);
     if (cells.id.isEmpty()) {
         return std::nullopt;
     }

@@ -30,7 +30,7 @@ struct StationCellViews {
 };
 
 // The ID, region and name of any line, trimmed of spaces; no heat.
-StationCells CellsOfLine(const QString &line);
+StationCellViews CellViewsOfLine(QStringView line);
 
 // The row of a directory line, or nothing when the line carries no ID.
 std::optional<StationCells> CellsOfStationLine(const QString &line);

@@ -2,12 +2,12 @@
 
 #include "main_window/form1.h"
 #include "station_data/station_line.h"
+#include "station_data/station_row.h"
 
 #include <QHeaderView>
 #include <QListWidget>
 #include <QTreeWidget>
 #include <algorithm>
-#include <array>
 #include <memory>
 
 namespace {
@@ -24,6 +24,8 @@ const Column kColumns[] = {
     {"hot", QStringLiteral("热度"), 800},   {"beizu", QStringLiteral("备注"), 2000},
 };
 
+static_assert(std::size(kColumns) <= StationRow::kMaxCells);
+
 constexpr int kKeyRole = Qt::UserRole;
 
 // The index of the column with this key.
@@ -36,33 +38,6 @@ int ColumnOf(const QTreeWidget *table, const char *key) {
     }
     return -1;
 }
-
-// A row of the station table. It keeps its directory line (the text List1
-// holds, not a copy) and shows its cells as parts of it, so that a large
-// directory holds its text once; a cell's text is made only when asked for.
-class StationRow final : public QTreeWidgetItem {
-public:
-    static constexpr int kCells = std::size(kColumns);
-
-    StationRow(const QString &line, qint64 key) : line_(line), key_(key) {}
-    // The cells are views into line() or into texts that outlive the row.
-    std::array<QStringView, kCells> cells;
-    const QString &line() const { return line_; }
-
-    QVariant data(int column, int role) const override {
-        if ((role == Qt::DisplayRole || role == Qt::EditRole) && column >= 0 && column < kCells) {
-            return cells[column].toString();
-        }
-        if (role == kKeyRole && column == 0) {
-            return QStringLiteral("hg") + QString::number(key_);
-        }
-        return QTreeWidgetItem::data(column, role);
-    }
-
-private:
-    const QString line_;
-    const qint64 key_;
-};
 
 } // namespace
 
