@@ -1,4 +1,5 @@
-// The announcement line: Timer3 fetches the server's announcement into Label4.
+// The announcement line: Timer3 fetches the server's announcement into Label4
+// without the window waiting for the answer.
 
 #include "main_window/form1.h"
 #include "main_window/picture.h"
@@ -8,14 +9,26 @@
 
 void Form1::Timer3_Timer() {
     Timer3->setInterval(40000);
-    const std::unique_ptr<platform::HttpRequest> request = platform_.CreateHttpRequest();
-    const platform::Endpoints &endpoints = platform_.endpoints();
-    request->Open(QStringLiteral("GET"),
-                  ServerReady ? endpoints.directoryServer + QStringLiteral("/radio/new.asp")
-                              : endpoints.homePage);
-    request->send();
-    if (request->ReadyState() == 4) {
-        Label4->setText(Module1::TextBetween(request->responseText(), QStringLiteral("(radiomsg)"),
-                                             QStringLiteral("(/radiomsg)")));
+    // One announcement at a time: a tick while the last one is still awaited
+    // asks nothing.
+    if (AnnouncementRequest_) {
+        return;
     }
+    AnnouncementRequest_ = platform_.CreateHttpRequest();
+    const platform::Endpoints &endpoints = platform_.endpoints();
+    AnnouncementRequest_->Open(QStringLiteral("GET"),
+                               ServerReady
+                                   ? endpoints.directoryServer + QStringLiteral("/radio/new.asp")
+                                   : endpoints.homePage,
+                               true);
+    AnnouncementRequest_->OnDone([this] {
+        const std::unique_ptr<platform::HttpRequest> request = std::move(AnnouncementRequest_);
+        // Without a complete answer the line keeps what it shows.
+        if (request->ReadyState() == 4) {
+            Label4->setText(Module1::TextBetween(request->responseText(),
+                                                 QStringLiteral("(radiomsg)"),
+                                                 QStringLiteral("(/radiomsg)")));
+        }
+    });
+    AnnouncementRequest_->send();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "station_data/station_ids.h"
 
 #include <QColor>
 #include <QPointer>
@@ -66,6 +67,7 @@ public:
     bool ChannelsFetched = false;
     bool StoppedByButton = false;
     qint64 RowKeyCounter = 0;
+    StationIdIndex StationIds; // of the lines in List1
     // Folders tried in turn for the directory cache file; the program's own
     // folder first, then the user's cache folder.
     QStringList CacheFolders;
@@ -93,7 +95,8 @@ public:
     // message line and starts its stream; reports the play when asked.
     void StartStation(const QString &id, PlayReport report);
     void PlayAndReport(const QString &id);
-    // Reports a play to the directory server.
+    // Reports a play to the directory server. Reports go out one after
+    // another, in the order of the plays, without the window waiting for them.
     void idz(const QString &id);
 
 signals:
@@ -135,6 +138,12 @@ private:
     void Text1_LostFocus();
     void ShowInText1(const QString &text, const QColor &colour);
 
+    void SendNextPlayReport();
+
     platform::Platform &platform_;
     QPointer<Form3> Form3_; // the quick-search window while it is open
+    // Requests to servers while their answers are awaited.
+    std::unique_ptr<platform::HttpRequest> AnnouncementRequest_;
+    std::unique_ptr<platform::HttpRequest> PlayReportRequest_;
+    QStringList PlayReportsWaiting_; // addresses of reports not sent yet
 };

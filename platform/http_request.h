@@ -1,20 +1,29 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace platform {
 
-// A synchronous HTTP text request, one per exchange. send() blocks the calling
-// thread, but never longer than the request time-outs.
+// An HTTP text request, one per exchange. A synchronous send() blocks the
+// calling thread, but never longer than the request time-outs; an asynchronous
+// one returns at once and tells the UI thread when the exchange has ended.
 class HttpRequest {
 public:
     virtual ~HttpRequest() = default;
 
-    // Only synchronous requests exist; async is accepted for the familiar call shape.
+    // With async true, send() only starts the exchange.
     virtual void Open(const QString &method, const QString &url, bool async = false) = 0;
-    // True when an HTTP response (of any status) arrived, false when none did
-    // (refused, unreachable, timed out, not an http/https URL, not opened).
+    // Synchronous: true when an HTTP response (of any status) arrived, false
+    // when none did (refused, unreachable, timed out, not an http/https URL,
+    // not opened). Asynchronous: true when the exchange started (false when
+    // not opened); its outcome comes through the function set by OnDone.
     virtual bool send() = 0;
+    // For asynchronous requests sent from the UI thread: done is called there
+    // once the exchange has ended, with or without a response (ReadyState()
+    // tells which). The request may be destroyed inside done; destroying it
+    // earlier stops the exchange, and done is then never called.
+    virtual void OnDone(std::function<void()> done) = 0;
     // 4 once a complete response arrived, otherwise below 4.
     virtual int ReadyState() const = 0;
     // The decoded body; empty unless ReadyState() is 4.

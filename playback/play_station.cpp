@@ -5,30 +5,7 @@
 #include "platform/media_player.h"
 #include "station_data/text_between.h"
 
-#include <QListWidget>
 #include <QUrl>
-
-namespace {
-
-const QString kIdOpening = QStringLiteral("(id)");
-const QString kIdClosing = QStringLiteral("(/id)");
-
-} // namespace
-
-std::optional<QString> FindStationLine(const QListWidget &list, const QString &id) {
-    // Lines without a station have an empty ID too; an empty ID names none.
-    if (id.isEmpty()) {
-        return std::nullopt;
-    }
-    const int count = list.count();
-    for (int index = 0; index < count; ++index) {
-        const QString line = list.item(index)->text();
-        if (Module1::TextBetween(line, kIdOpening, kIdClosing) == id) {
-            return line;
-        }
-    }
-    return std::nullopt;
-}
 
 QString NowPlayingCaption(const QString &name, const QString &id) {
     return QStringLiteral("Quorvel收音机：") + name + QStringLiteral("  ID ：") + id;
@@ -55,7 +32,7 @@ QString PlayReportUrl(const QString &directoryServer, const QString &id) {
 }
 
 void Form1::StartStation(const QString &id, PlayReport report) {
-    const std::optional<QString> line = FindStationLine(*List1, id);
+    const std::optional<QString> line = StationIds.FirstLine(*List1, id);
     if (!line) {
         return;
     }

@@ -4,7 +4,6 @@
 #include <optional>
 
 class Form1;
-class QListWidget;
 
 namespace Module1 {
 
@@ -15,10 +14,6 @@ namespace Module1 {
 void PlayStationById(Form1 &main, const QString &id);
 
 } // namespace Module1
-
-// The first line of the list whose ID field equals id exactly (no trimming,
-// case-sensitive), or nothing. An empty id matches no line.
-std::optional<QString> FindStationLine(const QListWidget &list, const QString &id);
 
 // The main window's caption while a station plays.
 QString NowPlayingCaption(const QString &name, const QString &id);

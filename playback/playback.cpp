@@ -16,10 +16,24 @@ void Form1::PlayAndReport(const QString &id) {
 }
 
 void Form1::idz(const QString &id) {
+    PlayReportsWaiting_.append(PlayReportUrl(platform_.endpoints().directoryServer, id));
+    if (!PlayReportRequest_) {
+        SendNextPlayReport();
+    }
+}
+
+void Form1::SendNextPlayReport() {
+    if (PlayReportsWaiting_.isEmpty()) {
+        return;
+    }
+    PlayReportRequest_ = platform_.CreateHttpRequest();
+    PlayReportRequest_->Open(QStringLiteral("GET"), PlayReportsWaiting_.takeFirst(), true);
     // The answer is not looked at; a report that fails is simply lost.
-    const std::unique_ptr<platform::HttpRequest> request = platform_.CreateHttpRequest();
-    request->Open(QStringLiteral("GET"), PlayReportUrl(platform_.endpoints().directoryServer, id));
-    request->send();
+    PlayReportRequest_->OnDone([this] {
+        PlayReportRequest_.reset();
+        SendNextPlayReport();
+    });
+    PlayReportRequest_->send();
 }
 
 void Form1::ListView1_DblClick() {

@@ -4,6 +4,7 @@
 #include "platform/message_boxes.h"
 #include "playback/play_station.h"
 #include "station_data/station_line.h"
+#include "station_data/station_row.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -13,6 +14,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <algorithm>
 
 namespace {
 
@@ -91,8 +93,8 @@ void Form3::ListMatchingStations(const QString &keyword) {
     MatchCounter = 0;
     const QListWidget &directory = *main_.List1;
     const int count = directory.count();
-    // Each row goes on top of the earlier ones: collect them newest first and
-    // hand them to the list at once.
+    // Each row goes on top of the earlier ones: collect them in line order and
+    // hand them to the list at once, newest first.
     QList<QTreeWidgetItem *> rows;
     for (int index = 0; index < count; ++index) {
         const QString line = directory.item(index)->text();
@@ -100,14 +102,14 @@ void Form3::ListMatchingStations(const QString &keyword) {
         if (!line.contains(keyword, Qt::CaseSensitive)) {
             continue;
         }
-        const StationCells cells = CellsOfLine(line);
-        auto *row = new QTreeWidgetItem;
-        row->setText(0, cells.id);
-        row->setData(0, kKeyRole, QStringLiteral("hg") + QString::number(MatchCounter));
-        row->setText(1, cells.name);
-        rows.prepend(row);
+        auto *row = new StationRow(line, MatchCounter);
+        const StationCellViews cells = CellViewsOfLine(row->line());
+        row->cells[0] = cells.id;
+        row->cells[1] = cells.name;
+        rows.append(row);
         ++MatchCounter;
     }
+    std::reverse(rows.begin(), rows.end());
     ListView1->insertTopLevelItems(0, rows);
 }
 

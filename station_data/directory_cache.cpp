@@ -1,6 +1,7 @@
 #include "station_data/directory_cache.h"
 
 #include <QFile>
+#include <algorithm>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
@@ -24,42 +25,109 @@ int CreateCacheFile(const QByteArray &path) {
     return ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
-// Writes the text to the open cache file and reads the file back from its
-// start. Nothing when a write or the read fails.
-std::optional<QString> WriteAndReadBack(int fd, const QString &text) {
+// Pieces of this many characters or bytes pass between the text and the file,
+// so that the file never needs a second copy of the whole text in memory.
+constexpr qsizetype kChunk = 256 * 1024;
+
+// Collects the lines of UTF-8 text handed over in pieces. A CR byte never
+// occurs inside the encoding of another character, so lines are cut on bytes
+// and each is decoded on its own.
+class LineReader {
+public:
+    void Read(QByteArrayView bytes) {
+        qsizetype at = 0;
+        if (lfBelongsToBreak_ && !bytes.isEmpty()) {
+            lfBelongsToBreak_ = false;
+            if (bytes.front() == '\n') {
+                at = 1;
+            }
+        }
+        while (at < bytes.size()) {
+            const qsizetype cr = bytes.indexOf('\r', at);
+            if (cr < 0) {
+                partial_.append(bytes.sliced(at));
+                return;
+            }
+            const QByteArrayView rest = bytes.sliced(at, cr - at);
+            if (partial_.isEmpty()) {
+                lines_.append(QString::fromUtf8(rest));
+            } else {
+                partial_.append(rest);
+                lines_.append(QString::fromUtf8(partial_));
+                partial_.clear();
+            }
+            at = cr + 1;
+            if (at == bytes.size()) {
+                lfBelongsToBreak_ = true;
+            } else if (bytes[at] == '\n') {
+                ++at;
+            }
+        }
+    }
+
+    QStringList Lines() && {
+        if (!partial_.isEmpty()) {
+            lines_.append(QString::fromUtf8(partial_));
+        }
+        return std::move(lines_);
+    }
+
+private:
+    QStringList lines_;
+    QByteArray partial_;            // the start of a line whose end has not come yet
+    bool lfBelongsToBreak_ = false; // the last piece ended with a CR
+};
+
+// Writes the text and a closing CR LF to the open cache file (UTF-8) and reads
+// the file back from its start. Nothing when a write or the read fails.
+std::optional<QStringList> WriteAndReadBack(int fd, const QString &text) {
     QFile file;
-    if (!file.open(fd, QIODevice::ReadWrite, QFileDevice::DontCloseHandle)) {
+    if (!file.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered,
+                   QFileDevice::DontCloseHandle)) {
         return std::nullopt;
     }
-    const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size() || !file.flush() || !file.seek(0)) {
+    qint64 written = 0;
+    const auto write = [&](QByteArrayView bytes) {
+        if (file.write(bytes.data(), bytes.size()) != bytes.size()) {
+            return false;
+        }
+        written += bytes.size();
+        return true;
+    };
+    const QStringView whole(text);
+    for (qsizetype at = 0; at < whole.size();) {
+        qsizetype length = std::min(kChunk, whole.size() - at);
+        // A surrogate pair stays in one piece.
+        if (at + length < whole.size() && whole[at + length - 1].isHighSurrogate()) {
+            ++length;
+        }
+        if (!write(whole.sliced(at, length).toUtf8())) {
+            return std::nullopt;
+        }
+        at += length;
+    }
+    if (!write("\r\n") || !file.seek(0)) {
         return std::nullopt;
     }
-    const QByteArray readBack = file.readAll();
-    if (readBack.size() != bytes.size()) {
+    LineReader reader;
+    QByteArray buffer(kChunk, Qt::Uninitialized);
+    qint64 read = 0;
+    for (qint64 got; (got = file.read(buffer.data(), buffer.size())) > 0;) {
+        reader.Read(QByteArrayView(buffer.constData(), got));
+        read += got;
+    }
+    if (read != written) {
         return std::nullopt;
     }
-    return QString::fromUtf8(readBack);
+    return std::move(reader).Lines();
 }
 
 } // namespace
 
 QStringList SplitDirectoryLines(const QString &text) {
-    QStringList lines;
-    qsizetype start = 0;
-    while (start < text.size()) {
-        const qsizetype cr = text.indexOf(u'\r', start);
-        if (cr < 0) {
-            lines.append(text.mid(start));
-            break;
-        }
-        lines.append(text.mid(start, cr - start));
-        start = cr + 1;
-        if (start < text.size() && text[start] == u'\n') {
-            ++start;
-        }
-    }
-    return lines;
+    LineReader reader;
+    reader.Read(text.toUtf8());
+    return std::move(reader).Lines();
 }
 
 QStringList PassThroughCacheFile(const QStringList &folders, const QString &text) {
@@ -69,12 +137,12 @@ QStringList PassThroughCacheFile(const QStringList &folders, const QString &text
         if (fd < 0) {
             continue;
         }
-        const std::optional<QString> readBack = WriteAndReadBack(fd, text);
+        std::optional<QStringList> lines = WriteAndReadBack(fd, text);
         ::close(fd);
         ::unlink(path.constData());
-        if (readBack) {
-            return SplitDirectoryLines(*readBack);
+        if (lines) {
+            return std::move(*lines);
         }
     }
-    return SplitDirectoryLines(text);
+    return SplitDirectoryLines(text + QStringLiteral("\r\n"));
 }

@@ -9,7 +9,7 @@
 QStringList SplitDirectoryLines(const QString &text);
 
 // Passes the directory text through the short-lived cache file "zeb.tmp":
-// writes it (UTF-8) in the first of the folders where the file can be created,
+// writes it (UTF-8) followed by CR LF in the first of the folders where the file can be created,
 // reads it back line by line and deletes it before returning. A leftover
 // regular file or symbolic link of that name is removed first (a link is never
 // followed). When no folder takes the file, the text is split in memory by the

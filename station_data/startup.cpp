@@ -63,7 +63,7 @@ void Form1::FetchChannels() {
         return;
     }
     ListView1->clear();
-    AddStationLines(PassThroughCacheFile(CacheFolders, WebBrowser1->BodyText() + "\r\n"));
+    AddStationLines(PassThroughCacheFile(CacheFolders, WebBrowser1->BodyText()));
     ChannelsFetched = true;
     WebBrowser1->Navigate2(kBlankPage);
 }

@@ -2,82 +2,123 @@
 
 #include "station_data/text_between.h"
 
-#include <QRegularExpression>
+namespace {
 
-std::optional<double> NumericValue(const QString &text) {
-    static const QRegularExpression number(
-        QStringLiteral(R"(^[ \t]*[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)[ \t]*$)"));
-    if (!number.match(text).hasMatch()) {
+bool IsBlank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
+
+bool IsDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+
+} // namespace
+
+std::optional<double> NumericValue(QStringView text) {
+    if (text.endsWith(u'\n')) {
+        text.chop(1);
+    }
+    qsizetype at = 0;
+    const qsizetype end = text.size();
+    while (at < end && IsBlank(text[at])) {
+        ++at;
+    }
+    const qsizetype numberStart = at;
+    if (at < end && (text[at] == u'+' || text[at] == u'-')) {
+        ++at;
+    }
+    qsizetype digits = 0;
+    for (bool point = false; at < end; ++at) {
+        if (IsDigit(text[at])) {
+            ++digits;
+        } else if (text[at] == u'.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    const qsizetype numberEnd = at;
+    while (at < end && IsBlank(text[at])) {
+        ++at;
+    }
+    if (digits == 0 || at != end) {
         return std::nullopt;
     }
-    return text.trimmed().toDouble();
+    return text.sliced(numberStart, numberEnd - numberStart).toDouble();
 }
 
 namespace {
 
 // The text without leading and trailing space characters; tabs and other
 // white space stay.
-QString TrimSpaces(const QString &text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == u' ') {
-        ++first;
+QStringView TrimSpaces(QStringView text) {
+    while (text.startsWith(u' ')) {
+        text = text.sliced(1);
     }
-    while (last > first && text[last - 1] == u' ') {
-        --last;
+    while (text.endsWith(u' ')) {
+        text.chop(1);
     }
-    return text.mid(first, last - first);
+    return text;
 }
 
 // The remark for a heat figure: one to five stars, each bound belonging to the
 // higher grade.
-QString HeatStars(double heat) {
-    const QChar star(0x2606);
+QStringView HeatStars(double heat) {
+    constexpr QStringView kGrades[] = {u"☆", u"☆☆", u"☆☆☆", u"☆☆☆☆", u"☆☆☆☆☆"};
     if (heat >= 500) {
-        return QString(5, star);
+        return kGrades[4];
     }
     if (heat >= 300) {
-        return QString(4, star);
+        return kGrades[3];
     }
     if (heat >= 160) {
-        return QString(3, star);
+        return kGrades[2];
     }
     if (heat >= 80) {
-        return QString(2, star);
+        return kGrades[1];
     }
-    return QString(1, star);
+    return kGrades[0];
 }
 
 struct Tag {
-    QString opening;
-    QString closing;
+    QStringView opening;
+    QStringView closing;
 };
 
-const Tag kId{QStringLiteral("(id)"), QStringLiteral("(/id)")};
-const Tag kTitle{QStringLiteral("(title)"), QStringLiteral("(/title)")};
-const Tag kLocal{QStringLiteral("(local)"), QStringLiteral("(/local)")};
-const Tag kHot{QStringLiteral("(hot)"), QStringLiteral("(/hot)")};
+constexpr Tag kId{u"(id)", u"(/id)"};
+constexpr Tag kTitle{u"(title)", u"(/title)"};
+constexpr Tag kLocal{u"(local)", u"(/local)"};
+constexpr Tag kHot{u"(hot)", u"(/hot)"};
 
-QString Field(const QString &line, const Tag &tag) {
-    return TrimSpaces(Module1::TextBetween(line, tag.opening, tag.closing));
+QStringView Field(QStringView line, const Tag &tag) {
+    return TrimSpaces(Module1::TextBetweenView(line, tag.opening, tag.closing));
 }
 
 } // namespace
 
-StationCells CellsOfLine(const QString &line) {
-    return StationCells{Field(line, kId), Field(line, kLocal), Field(line, kTitle), {}, {}};
+StationCellViews CellViewsOfLine(QStringView line) {
+    return StationCellViews{Field(line, kId), Field(line, kLocal), Field(line, kTitle), {}, {}};
 }
 
-std::optional<StationCells> CellsOfStationLine(const QString &line) {
-    StationCells cells = CellsOfLine(line);
+std::optional<StationCellViews> CellViewsOfStationLine(QStringView line) {
+    StationCellViews cells = CellViewsOfLine(line);
     if (cells.id.isEmpty()) {
         return std::nullopt;
     }
-    const QString heat = Field(line, kHot);
+    const QStringView heat = Field(line, kHot);
     // A heat that is not a number shows like a heat of 0: no figure, no stars.
     if (const std::optional<double> value = NumericValue(heat); value && *value != 0) {
         cells.hot = heat;
         cells.stars = HeatStars(*value);
     }
     return cells;
+}
+
+std::optional<StationCells> CellsOfStationLine(const QString &line) {
+    const std::optional<StationCellViews> cells = CellViewsOfStationLine(line);
+    if (!cells) {
+        return std::nullopt;
+    }
+    return StationCells{cells->id.toString(), cells->local.toString(), cells->name.toString(),
+                        cells->hot.toString(), cells->stars.toString()};
 }

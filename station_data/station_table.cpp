@@ -2,10 +2,13 @@
 
 #include "main_window/form1.h"
 #include "station_data/station_line.h"
+#include "station_data/station_row.h"
 
 #include <QHeaderView>
 #include <QListWidget>
 #include <QTreeWidget>
+#include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -20,6 +23,8 @@ const Column kColumns[] = {
     {"name", QStringLiteral("名称"), 3500}, {"state", QStringLiteral("状态"), 700},
     {"hot", QStringLiteral("热度"), 800},   {"beizu", QStringLiteral("备注"), 2000},
 };
+
+static_assert(std::size(kColumns) <= StationRow::kMaxCells);
 
 constexpr int kKeyRole = Qt::UserRole;
 
@@ -54,29 +59,31 @@ void Form1::AddStationLine(const QString &line) {
 
 void Form1::AddStationLines(const QStringList &lines) {
     List1->addItems(lines);
+    StationIds.CatchUp(*List1);
     const int localColumn = ColumnOf(ListView1, "Local");
     const int nameColumn = ColumnOf(ListView1, "name");
     const int stateColumn = ColumnOf(ListView1, "state");
     const int hotColumn = ColumnOf(ListView1, "hot");
     const int starsColumn = ColumnOf(ListView1, "beizu");
-    // Each row goes on top of the earlier ones: collect them newest first and
-    // hand them to the table at once.
+    // Each row goes on top of the earlier ones: collect them in line order and
+    // hand them to the table at once, newest first.
     QList<QTreeWidgetItem *> rows;
+    rows.reserve(lines.size());
     for (const QString &line : lines) {
-        const std::optional<StationCells> cells = CellsOfStationLine(line);
+        auto row = std::make_unique<StationRow>(line, RowKeyCounter);
+        const std::optional<StationCellViews> cells = CellViewsOfStationLine(row->line());
         if (!cells) {
             continue;
         }
-        auto *row = new QTreeWidgetItem;
-        row->setText(0, cells->id);
-        row->setData(0, kKeyRole, QStringLiteral("hg") + QString::number(RowKeyCounter));
-        row->setText(localColumn, cells->local);
-        row->setText(nameColumn, cells->name);
-        row->setText(stateColumn, QStringLiteral("ok"));
-        row->setText(hotColumn, cells->hot);
-        row->setText(starsColumn, cells->stars);
-        rows.prepend(row);
+        row->cells[0] = cells->id;
+        row->cells[localColumn] = cells->local;
+        row->cells[nameColumn] = cells->name;
+        row->cells[stateColumn] = u"ok";
+        row->cells[hotColumn] = cells->hot;
+        row->cells[starsColumn] = cells->stars;
+        rows.append(row.release());
         ++RowKeyCounter;
     }
+    std::reverse(rows.begin(), rows.end());
     ListView1->insertTopLevelItems(0, rows);
 }

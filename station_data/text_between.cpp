@@ -3,6 +3,10 @@
 namespace Module1 {
 
 QString TextBetween(QString text, const QString &opening, const QString &closing) {
+    return TextBetweenView(text, opening, closing).toString();
+}
+
+QStringView TextBetweenView(QStringView text, QStringView opening, QStringView closing) {
     // Positions are 0-based here: closingAt is the 1-based position minus one.
     const qsizetype closingAt = text.indexOf(closing);
     if (closingAt < 0) {
@@ -10,13 +14,13 @@ QString TextBetween(QString text, const QString &opening, const QString &closing
     }
     // Everything in front of the closing marker; a missing opening marker
     // counts as standing at 1-based position 0.
-    const QStringView head = QStringView(text).left(closingAt);
+    const QStringView head = text.left(closingAt);
     const qsizetype openingPosition = head.indexOf(opening) + 1;
     const qsizetype length = closingAt + 1 - openingPosition - opening.size();
     if (length < 0) {
         return {};
     }
-    return head.right(length).toString();
+    return head.right(length);
 }
 
 } // namespace Module1

@@ -13,4 +13,7 @@ namespace Module1 {
 // trims and never fails.
 QString TextBetween(QString text, const QString &opening, const QString &closing);
 
+// TextBetween as a view into text, for readers that copy only what they keep.
+QStringView TextBetweenView(QStringView text, QStringView opening, QStringView closing);
+
 } // namespace Module1

@@ -78,12 +78,17 @@ private slots:
         QFETCH(QString, path);
         QFETCH(int, status);
         QFETCH(QString, text);
-        CurlHttpRequest request(ShortLimits());
-        request.Open("GET", server_.url(path));
-        QVERIFY(request.send());
-        QCOMPARE(request.ReadyState(), 4);
-        QCOMPARE(request.status(), status);
-        QCOMPARE(request.responseText(), text);
+        for (const bool async : {false, true}) {
+            CurlHttpRequest request(ShortLimits());
+            request.Open("GET", server_.url(path), async);
+            QVERIFY(request.send());
+            if (async) {
+                QVERIFY(WaitUntilDone(request));
+            }
+            QCOMPARE(request.ReadyState(), 4);
+            QCOMPARE(request.status(), status);
+            QCOMPARE(request.responseText(), text);
+        }
     }
 
     void failures_data() {
@@ -107,6 +112,43 @@ private slots:
         QVERIFY(request.ReadyState() < 4);
         QCOMPARE(request.status(), 0);
         QCOMPARE(request.responseText(), QString());
+
+        // Sent without waiting, the same failure is told later, within the same bound.
+        request.Open("GET", url, true);
+        timer.restart();
+        QVERIFY(request.send());
+        QVERIFY(timer.elapsed() < 500);
+        QVERIFY(WaitUntilDone(request));
+        QVERIFY2(timer.elapsed() < kFailureBoundMs, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(request.ReadyState() < 4);
+        QCOMPARE(request.status(), 0);
+    }
+
+    // A request destroyed while its answer is awaited stops at once and never
+    // reports; one destroyed inside its report is fine.
+    void asyncRequestEndsWithItsOwner() {
+        bool reported = false;
+        QElapsedTimer timer;
+        timer.start();
+        {
+            CurlHttpRequest request(ShortLimits());
+            request.Open("GET", server_.url("/never"), true);
+            request.OnDone([&] { reported = true; });
+            QVERIFY(request.send());
+        }
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        QCoreApplication::processEvents();
+        QVERIFY(!reported);
+
+        auto request = std::make_unique<CurlHttpRequest>(ShortLimits());
+        request->Open("GET", server_.url("/ok"), true);
+        request->OnDone([&] {
+            reported = request->ReadyState() == 4;
+            request.reset();
+        });
+        QVERIFY(request->send());
+        QTRY_VERIFY_WITH_TIMEOUT(!request, kFailureBoundMs);
+        QVERIFY(reported);
     }
 
     void otherSchemesNeverConnect_data() {
@@ -191,6 +233,13 @@ private slots:
     }
 
 private:
+    // Waits for the report of an asynchronous send.
+    static bool WaitUntilDone(CurlHttpRequest &request) {
+        bool done = false;
+        request.OnDone([&done] { done = true; });
+        return QTest::qWaitFor([&done] { return done; }, kFailureBoundMs);
+    }
+
     static QByteArray EncodeGbk(const QString &text) { return QStringEncoder("gbk")(text); }
 
     LoopbackServer server_;

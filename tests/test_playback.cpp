@@ -121,10 +121,14 @@ void TestPlayback::findsFirstExactId() {
     QFETCH(QString, id);
     QFETCH(QString, url);
     QListWidget list;
-    list.addItems({"(zebok)", Line("12", "A", "http://a/first"), Line("7", "B", "http://a/seven"),
-                   Line("12", "C", "http://a/second"), Line(" 9 ", "D", "http://a/nine"),
+    StationIdIndex index;
+    list.addItems({"(zebok)", Line("12", "A", "http://a/first")});
+    index.CatchUp(list);
+    // Lines appended after the index last looked are found too.
+    list.addItems({Line("7", "B", "http://a/seven"), Line("12", "C", "http://a/second"),
+                   Line(" 9 ", "D", "http://a/nine"),
                    "(title)no id(/title)(url)http://a/noid(/url)"});
-    const std::optional<QString> line = FindStationLine(list, id);
+    const std::optional<QString> line = index.FirstLine(list, id);
     QCOMPARE(line.has_value(), !url.isEmpty());
     if (line) {
         QVERIFY(line->contains(url));
@@ -156,6 +160,7 @@ void TestPlayback::reportUrl() {
 void TestPlayback::tableDoubleClickPlaysAndReports() {
     loadDirectory({Line("12", QStringLiteral("音乐台"), "http://s/12"),
                    Line("15", QStringLiteral("新闻台"), "http://s/15")});
+    platform_->holdHttpAnswers = true;
     doubleClickRow(1); // rows stand in reverse order: row 1 is station 12
     const QString caption = QStringLiteral("Quorvel收音机：音乐台  ID ：12");
     QCOMPARE(form_->windowTitle(), caption);
@@ -163,9 +168,16 @@ void TestPlayback::tableDoubleClickPlaysAndReports() {
     QCOMPARE(player_->urlsSet, QStringList{"http://s/12"});
     QCOMPARE(platform_->httpLog, QStringList{kReportBase + "12"});
 
+    // Plays while a report is awaited are reported after it, in their order.
+    doubleClickRow(0);
     doubleClickRow(1);
-    QCOMPARE(platform_->httpLog.size(), 2); // every start is reported
-    QCOMPARE(player_->urlsSet.size(), 2);
+    QCOMPARE(player_->urlsSet, (QStringList{"http://s/12", "http://s/15", "http://s/12"}));
+    QCOMPARE(platform_->httpLog.size(), 1);
+    platform_->AnswerHeldHttpRequests();
+    QCOMPARE(platform_->httpLog.size(), 2);
+    platform_->AnswerHeldHttpRequests();
+    QCOMPARE(platform_->httpLog,
+             (QStringList{kReportBase + "12", kReportBase + "15", kReportBase + "12"}));
 }
 
 void TestPlayback::doubleClickWithoutSelection() {
@@ -323,14 +335,24 @@ void TestPlayback::announcements() {
         }
         return testsupport::FakePage{page, 404};
     };
+    platform_->holdHttpAnswers = true;
     QCOMPARE(form_->Timer3->interval(), 10000);
     Tick(form_->Timer3);
     QCOMPARE(form_->Timer3->interval(), 40000);
+    Tick(form_->Timer3); // the first is still awaited: no second request
+    QCOMPARE(platform_->httpLog.size(), 1);
+    // The answer lands even after a play has written the line meanwhile.
+    form_->StartStation("12", Form1::PlayReport::None);
+    platform_->AnswerHeldHttpRequests();
     QCOMPARE(form_->Label4->text(), shown);
+    Tick(form_->Timer3); // answered or not, the next tick asks again
+    QCOMPARE(platform_->httpLog.size(), 2);
 }
 
 void TestPlayback::announcementSourceFollowsReadiness() {
+    platform_->holdHttpAnswers = true;
     Tick(form_->Timer3);
+    platform_->AnswerHeldHttpRequests();
     loadDirectory({});
     Tick(form_->Timer3);
     QCOMPARE(platform_->httpLog,

@@ -187,7 +187,7 @@ void TestPlaybackReal::doubleClick(const QString &id) {
 void TestPlaybackReal::doubleClickPlaysAndReports() {
     start(*server_);
     doubleClick("12");
-    QCOMPARE(server_->requestCount("/radio/hot.asp"), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(server_->requestCount("/radio/hot.asp"), 1, 5000);
     QCOMPARE(server_->received().back().target, std::string("/radio/hot.asp?id=12"));
     QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
     QTRY_COMPARE_WITH_TIMEOUT(form_->Label2->text(), QStringLiteral("状态：播放中"), 5000);

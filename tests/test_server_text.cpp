@@ -138,6 +138,7 @@ void TestServerText::shownAsWritten() {
         if (where == u"announcement") {
             // Read from the home page while the directory is not ready.
             Tick(form.Timer3);
+            QTRY_VERIFY_WITH_TIMEOUT(!form.Label4->text().isEmpty(), 10000);
             expected = markup;
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(form.ServerReady, 10000);

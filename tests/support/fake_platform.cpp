@@ -76,20 +76,36 @@ bool FakeWebBrowser::ClickElement(const QString &id) {
     return true;
 }
 
-void FakeHttpRequest::Open(const QString &, const QString &url, bool) {
+void FakeHttpRequest::Open(const QString &, const QString &url, bool async) {
     url_ = url;
+    async_ = async;
     readyState_ = 1;
 }
 
 bool FakeHttpRequest::send() {
     log_.append(url_);
-    const std::optional<FakePage> answer = responder_(url_);
-    if (!answer) {
-        return false;
+    if (!async_) {
+        Answer();
+        return readyState_ == 4;
     }
-    response_ = *answer;
-    readyState_ = 4;
+    delivery_([this, alive = alive_] {
+        if (!*alive) {
+            return;
+        }
+        Answer();
+        const std::function<void()> done = done_; // done may destroy the request
+        if (done) {
+            done();
+        }
+    });
     return true;
+}
+
+void FakeHttpRequest::Answer() {
+    if (const std::optional<FakePage> answer = responder_(url_)) {
+        response_ = *answer;
+        readyState_ = 4;
+    }
 }
 
 platform::BoxChoice FakeMessageBoxes::Show(QWidget *, const QString &text,
@@ -131,7 +147,21 @@ std::unique_ptr<platform::WebBrowser> FakePlatform::CreateWebBrowser() {
 }
 
 std::unique_ptr<platform::HttpRequest> FakePlatform::CreateHttpRequest() {
-    return std::make_unique<FakeHttpRequest>(httpResponder, httpLog);
+    return std::make_unique<FakeHttpRequest>(httpResponder, httpLog,
+                                             [this](std::function<void()> answer) {
+                                                 if (holdHttpAnswers) {
+                                                     heldHttpAnswers_.append(std::move(answer));
+                                                 } else {
+                                                     QTimer::singleShot(0, std::move(answer));
+                                                 }
+                                             });
+}
+
+void FakePlatform::AnswerHeldHttpRequests() {
+    const QList<std::function<void()>> answers = std::exchange(heldHttpAnswers_, {});
+    for (const std::function<void()> &answer : answers) {
+        answer();
+    }
 }
 
 } // namespace testsupport

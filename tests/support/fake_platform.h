@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace testsupport {
@@ -83,22 +84,35 @@ private:
 // response arrived (send fails).
 using FakeHttpResponder = std::function<std::optional<FakePage>(const QString &url)>;
 
+// Hands the end of an asynchronous exchange to the event loop or to a test.
+using FakeHttpDelivery = std::function<void(std::function<void()> answer)>;
+
 class FakeHttpRequest final : public platform::HttpRequest {
 public:
-    FakeHttpRequest(FakeHttpResponder responder, QStringList &log)
-        : responder_(std::move(responder)), log_(log) {}
+    FakeHttpRequest(FakeHttpResponder responder, QStringList &log, FakeHttpDelivery delivery)
+        : responder_(std::move(responder)), log_(log), delivery_(std::move(delivery)) {}
+    ~FakeHttpRequest() override { *alive_ = false; }
     void Open(const QString &method, const QString &url, bool async) override;
+    // Logs the URL as the request leaves; an asynchronous one is answered
+    // when the delivery says.
     bool send() override;
+    void OnDone(std::function<void()> done) override { done_ = std::move(done); }
     int ReadyState() const override { return readyState_; }
     QString responseText() const override { return readyState_ == 4 ? response_.bodyText : ""; }
     int status() const override { return readyState_ == 4 ? response_.status : 0; }
 
 private:
+    void Answer();
+
     FakeHttpResponder responder_;
     QStringList &log_;
+    FakeHttpDelivery delivery_;
     QString url_;
+    bool async_ = false;
     int readyState_ = 0;
     FakePage response_;
+    std::function<void()> done_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 struct ShownBox {
@@ -145,12 +159,17 @@ public:
     // Answers of every HTTP request created from now on; by default none arrives.
     FakeHttpResponder httpResponder = [](const QString &) { return std::nullopt; };
     QStringList httpLog; // URLs sent, in order
+    // Asynchronous requests are answered on the next event-loop turn, or, while
+    // this is set, only by AnswerHeldHttpRequests().
+    bool holdHttpAnswers = false;
+    void AnswerHeldHttpRequests();
 
     FakeMessageBoxes boxes;
     FakeUrlOpener opener;
 
 private:
     platform::Endpoints endpoints_;
+    QList<std::function<void()>> heldHttpAnswers_;
 };
 
 } // namespace testsupport
