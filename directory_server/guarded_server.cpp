@@ -8,6 +8,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -176,7 +178,9 @@ bool WaitWritable(int fd) {
 }
 
 // One complete request, read by the gate, for the server's request handling;
-// the answer goes straight to the socket.
+// the answer goes straight to the socket. The answer's head is held back and
+// sent with the first piece of the body, so that a small answer leaves in one
+// packet.
 class BufferedStream final : public httplib::Stream {
 public:
     BufferedStream(int fd, std::string request, const std::string &address, int port)
@@ -193,15 +197,30 @@ public:
     }
 
     ssize_t write(const char *ptr, size_t size) override {
-        for (;;) {
-            const ssize_t sent = send(fd_, ptr, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (sent >= 0) {
-                return sent;
-            }
-            if (errno != EINTR && (errno != EAGAIN || !WaitWritable(fd_))) {
-                return -1;
-            }
+        if (!headWritten_) {
+            headWritten_ = true;
+            held_.assign(ptr, size);
+            return static_cast<ssize_t>(size);
         }
+        if (held_.empty()) {
+            return sendSome(ptr, size);
+        }
+        held_.append(ptr, size);
+        return flush() ? static_cast<ssize_t>(size) : -1;
+    }
+
+    // Sends what is held back; false when the client has gone.
+    bool flush() {
+        std::string_view rest = held_;
+        while (!rest.empty()) {
+            const ssize_t sent = sendSome(rest.data(), rest.size());
+            if (sent < 0) {
+                return false;
+            }
+            rest.remove_prefix(static_cast<std::size_t>(sent));
+        }
+        held_.clear();
+        return true;
     }
 
     void get_remote_ip_and_port(std::string &ip, int &port) const override {
@@ -217,11 +236,25 @@ public:
     socket_t socket() const override { return fd_; }
 
 private:
+    ssize_t sendSome(const char *ptr, size_t size) {
+        for (;;) {
+            const ssize_t sent = send(fd_, ptr, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent >= 0) {
+                return sent;
+            }
+            if (errno != EINTR && (errno != EAGAIN || !WaitWritable(fd_))) {
+                return -1;
+            }
+        }
+    }
+
     const int fd_;
     const std::string request_;
     std::size_t read_ = 0;
     const std::string address_;
     const int port_;
+    bool headWritten_ = false;
+    std::string held_;
 };
 
 } // namespace
@@ -256,6 +289,10 @@ public:
         getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length);
         const auto [address, port] = NumericAddress(peer, length);
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        // An answer goes out in several sends (head, then body); without this
+        // the body waits for the client's delayed acknowledgement of the head.
+        const int yes = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         const std::lock_guard lock(mutex_);
         while (waiting_[address] >= server_.limits_.connectionsPerAddress) {
             const std::uint64_t oldest = oldestWaiting(address);
@@ -586,7 +623,7 @@ void GuardedServer::answer(int fd, const std::string &address, int port, std::st
     BufferedStream stream(fd, std::move(request), address, port);
     const bool last = served + 1 >= kMaxRequestsPerConnection;
     bool closedByClient = false;
-    const bool answered = process_request(stream, last, closedByClient, {});
+    const bool answered = process_request(stream, last, closedByClient, {}) && stream.flush();
     if (answered && !last && !closedByClient) {
         gate_->resume(fd, address, port, std::move(following), served + 1);
     } else {
