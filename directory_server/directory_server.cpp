@@ -20,15 +20,9 @@ constexpr std::size_t kMaxBody = 64 * 1024;
 constexpr std::size_t kFormFraming = 4 * 1024;
 // How much of a shared page is handed to the connection at a time.
 constexpr std::size_t kPageSlice = 64 * 1024;
-constexpr int kMaxListeners = 64;
-// Listeners hold a worker each; the rest answer pages.
-constexpr int kWorkers = kMaxListeners + 64;
-
-GuardLimits Limits() {
-    GuardLimits limits;
-    limits.workers = kWorkers;
-    return limits;
-}
+// Listeners leave the workers once their answer's head is sent; each holds a
+// socket.
+constexpr int kMaxListeners = 1000;
 
 // Only the message board takes a body.
 std::size_t BodyLimit(std::string_view method, std::string_view path) {
@@ -136,7 +130,7 @@ DirectoryServer::DirectoryServer(const Options &options, std::string version, Lo
           }
           return DirectoryPage(stations_, heat, base);
       }),
-      server_(Limits(), BodyLimit, ErrorPage) {
+      server_(GuardLimits(), BodyLimit, ErrorPage) {
     try {
         if (FillWithDemoIfEmpty(options_.dataDir)) {
             log_("filled the empty data folder " + options_.dataDir + " with the demo directory");

@@ -235,6 +235,16 @@ public:
     }
     socket_t socket() const override { return fd_; }
 
+    // Hands the socket to the caller, with the answer so far sent.
+    int take() {
+        if (!flush()) {
+            return -1;
+        }
+        taken_ = true;
+        return fd_;
+    }
+    bool taken() const { return taken_; }
+
 private:
     ssize_t sendSome(const char *ptr, size_t size) {
         for (;;) {
@@ -255,7 +265,11 @@ private:
     const int port_;
     bool headWritten_ = false;
     std::string held_;
+    bool taken_ = false;
 };
+
+// The answer this worker thread is writing.
+thread_local BufferedStream *tAnswering = nullptr;
 
 } // namespace
 
@@ -613,6 +627,10 @@ void GuardedServer::finish() {
     gate_.reset();
 }
 
+int GuardedServer::takeConnection() {
+    return tAnswering == nullptr ? -1 : tAnswering->take();
+}
+
 bool GuardedServer::process_and_close_socket(socket_t sock) {
     gate_->admit(sock);
     return true;
@@ -623,7 +641,13 @@ void GuardedServer::answer(int fd, const std::string &address, int port, std::st
     BufferedStream stream(fd, std::move(request), address, port);
     const bool last = served + 1 >= kMaxRequestsPerConnection;
     bool closedByClient = false;
-    const bool answered = process_request(stream, last, closedByClient, {}) && stream.flush();
+    tAnswering = &stream;
+    const bool processed = process_request(stream, last, closedByClient, {});
+    tAnswering = nullptr;
+    if (stream.taken()) {
+        return;
+    }
+    const bool answered = processed && stream.flush();
     if (answered && !last && !closedByClient) {
         gate_->resume(fd, address, port, std::move(following), served + 1);
     } else {

@@ -44,6 +44,12 @@ public:
     // serving has stopped.
     void finish();
 
+    // Inside a handler or content provider: sends what the answer has written
+    // so far and takes the connection away from the server, which then neither
+    // reads nor closes it. The caller owns the returned non-blocking socket;
+    // -1 when called elsewhere or the client has gone.
+    static int takeConnection();
+
 private:
     class Gate;
 
