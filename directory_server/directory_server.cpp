@@ -154,11 +154,9 @@ void DirectoryServer::loadData(const DataFiles &files) {
     announcements_ = std::make_unique<AnnouncementRotation>(std::move(announcements.texts));
 
     std::map<std::string, std::int64_t> startingHeat;
-    std::map<std::string, StreamChannel> channels{{kFallbackKey, {kFallbackTitle, 0}}};
     for (const Station &station : stations_) {
         stationIndex_.emplace(station.id, stationIndex_.size());
         startingHeat[station.id] = station.startingHeat;
-        channels[station.id] = {station.title, static_cast<int>(channels.size())};
     }
     database_ = std::make_unique<Database>(files.database);
     database_->seedHeat(startingHeat);
@@ -169,7 +167,20 @@ void DirectoryServer::loadData(const DataFiles &files) {
             heat_[found->second] = plays;
         }
     });
-    streams_ = std::make_unique<StreamHub>(std::move(channels), kMaxListeners);
+    // The fallback channel sounds first, then each station in list order.
+    streams_ = std::make_unique<StreamHub>(
+        [this](const std::string &key) -> std::optional<StreamChannel> {
+            if (key == kFallbackKey) {
+                return StreamChannel{kFallbackTitle, 0};
+            }
+            const auto found = stationIndex_.find(key);
+            if (found == stationIndex_.end()) {
+                return std::nullopt;
+            }
+            return StreamChannel{stations_[found->second].title,
+                                 static_cast<int>(found->second) + 1};
+        },
+        kMaxListeners);
 }
 
 void DirectoryServer::route() {

@@ -71,8 +71,8 @@ struct StreamHub::Listener {
     Clock::time_point lastProgress = start;
 };
 
-StreamHub::StreamHub(std::map<std::string, StreamChannel> channels, int maxListeners)
-    : channels_(std::move(channels)), maxListeners_(maxListeners), epoch_(Clock::now()),
+StreamHub::StreamHub(ChannelOf channelOf, int maxListeners)
+    : channelOf_(std::move(channelOf)), maxListeners_(maxListeners), epoch_(Clock::now()),
       pump_([this] { pumpAll(); }) {}
 
 StreamHub::~StreamHub() {
@@ -80,19 +80,19 @@ StreamHub::~StreamHub() {
     pump_.join();
 }
 
-tone::ToneStream StreamHub::streamFor(const std::string &key) {
+tone::ToneStream StreamHub::streamFor(const std::string &key, int sound) {
     std::lock_guard lock(loopsMutex_);
     auto found = loops_.find(key);
     if (found == loops_.end()) {
-        found = loops_.emplace(key, tone::ToneStream(SoundOf(channels_.at(key).sound))).first;
+        found = loops_.emplace(key, tone::ToneStream(SoundOf(sound))).first;
     }
     return found->second;
 }
 
 void StreamHub::serve(const std::string &key, const httplib::Request &request,
                       httplib::Response &response) {
-    const auto channel = channels_.find(key);
-    if (channel == channels_.end()) {
+    const std::optional<StreamChannel> channel = channelOf_(key);
+    if (!channel) {
         response.status = 404;
         return;
     }
@@ -106,20 +106,20 @@ void StreamHub::serve(const std::string &key, const httplib::Request &request,
         response.status = 503;
         return;
     }
-    auto listener = std::make_shared<Listener>(streamFor(key));
+    auto listener = std::make_shared<Listener>(streamFor(key, channel->sound));
     // Join the broadcast where it is now: skip into the loop by the time since
     // the server started, less the lead sent at once.
-    const int loopFrames = kStyles[(channel->second.sound / kNotes) % kStyles.size()].loopFrames;
+    const int loopFrames = kStyles[(channel->sound / kNotes) % kStyles.size()].loopFrames;
     const auto loop = listener->stream.frameDuration() * loopFrames;
     const auto sinceEpoch = duration_cast<microseconds>(Clock::now() - epoch_ - kLead);
     const auto phase = (sinceEpoch % loop + loop) % loop;
     listener->stream.next(duration_cast<milliseconds>(phase));
     if (request.get_header_value("Icy-MetaData") == "1") {
-        listener->icy = std::make_unique<IcyInterleaver>(kIcyInterval, channel->second.title);
+        listener->icy = std::make_unique<IcyInterleaver>(kIcyInterval, channel->title);
         response.set_header("icy-metaint", std::to_string(kIcyInterval));
     }
     response.status = 200; // a live stream has no ranges: a Range header gets the whole stream
-    response.set_header("icy-name", channel->second.title);
+    response.set_header("icy-name", channel->title);
     response.set_header("icy-br", "64");
     response.set_header("Cache-Control", "no-cache, no-store");
     // The stream ends only with the connection.

@@ -5,10 +5,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <httplib.h>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,7 +37,10 @@ tone::ToneSettings SoundOf(int sound);
 // up the others.
 class StreamHub {
 public:
-    StreamHub(std::map<std::string, StreamChannel> channels, int maxListeners);
+    // The channel with a key, if there is one.
+    using ChannelOf = std::function<std::optional<StreamChannel>(const std::string &key)>;
+
+    StreamHub(ChannelOf channelOf, int maxListeners);
     ~StreamHub();
 
     // Answers a request for channel key: the stream, 404 for an unknown key,
@@ -52,7 +57,7 @@ private:
     struct Listener;
 
     // A copy of the channel's encoded loop, encoding it on first use.
-    tone::ToneStream streamFor(const std::string &key);
+    tone::ToneStream streamFor(const std::string &key, int sound);
     // Gives the listener's connection to the pump thread.
     void adopt(const std::shared_ptr<Listener> &listener);
     // The pump thread: tops up every listener each tick until stop().
@@ -60,7 +65,7 @@ private:
     // Sends what is due to the listener; false when it is to be dropped.
     bool pump(Listener &listener, std::chrono::steady_clock::time_point now);
 
-    const std::map<std::string, StreamChannel> channels_;
+    const ChannelOf channelOf_;
     const int maxListeners_;
     const std::chrono::steady_clock::time_point epoch_;
     std::atomic<int> listeners_{0};
