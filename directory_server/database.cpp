@@ -38,7 +38,7 @@ public:
     Statement(const Statement &) = delete;
     Statement &operator=(const Statement &) = delete;
 
-    void bindText(int index, const std::string &text) {
+    void bindText(int index, std::string_view text) {
         sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
                           SQLITE_TRANSIENT);
     }
@@ -126,7 +126,8 @@ void Database::transaction(const std::function<void()> &work) {
     }
 }
 
-void Database::seedHeat(const std::map<std::string, std::int64_t> &startingHeat) {
+void Database::seedHeat(
+    const std::vector<std::pair<std::string_view, std::int64_t>> &startingHeat) {
     transaction([&] {
         Statement insert(db_, "INSERT OR IGNORE INTO heat(station, plays) VALUES(?, ?)");
         for (const auto &[station, heat] : startingHeat) {

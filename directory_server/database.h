@@ -3,12 +3,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 struct sqlite3;
 
@@ -41,7 +43,7 @@ public:
     Database &operator=(const Database &) = delete;
 
     // Gives stations their starting heat unless the database already counts them.
-    void seedHeat(const std::map<std::string, std::int64_t> &startingHeat);
+    void seedHeat(const std::vector<std::pair<std::string_view, std::int64_t>> &startingHeat);
     // Adds one play once it is on disk; throws DatabaseError when the play
     // could not be stored.
     void countPlay(const std::string &stationId);

@@ -153,10 +153,12 @@ void DirectoryServer::loadData(const DataFiles &files) {
     LogProblems(log_, files.announcements, announcements);
     announcements_ = std::make_unique<AnnouncementRotation>(std::move(announcements.texts));
 
-    std::map<std::string, std::int64_t> startingHeat;
+    std::vector<std::pair<std::string_view, std::int64_t>> startingHeat;
+    startingHeat.reserve(stations_.size());
+    stationIndex_.reserve(stations_.size());
     for (const Station &station : stations_) {
         stationIndex_.emplace(station.id, stationIndex_.size());
-        startingHeat[station.id] = station.startingHeat;
+        startingHeat.emplace_back(station.id, station.startingHeat);
     }
     database_ = std::make_unique<Database>(files.database);
     database_->seedHeat(startingHeat);
