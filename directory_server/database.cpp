@@ -3,6 +3,7 @@
 #include "text_rules.h"
 
 #include <sqlite3.h>
+#include <vector>
 
 namespace directory {
 
@@ -37,7 +38,7 @@ public:
     Statement(const Statement &) = delete;
     Statement &operator=(const Statement &) = delete;
 
-    void bindText(int index, const std::string &text) {
+    void bindText(int index, std::string_view text) {
         sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
                           SQLITE_TRANSIENT);
     }
@@ -67,6 +68,13 @@ private:
     sqlite3_stmt *statement_ = nullptr;
 };
 
+// Plays stored in one transaction.
+struct Database::PlayGroup {
+    std::vector<std::string> stations;
+    bool done = false;
+    std::string error; // why the group could not be stored
+};
+
 Database::Database(const std::string &path) {
     if (sqlite3_open_v2(path.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -84,9 +92,16 @@ Database::Database(const std::string &path) {
         sqlite3_close(db_);
         throw DatabaseError("cannot open database " + path + ": " + error.what());
     }
+    writer_ = std::thread([this] { writePlays(); });
 }
 
 Database::~Database() {
+    {
+        const std::lock_guard lock(playsMutex_);
+        stopping_ = true;
+    }
+    playsWaiting_.notify_one();
+    writer_.join();
     sqlite3_close(db_);
 }
 
@@ -99,17 +114,11 @@ void Database::execute(const char *sql) {
     }
 }
 
-void Database::seedHeat(const std::map<std::string, std::int64_t> &startingHeat) {
+void Database::transaction(const std::function<void()> &work) {
     std::lock_guard lock(mutex_);
     execute("BEGIN IMMEDIATE");
     try {
-        Statement insert(db_, "INSERT OR IGNORE INTO heat(station, plays) VALUES(?, ?)");
-        for (const auto &[station, heat] : startingHeat) {
-            insert.bindText(1, station);
-            insert.bindInt(2, heat);
-            insert.step();
-            insert.reset();
-        }
+        work();
         execute("COMMIT");
     } catch (const DatabaseError &) {
         execute("ROLLBACK");
@@ -117,12 +126,71 @@ void Database::seedHeat(const std::map<std::string, std::int64_t> &startingHeat)
     }
 }
 
+void Database::seedHeat(
+    const std::vector<std::pair<std::string_view, std::int64_t>> &startingHeat) {
+    transaction([&] {
+        Statement insert(db_, "INSERT OR IGNORE INTO heat(station, plays) VALUES(?, ?)");
+        for (const auto &[station, heat] : startingHeat) {
+            insert.bindText(1, station);
+            insert.bindInt(2, heat);
+            insert.step();
+            insert.reset();
+        }
+    });
+}
+
 void Database::countPlay(const std::string &stationId) {
-    std::lock_guard lock(mutex_);
-    Statement upsert(db_, "INSERT INTO heat(station, plays) VALUES(?, 1) "
-                          "ON CONFLICT(station) DO UPDATE SET plays = plays + 1");
-    upsert.bindText(1, stationId);
-    upsert.step();
+    std::unique_lock lock(playsMutex_);
+    if (!filling_) {
+        filling_ = std::make_shared<PlayGroup>();
+    }
+    const std::shared_ptr<PlayGroup> group = filling_;
+    group->stations.push_back(stationId);
+    playsWaiting_.notify_one();
+    playsStored_.wait(lock, [&] { return group->done; });
+    if (!group->error.empty()) {
+        throw DatabaseError(group->error);
+    }
+}
+
+// The writer: takes every play waiting, stores them in one transaction, and
+// lets their requests go on; until stopped with nothing waiting.
+void Database::writePlays() {
+    for (;;) {
+        std::shared_ptr<PlayGroup> group;
+        {
+            std::unique_lock lock(playsMutex_);
+            playsWaiting_.wait(lock, [this] { return filling_ || stopping_; });
+            if (!filling_) {
+                return;
+            }
+            group = std::move(filling_);
+        }
+        std::string error;
+        try {
+            storePlays(*group);
+        } catch (const DatabaseError &failure) {
+            error = failure.what();
+        }
+        {
+            const std::lock_guard lock(playsMutex_);
+            group->error = std::move(error);
+            group->done = true;
+        }
+        playsStored_.notify_all();
+    }
+}
+
+void Database::storePlays(const PlayGroup &group) {
+    transaction([&] {
+        Statement upsert(db_, "INSERT INTO heat(station, plays) VALUES(?, 1) "
+                              "ON CONFLICT(station) DO UPDATE SET plays = plays + 1");
+        for (const std::string &station : group.stations) {
+            upsert.bindText(1, station);
+            upsert.step();
+            upsert.reset();
+        }
+    });
 }
 
 void Database::forEachHeat(const std::function<void(const std::string &, std::int64_t)> &each) {

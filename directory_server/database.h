@@ -1,11 +1,16 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
 
 struct sqlite3;
 
@@ -24,7 +29,10 @@ struct BoardMessage {
 
 // The server's SQLite database: play counts (heat) and board messages. One
 // connection shared by all request threads behind a mutex; write-ahead log with
-// full synchronous commits, so every write that returned is on disk.
+// full synchronous commits, so every write that returned is on disk. Plays
+// arriving together are stored together: a writer thread commits all plays
+// waiting at once in one transaction, and each returns once its group is on
+// disk.
 class Database {
 public:
     // Opens or creates the database file; throws DatabaseError.
@@ -35,8 +43,9 @@ public:
     Database &operator=(const Database &) = delete;
 
     // Gives stations their starting heat unless the database already counts them.
-    void seedHeat(const std::map<std::string, std::int64_t> &startingHeat);
-    // Adds one play; throws DatabaseError when the play could not be stored.
+    void seedHeat(const std::vector<std::pair<std::string_view, std::int64_t>> &startingHeat);
+    // Adds one play once it is on disk; throws DatabaseError when the play
+    // could not be stored.
     void countPlay(const std::string &stationId);
     // Calls each(station, plays) for every station the database counts.
     void forEachHeat(const std::function<void(const std::string &, std::int64_t)> &each);
@@ -46,10 +55,22 @@ public:
 
 private:
     class Statement;
+    struct PlayGroup;
     void execute(const char *sql);
+    // Runs work in one transaction, committed, or rolled back when it throws.
+    void transaction(const std::function<void()> &work);
+    void writePlays();
+    void storePlays(const PlayGroup &group);
 
     std::mutex mutex_;
     sqlite3 *db_ = nullptr;
+
+    std::mutex playsMutex_;
+    std::condition_variable playsWaiting_;
+    std::condition_variable playsStored_;
+    std::shared_ptr<PlayGroup> filling_; // plays waiting for the writer
+    bool stopping_ = false;
+    std::thread writer_;
 };
 
 } // namespace directory

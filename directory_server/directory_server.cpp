@@ -20,15 +20,9 @@ constexpr std::size_t kMaxBody = 64 * 1024;
 constexpr std::size_t kFormFraming = 4 * 1024;
 // How much of a shared page is handed to the connection at a time.
 constexpr std::size_t kPageSlice = 64 * 1024;
-constexpr int kMaxListeners = 64;
-// Listeners hold a worker each; the rest answer pages.
-constexpr int kWorkers = kMaxListeners + 64;
-
-GuardLimits Limits() {
-    GuardLimits limits;
-    limits.workers = kWorkers;
-    return limits;
-}
+// Listeners leave the workers once their answer's head is sent; each holds a
+// socket.
+constexpr int kMaxListeners = 1000;
 
 // Only the message board takes a body.
 std::size_t BodyLimit(std::string_view method, std::string_view path) {
@@ -136,7 +130,7 @@ DirectoryServer::DirectoryServer(const Options &options, std::string version, Lo
           }
           return DirectoryPage(stations_, heat, base);
       }),
-      server_(Limits(), BodyLimit, ErrorPage) {
+      server_(GuardLimits(), BodyLimit, ErrorPage) {
     try {
         if (FillWithDemoIfEmpty(options_.dataDir)) {
             log_("filled the empty data folder " + options_.dataDir + " with the demo directory");
@@ -159,12 +153,12 @@ void DirectoryServer::loadData(const DataFiles &files) {
     LogProblems(log_, files.announcements, announcements);
     announcements_ = std::make_unique<AnnouncementRotation>(std::move(announcements.texts));
 
-    std::map<std::string, std::int64_t> startingHeat;
-    std::map<std::string, StreamChannel> channels{{kFallbackKey, {kFallbackTitle, 0}}};
+    std::vector<std::pair<std::string_view, std::int64_t>> startingHeat;
+    startingHeat.reserve(stations_.size());
+    stationIndex_.reserve(stations_.size());
     for (const Station &station : stations_) {
         stationIndex_.emplace(station.id, stationIndex_.size());
-        startingHeat[station.id] = station.startingHeat;
-        channels[station.id] = {station.title, static_cast<int>(channels.size())};
+        startingHeat.emplace_back(station.id, station.startingHeat);
     }
     database_ = std::make_unique<Database>(files.database);
     database_->seedHeat(startingHeat);
@@ -175,7 +169,20 @@ void DirectoryServer::loadData(const DataFiles &files) {
             heat_[found->second] = plays;
         }
     });
-    streams_ = std::make_unique<StreamHub>(std::move(channels), kMaxListeners);
+    // The fallback channel sounds first, then each station in list order.
+    streams_ = std::make_unique<StreamHub>(
+        [this](const std::string &key) -> std::optional<StreamChannel> {
+            if (key == kFallbackKey) {
+                return StreamChannel{kFallbackTitle, 0};
+            }
+            const auto found = stationIndex_.find(key);
+            if (found == stationIndex_.end()) {
+                return std::nullopt;
+            }
+            return StreamChannel{stations_[found->second].title,
+                                 static_cast<int>(found->second) + 1};
+        },
+        kMaxListeners);
 }
 
 void DirectoryServer::route() {

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -61,7 +62,8 @@ private:
     const std::string version_;
     const LogLine log_;
     std::vector<Station> stations_;
-    std::unordered_map<std::string, std::size_t> stationIndex_; // by id
+    // Each station's place in stations_, by its id (held by stations_).
+    std::unordered_map<std::string_view, std::size_t> stationIndex_;
     // The heat of each station as stored in the database, kept here for the
     // directory page; counted under heatMutex_ with every stored play.
     std::vector<std::int64_t> heat_;

@@ -44,14 +44,25 @@ public:
     // serving has stopped.
     void finish();
 
+    // Inside a handler or content provider: sends what the answer has written
+    // so far and takes the connection away from the server, which then neither
+    // reads nor closes it. The caller owns the returned non-blocking socket;
+    // -1 when called elsewhere or the client has gone.
+    static int takeConnection();
+
 private:
     class Gate;
 
     bool process_and_close_socket(socket_t sock) override;
-    // Answers one complete request on a worker, then gives the connection back
-    // to the gate for the next one or closes it.
+    // Answers one complete request on a worker, and the plain requests that
+    // follow at once; then gives the connection back to the gate for the next
+    // one or closes it.
     void answer(int fd, const std::string &address, int port, std::string request,
                 std::string following, int served);
+    // Takes the connection's next request when it is already there or arrives
+    // within a moment, its head is complete and it has no body: moved from
+    // following into request. False leaves the rest to the gate.
+    bool nextPlainRequest(int fd, std::string &following, std::string &request);
 
     const GuardLimits limits_;
     const BodyLimit bodyLimit_;

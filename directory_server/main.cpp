@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -25,7 +26,18 @@ sigset_t BlockStopSignals() {
     return stopSignals;
 }
 
+// Every stream listener holds a socket: allows as many open files as the
+// system lets this process have.
+void RaiseOpenFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 int Serve(const directory::Options &options) {
+    RaiseOpenFileLimit();
     const sigset_t stopSignals = BlockStopSignals();
     std::signal(SIGPIPE, SIG_IGN); // a listener that hangs up must not end the server
     try {

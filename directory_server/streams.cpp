@@ -1,9 +1,13 @@
 #include "streams.h"
 
+#include "guarded_server.h"
 #include "icy_metadata.h"
 
 #include <array>
+#include <cerrno>
 #include <cmath>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace directory {
 
@@ -21,6 +25,8 @@ constexpr int kNotes = 15;
 constexpr milliseconds kLead{2000};
 // How often a listener's stream is topped up.
 constexpr milliseconds kTick{100};
+// A listener that takes nothing for this long is dropped.
+constexpr milliseconds kStalled{5000};
 // A listening session ends after this long; players reconnect.
 constexpr std::chrono::hours kMaxSession{24};
 constexpr std::size_t kIcyInterval = 8192;
@@ -54,82 +60,155 @@ tone::ToneSettings SoundOf(int sound) {
 }
 
 struct StreamHub::Listener {
+    explicit Listener(tone::ToneStream toneStream) : stream(std::move(toneStream)) {}
+
     tone::ToneStream stream;
     std::unique_ptr<IcyInterleaver> icy; // when the client asked for metadata
     Clock::time_point start = Clock::now();
-    Clock::time_point nextSend = start;
     std::int64_t framesSent = 0;
+    int fd = -1; // once adopted
+    std::string unsent;
+    Clock::time_point lastProgress = start;
 };
 
-StreamHub::StreamHub(std::map<std::string, StreamChannel> channels, int maxListeners)
-    : channels_(std::move(channels)), maxListeners_(maxListeners), epoch_(Clock::now()) {}
+StreamHub::StreamHub(ChannelOf channelOf, int maxListeners)
+    : channelOf_(std::move(channelOf)), maxListeners_(maxListeners), epoch_(Clock::now()),
+      pump_([this] { pumpAll(); }) {}
 
-tone::ToneStream StreamHub::streamFor(const std::string &key) {
+StreamHub::~StreamHub() {
+    stop();
+    pump_.join();
+}
+
+tone::ToneStream StreamHub::streamFor(const std::string &key, int sound) {
     std::lock_guard lock(loopsMutex_);
     auto found = loops_.find(key);
     if (found == loops_.end()) {
-        found = loops_.emplace(key, tone::ToneStream(SoundOf(channels_.at(key).sound))).first;
+        found = loops_.emplace(key, tone::ToneStream(SoundOf(sound))).first;
     }
     return found->second;
 }
 
 void StreamHub::serve(const std::string &key, const httplib::Request &request,
                       httplib::Response &response) {
-    const auto channel = channels_.find(key);
-    if (channel == channels_.end()) {
+    const std::optional<StreamChannel> channel = channelOf_(key);
+    if (!channel) {
         response.status = 404;
         return;
     }
-    if (listeners_.fetch_add(1) >= maxListeners_ || !waitUntil(Clock::now())) {
+    bool stopping = false;
+    {
+        std::lock_guard lock(stopMutex_);
+        stopping = stopping_;
+    }
+    if (listeners_.fetch_add(1) >= maxListeners_ || stopping) {
         listeners_.fetch_sub(1);
         response.status = 503;
         return;
     }
-    auto listener = std::make_shared<Listener>(Listener{streamFor(key), nullptr});
+    auto listener = std::make_shared<Listener>(streamFor(key, channel->sound));
     // Join the broadcast where it is now: skip into the loop by the time since
     // the server started, less the lead sent at once.
-    const int loopFrames = kStyles[(channel->second.sound / kNotes) % kStyles.size()].loopFrames;
+    const int loopFrames = kStyles[(channel->sound / kNotes) % kStyles.size()].loopFrames;
     const auto loop = listener->stream.frameDuration() * loopFrames;
     const auto sinceEpoch = duration_cast<microseconds>(Clock::now() - epoch_ - kLead);
     const auto phase = (sinceEpoch % loop + loop) % loop;
     listener->stream.next(duration_cast<milliseconds>(phase));
     if (request.get_header_value("Icy-MetaData") == "1") {
-        listener->icy = std::make_unique<IcyInterleaver>(kIcyInterval, channel->second.title);
+        listener->icy = std::make_unique<IcyInterleaver>(kIcyInterval, channel->title);
         response.set_header("icy-metaint", std::to_string(kIcyInterval));
     }
     response.status = 200; // a live stream has no ranges: a Range header gets the whole stream
-    response.set_header("icy-name", channel->second.title);
+    response.set_header("icy-name", channel->title);
     response.set_header("icy-br", "64");
     response.set_header("Cache-Control", "no-cache, no-store");
+    // The stream ends only with the connection.
+    response.set_header("Connection", "close");
+    // Called once the head is written (never for HEAD): from then on the
+    // connection is the pump thread's.
     response.set_content_provider(
         "audio/mpeg",
-        [this, listener](std::size_t, httplib::DataSink &sink) { return pump(*listener, sink); },
-        [this](bool) { listeners_.fetch_sub(1); });
+        [this, listener](std::size_t, httplib::DataSink &sink) {
+            listener->fd = GuardedServer::takeConnection();
+            adopt(listener);
+            sink.done();
+            return true;
+        },
+        [this, listener](bool) {
+            if (listener->fd < 0) {
+                listeners_.fetch_sub(1);
+            }
+        });
 }
 
-bool StreamHub::pump(Listener &listener, httplib::DataSink &sink) {
-    if (!waitUntil(listener.nextSend) || Clock::now() - listener.start > kMaxSession) {
-        sink.done();
-        return true;
+void StreamHub::adopt(const std::shared_ptr<Listener> &listener) {
+    if (listener->fd < 0) {
+        return; // the releaser gives the place back
     }
-    const auto due = Clock::now() - listener.start + kLead;
+    bool adopted = false;
+    {
+        std::lock_guard lock(stopMutex_);
+        if (!stopping_) {
+            arriving_.push_back(listener);
+            adopted = true;
+        }
+    }
+    if (!adopted) {
+        close(listener->fd);
+        listeners_.fetch_sub(1);
+        return;
+    }
+    stopChanged_.notify_all();
+}
+
+void StreamHub::pumpAll() {
+    std::vector<std::shared_ptr<Listener>> playing;
+    for (bool stopping = false; !stopping;) {
+        {
+            std::unique_lock lock(stopMutex_);
+            stopChanged_.wait_for(lock, kTick, [this] { return stopping_ || !arriving_.empty(); });
+            stopping = stopping_;
+            playing.insert(playing.end(), arriving_.begin(), arriving_.end());
+            arriving_.clear();
+        }
+        const Clock::time_point now = Clock::now();
+        std::erase_if(playing, [&](const std::shared_ptr<Listener> &listener) {
+            if (!stopping && pump(*listener, now)) {
+                return false;
+            }
+            close(listener->fd);
+            listeners_.fetch_sub(1);
+            return true;
+        });
+    }
+}
+
+bool StreamHub::pump(Listener &listener, Clock::time_point now) {
+    if (now - listener.start > kMaxSession) {
+        return false;
+    }
+    const auto due = now - listener.start + kLead;
     const auto sent = listener.stream.frameDuration() * listener.framesSent;
     if (due > sent) {
         const QByteArray audio = listener.stream.next(duration_cast<milliseconds>(due - sent));
         listener.framesSent += tone::Mp3FrameLengths(audio).size();
         const std::string_view bytes(audio.constData(), audio.size());
-        const std::string out = listener.icy ? listener.icy->wrap(bytes) : std::string(bytes);
-        if (!sink.write(out.data(), out.size())) {
-            return false;
+        if (listener.icy) {
+            listener.unsent += listener.icy->wrap(bytes);
+        } else {
+            listener.unsent += bytes;
         }
     }
-    listener.nextSend = Clock::now() + kTick;
-    return true;
-}
-
-bool StreamHub::waitUntil(Clock::time_point deadline) {
-    std::unique_lock lock(stopMutex_);
-    return !stopChanged_.wait_until(lock, deadline, [this] { return stopping_; });
+    const ssize_t written = send(listener.fd, listener.unsent.data(), listener.unsent.size(),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (written < 0 && errno != EAGAIN && errno != EINTR) {
+        return false; // the client has gone
+    }
+    if (written > 0) {
+        listener.unsent.erase(0, static_cast<std::size_t>(written));
+        listener.lastProgress = now;
+    }
+    return listener.unsent.empty() || now - listener.lastProgress < kStalled;
 }
 
 void StreamHub::stop() {

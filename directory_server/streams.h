@@ -5,11 +5,15 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <httplib.h>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace directory {
 
@@ -25,12 +29,19 @@ tone::ToneSettings SoundOf(int sound);
 
 // Endless, live-like MP3 streams of generated sound. Each listener joins the
 // broadcast where it is now, gets a couple of seconds ahead so playback starts
-// at once, and is then paced at the real bitrate. A listener that goes away
-// ends its handler on the next write; one that does not read is dropped after
-// the server's write time-out; neither holds up the others.
+// at once, and is then paced at the real bitrate. Once its answer's head is
+// sent, a listener's connection leaves the server's workers for one pump
+// thread that tops up every listener several times a second without
+// blocking. A listener that goes away is dropped on the next write; one that
+// does not read is dropped after a few seconds without progress; neither holds
+// up the others.
 class StreamHub {
 public:
-    StreamHub(std::map<std::string, StreamChannel> channels, int maxListeners);
+    // The channel with a key, if there is one.
+    using ChannelOf = std::function<std::optional<StreamChannel>(const std::string &key)>;
+
+    StreamHub(ChannelOf channelOf, int maxListeners);
+    ~StreamHub();
 
     // Answers a request for channel key: the stream, 404 for an unknown key,
     // 503 when the listener limit is reached.
@@ -46,13 +57,15 @@ private:
     struct Listener;
 
     // A copy of the channel's encoded loop, encoding it on first use.
-    tone::ToneStream streamFor(const std::string &key);
-    // Sends what is due to the listener; false when the client has gone.
-    bool pump(Listener &listener, httplib::DataSink &sink);
-    // Waits until the deadline; false when stop() came first.
-    bool waitUntil(std::chrono::steady_clock::time_point deadline);
+    tone::ToneStream streamFor(const std::string &key, int sound);
+    // Gives the listener's connection to the pump thread.
+    void adopt(const std::shared_ptr<Listener> &listener);
+    // The pump thread: tops up every listener each tick until stop().
+    void pumpAll();
+    // Sends what is due to the listener; false when it is to be dropped.
+    bool pump(Listener &listener, std::chrono::steady_clock::time_point now);
 
-    const std::map<std::string, StreamChannel> channels_;
+    const ChannelOf channelOf_;
     const int maxListeners_;
     const std::chrono::steady_clock::time_point epoch_;
     std::atomic<int> listeners_{0};
@@ -63,6 +76,8 @@ private:
     std::mutex stopMutex_;
     std::condition_variable stopChanged_;
     bool stopping_ = false;
+    std::vector<std::shared_ptr<Listener>> arriving_; // for the pump thread
+    std::thread pump_;
 };
 
 } // namespace directory
