@@ -1,0 +1,29 @@
+// A child of bench_playing: the main window playing the stream at the URL it
+// is given through its own player. Prints its resident memory (KiB) and the
+// share of one core it used while playing.
+
+#include "bench/playing_measure.h"
+#include "main_window/form1.h"
+#include "platform/real_platform.h"
+#include "platform/vlc_media_player.h"
+
+int main(int argc, char *argv[]) {
+    if (argc < 2)
+        return 2;
+    QApplication application(argc, argv);
+    platform::VlcMediaPlayer *player = nullptr;
+    // A directory server that answers nothing, so that only the stream runs.
+    platform::RealPlatform platform(
+        platform::Endpoints{"http://127.0.0.1:9", "http://127.0.0.1:9/",
+                            "http://127.0.0.1:9/maiz.asp", "http://127.0.0.1:9/fallback.asx"},
+        [&player] {
+            auto created = std::make_unique<platform::VlcMediaPlayer>(QStringList{});
+            player = created.get();
+            return created;
+        });
+    Form1 window(platform);
+    window.show();
+    player->setURL(QString::fromLocal8Bit(argv[1]));
+    bench::MeasureThenQuit();
+    return QApplication::exec();
+}
