@@ -3,6 +3,8 @@
 // What bench_playing's children measure: after the player has settled, the
 // share of one core the process uses while playing, then its resident memory.
 
+#include "bench/process_figures.h"
+
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
@@ -18,20 +20,6 @@ inline double CpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-inline long ResidentKiB() {
-    FILE *status = std::fopen("/proc/self/status", "r");
-    if (!status)
-        return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, status)) {
-        if (std::sscanf(line, "VmRSS: %ld", &kib) == 1)
-            break;
-    }
-    std::fclose(status);
-    return kib;
 }
 
 // Lets the player settle, measures while it plays, prints and quits.

@@ -8,6 +8,21 @@
 
 namespace bench {
 
+// The resident memory of this process in KiB, -1 when unknown.
+inline long ResidentKiB() {
+    FILE *status = std::fopen("/proc/self/status", "r");
+    if (!status)
+        return -1;
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, status)) {
+        if (std::sscanf(line, "VmRSS: %ld", &kib) == 1)
+            break;
+    }
+    std::fclose(status);
+    return kib;
+}
+
 // Prints the shared libraries mapped into this process and its resident
 // memory in KiB, on one line.
 inline void PrintProcessFigures() {
@@ -20,15 +35,7 @@ inline void PrintProcessFigures() {
                 libraries.insert(line.mid(path));
         }
     }
-    long residentKiB = -1;
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                residentKiB = line.mid(6).trimmed().split(' ').front().toLong();
-        }
-    }
-    std::printf("%lld %ld\n", static_cast<long long>(libraries.size()), residentKiB);
+    std::printf("%lld %ld\n", static_cast<long long>(libraries.size()), ResidentKiB());
     std::fflush(stdout);
 }
 
