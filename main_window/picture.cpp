@@ -19,6 +19,16 @@ Picture::Picture(QWidget *parent) : QLabel(parent) {
     setMouseTracking(true);
 }
 
+// Qt draws a tooltip as rich text whenever it looks like markup, and a server's
+// text could name files to load; escaped inside a preformatted paragraph it is
+// always drawn as written.
+void Picture::setPlainToolTip(const QString &text) {
+    setToolTip(
+        text.isEmpty()
+            ? QString()
+            : QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(text.toHtmlEscaped()));
+}
+
 void Picture::mousePressEvent(QMouseEvent *event) {
     const QPointF at = event->position();
     emit mousePressed(static_cast<int>(event->button()), Twips(at.x()), Twips(at.y()));

@@ -11,6 +11,9 @@ class Picture : public QLabel {
 public:
     explicit Picture(QWidget *parent);
 
+    // Sets the tooltip so that it shows the text as written, never as markup.
+    void setPlainToolTip(const QString &text);
+
 signals:
     void mousePressed(int buttons, float x, float y);
     void mouseMoved(int buttons, float x, float y);

@@ -91,7 +91,7 @@ void Form1::Timer1_Timer() {
     // What the station announces it plays, while it plays.
     const bool sounding =
         state == platform::PlayState::Playing || state == platform::PlayState::Buffering;
-    Label4->setToolTip(sounding ? WindowsMediaPlayer1->nowPlayingTitle() : QString());
+    Label4->setPlainToolTip(sounding ? WindowsMediaPlayer1->nowPlayingTitle() : QString());
     if (const std::optional<QString> word = StatusWord(state)) {
         Label2->setText(*word);
     } else if (state == platform::PlayState::Ready) {
