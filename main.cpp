@@ -1,3 +1,4 @@
+#include "contract/version.h"
 #include "desktop/media_player_service.h"
 #include "desktop/single_instance.h"
 #include "main_window/form1.h"
@@ -10,7 +11,7 @@
 int main(int argc, char *argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quorvel-radio"));
-    QApplication::setApplicationVersion(QStringLiteral("1.59"));
+    QApplication::setApplicationVersion(QLatin1StringView(contract::kVersion));
     QGuiApplication::setDesktopFileName(desktop::kDesktopEntry);
 
     // A second start only brings the running window to the front.

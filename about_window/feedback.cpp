@@ -1,6 +1,7 @@
 // The message to the author, posted through the hidden message-board page.
 
 #include "about_window/form2.h"
+#include "contract/directory_contract.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -53,8 +54,8 @@ void Form2::SendFeedback() {
     // Otherwise the text stays, so that nothing the user wrote is lost.
     const bool submitted =
         (!boardLoading_ || WaitForPage(deadline)) &&
-        WebBrowser1->SetElementValue(QStringLiteral("textarea"), FeedbackText()) &&
-        WebBrowser1->ClickElement(QStringLiteral("button"));
+        WebBrowser1->SetElementValue(QLatin1StringView(contract::kBoardTextId), FeedbackText()) &&
+        WebBrowser1->ClickElement(QLatin1StringView(contract::kBoardButtonId));
     const bool sent = submitted && WaitForPage(deadline) && IsSuccess(WebBrowser1->HttpStatus());
     // The board's answer holds no form: the next send needs the board page again.
     if (submitted) {

@@ -1,6 +1,7 @@
 // The update check: the home page names the newest version and where to get it.
 
 #include "about_window/form2.h"
+#include "contract/directory_contract.h"
 #include "station_data/text_between.h"
 
 QString UpdatePrompt(const QString &version) {
@@ -15,14 +16,12 @@ void Form2::CheckForUpdate() {
         return;
     }
     const QString page = request->responseText();
-    const QString version =
-        Module1::TextBetween(page, QStringLiteral("(radioban)"), QStringLiteral("(/radioban)"));
+    const QString version = Module1::TextBetween(page, contract::kNewestVersion);
     if (platform_.messageBoxes().Show(this, UpdatePrompt(version), platform::BoxButtons::OkCancel,
                                       platform::BoxIcon::None) != platform::BoxChoice::Ok) {
         return;
     }
     // The opener takes only an http or https address, as one URL; anything
     // else starts nothing.
-    platform_.urlOpener().Open(
-        Module1::TextBetween(page, QStringLiteral("(radio)"), QStringLiteral("(/radio)")));
+    platform_.urlOpener().Open(Module1::TextBetween(page, contract::kDownload));
 }

@@ -1,6 +1,7 @@
 // The announcement line: Timer3 fetches the server's announcement into Label4
 // without the window waiting for the answer.
 
+#include "contract/directory_contract.h"
 #include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "station_data/text_between.h"
@@ -17,17 +18,15 @@ void Form1::Timer3_Timer() {
     AnnouncementRequest_ = platform_.CreateHttpRequest();
     const platform::Endpoints &endpoints = platform_.endpoints();
     AnnouncementRequest_->Open(QStringLiteral("GET"),
-                               ServerReady
-                                   ? endpoints.directoryServer + QStringLiteral("/radio/new.asp")
-                                   : endpoints.homePage,
+                               ServerReady ? endpoints.directoryServer +
+                                                 QLatin1StringView(contract::kAnnouncementPath)
+                                           : endpoints.homePage,
                                true);
     AnnouncementRequest_->OnDone([this] {
         const std::unique_ptr<platform::HttpRequest> request = std::move(AnnouncementRequest_);
         // Without a complete answer the line keeps what it shows.
         if (request->ReadyState() == 4) {
-            Label4->setText(Module1::TextBetween(request->responseText(),
-                                                 QStringLiteral("(radiomsg)"),
-                                                 QStringLiteral("(/radiomsg)")));
+            Label4->setText(Module1::TextBetween(request->responseText(), contract::kAnnouncement));
         }
     });
     AnnouncementRequest_->send();

@@ -1,6 +1,7 @@
 #include "main_window/form1.h"
 
 #include "main_window/picture.h"
+#include "main_window/skin_layout.h"
 
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -15,7 +16,6 @@
 
 namespace {
 
-constexpr QSize kClientSize(629, 466);
 const QColor kLabelGreen(0, 255, 0);
 
 // 宋体 10.5 pt at 96 dots per inch; the CJK fonts stand in where it is missing.
@@ -85,7 +85,7 @@ void Form1::CreateControls() {
     Q_INIT_RESOURCE(resources);
     setWindowTitle(platform::kApplicationTitle);
     setWindowIcon(QIcon(QStringLiteral(":/icons/quorvel-128.png")));
-    setFixedSize(kClientSize);
+    setFixedSize(skin::kClientSize);
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
@@ -95,21 +95,33 @@ void Form1::CreateControls() {
     Timer1 = MakeTimer(this, 800);
 
     // Surface pictures and labels, created from the bottom of the stack up.
-    Image1 = MakeFace(this, {0, 0, 631, 466}, QStringLiteral("background.jpg"));
-    Image3 = MakeFace(this, {168, 3, 66, 22}, QStringLiteral("id_play_hot.bmp"));
-    Image5 = MakeFace(this, {232, 3, 66, 22}, QStringLiteral("quick_search_hot.bmp"));
-    Image7 = MakeFace(this, {296, 3, 66, 22}, QStringLiteral("about_hot.bmp"));
-    Image10 = MakeFace(this, {424, 3, 66, 22}, QStringLiteral("fetch_hot.bmp"));
-    Image11 = MakeFace(this, {424, 3, 66, 22}, QStringLiteral("fetch.bmp"));
-    Image2 = MakeFace(this, {168, 3, 66, 22}, QStringLiteral("id_play.bmp"));
-    Image4 = MakeFace(this, {232, 3, 66, 22}, QStringLiteral("quick_search.bmp"));
-    Image6 = MakeFace(this, {296, 3, 66, 22}, QStringLiteral("about.bmp"));
-    Image13 = MakeFace(this, {584, 3, 42, 18}, QStringLiteral("close_hot.bmp"));
-    Image12 = MakeFace(this, {584, 3, 42, 18}, QStringLiteral("close.bmp"));
-    Image9 = MakeFace(this, {360, 3, 66, 22}, QStringLiteral("play_stop_hot.bmp"));
-    Image8 = MakeFace(this, {360, 3, 66, 22}, QStringLiteral("play_stop.bmp"));
-    Image14 = MakeFace(this, {544, 3, 42, 18}, QStringLiteral("minimise_hot.bmp"));
-    Image15 = MakeFace(this, {544, 3, 42, 18}, QStringLiteral("minimise.bmp"));
+    Image1 = MakeFace(this, {{0, 0}, skin::kBackgroundSize}, QStringLiteral("background.jpg"));
+    Image3 = MakeFace(this, {skin::kIdPlayPlace, skin::kWideFaceSize},
+                      QStringLiteral("id_play_hot.bmp"));
+    Image5 = MakeFace(this, {skin::kQuickSearchPlace, skin::kWideFaceSize},
+                      QStringLiteral("quick_search_hot.bmp"));
+    Image7 =
+        MakeFace(this, {skin::kAboutPlace, skin::kWideFaceSize}, QStringLiteral("about_hot.bmp"));
+    Image10 =
+        MakeFace(this, {skin::kFetchPlace, skin::kWideFaceSize}, QStringLiteral("fetch_hot.bmp"));
+    Image11 = MakeFace(this, {skin::kFetchPlace, skin::kWideFaceSize}, QStringLiteral("fetch.bmp"));
+    Image2 =
+        MakeFace(this, {skin::kIdPlayPlace, skin::kWideFaceSize}, QStringLiteral("id_play.bmp"));
+    Image4 = MakeFace(this, {skin::kQuickSearchPlace, skin::kWideFaceSize},
+                      QStringLiteral("quick_search.bmp"));
+    Image6 = MakeFace(this, {skin::kAboutPlace, skin::kWideFaceSize}, QStringLiteral("about.bmp"));
+    Image13 =
+        MakeFace(this, {skin::kClosePlace, skin::kWindowFaceSize}, QStringLiteral("close_hot.bmp"));
+    Image12 =
+        MakeFace(this, {skin::kClosePlace, skin::kWindowFaceSize}, QStringLiteral("close.bmp"));
+    Image9 = MakeFace(this, {skin::kPlayStopPlace, skin::kWideFaceSize},
+                      QStringLiteral("play_stop_hot.bmp"));
+    Image8 = MakeFace(this, {skin::kPlayStopPlace, skin::kWideFaceSize},
+                      QStringLiteral("play_stop.bmp"));
+    Image14 = MakeFace(this, {skin::kMinimisePlace, skin::kWindowFaceSize},
+                       QStringLiteral("minimise_hot.bmp"));
+    Image15 = MakeFace(this, {skin::kMinimisePlace, skin::kWindowFaceSize},
+                       QStringLiteral("minimise.bmp"));
     Label2 = MakeLabel(this, {520, 448, 105, 17});
     Label3 = MakeLabel(this, {5, 448, 73, 17});
     Label4 = MakeLabel(this, {80, 448, 425, 17});
@@ -121,7 +133,7 @@ void Form1::CreateControls() {
 
     // Child windows lie above every picture and label.
     ListView1 = new QTreeWidget(this);
-    ListView1->setGeometry(5, 28, 619, 390);
+    ListView1->setGeometry(skin::kTableArea);
     ListView1->setFont(SongTypeface());
     ListView1->setRootIsDecorated(false);
     ListView1->setUniformRowHeights(true);
@@ -142,7 +154,7 @@ void Form1::CreateControls() {
     Text1->installEventFilter(this);
 
     Slider1 = new QScrollBar(Qt::Horizontal, this);
-    Slider1->setGeometry(5, 416, 621, 17);
+    Slider1->setGeometry(skin::kVolumeArea);
     Slider1->setRange(0, 100);
     Slider1->setSingleStep(5);
     Slider1->setPageStep(5);

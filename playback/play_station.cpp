@@ -1,5 +1,6 @@
 #include "playback/play_station.h"
 
+#include "contract/directory_contract.h"
 #include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "platform/media_player.h"
@@ -27,7 +28,8 @@ std::optional<QString> StatusWord(int playState) {
 }
 
 QString PlayReportUrl(const QString &directoryServer, const QString &id) {
-    return directoryServer + QStringLiteral("/radio/hot.asp?id=") +
+    return directoryServer + QLatin1StringView(contract::kPlayReportPath) + u'?' +
+           QLatin1StringView(contract::kPlayReportIdField) + u'=' +
            QString::fromLatin1(QUrl::toPercentEncoding(id));
 }
 
@@ -36,12 +38,10 @@ void Form1::StartStation(const QString &id, PlayReport report) {
     if (!line) {
         return;
     }
-    const QString name =
-        Module1::TextBetween(*line, QStringLiteral("(title)"), QStringLiteral("(/title)"));
+    const QString name = Module1::TextBetween(*line, contract::kTitle);
     setWindowTitle(NowPlayingCaption(name, id));
     Label4->setText(windowTitle());
-    WindowsMediaPlayer1->setURL(
-        Module1::TextBetween(*line, QStringLiteral("(url)"), QStringLiteral("(/url)")));
+    WindowsMediaPlayer1->setURL(Module1::TextBetween(*line, contract::kUrl));
     emit stationStarted(id, name);
     if (report == PlayReport::Send) {
         idz(id);

@@ -1,6 +1,7 @@
 // Start-up of the main window, the readiness check of the directory page and
 // the fetch-channels action.
 
+#include "contract/directory_contract.h"
 #include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "station_data/directory_cache.h"
@@ -14,8 +15,8 @@
 namespace {
 
 const QString kBlankPage = QStringLiteral("about:blank");
-const QString kDirectoryPath = QStringLiteral("/radio/1.59.asp");
-const QString kSuccessMarker = QStringLiteral("(zebok)");
+const QString kDirectoryPath = QLatin1StringView(contract::kDirectoryPath);
+const QString kSuccessMarker = QLatin1StringView(contract::kDirectoryMarker);
 
 } // namespace
 
@@ -29,7 +30,7 @@ void Form1::Form_Load() {
     StoppedByButton = false;
     Slider1->setValue(70);
     WindowsMediaPlayer1->setVolume(Slider1->value());
-    Label3->setText(QStringLiteral("版本： 1.59"));
+    Label3->setText(QStringLiteral("版本： ") + QLatin1StringView(contract::kVersion));
     Label4->clear();
     Label2->setText(QStringLiteral("状态：连接服务器"));
     SetUpStationTable();

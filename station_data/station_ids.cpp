@@ -1,5 +1,6 @@
 #include "station_data/station_ids.h"
 
+#include "contract/directory_contract.h"
 #include "station_data/text_between.h"
 
 #include <QListWidget>
@@ -10,7 +11,7 @@ void StationIdIndex::CatchUp(const QListWidget &list) {
     for (; taken_ < count; ++taken_) {
         // Lines without a station have an empty ID, which names none.
         const QString line = list.item(taken_)->text();
-        const QStringView id = Module1::TextBetweenView(line, u"(id)", u"(/id)");
+        const QStringView id = Module1::TextBetweenView(line, contract::kId);
         if (id.isEmpty()) {
             continue;
         }

@@ -1,5 +1,6 @@
 #include "station_data/station_line.h"
 
+#include "contract/directory_contract.h"
 #include "station_data/text_between.h"
 
 namespace {
@@ -80,24 +81,18 @@ QStringView HeatStars(double heat) {
     return kGrades[0];
 }
 
-struct Tag {
-    QStringView opening;
-    QStringView closing;
-};
-
-constexpr Tag kId{u"(id)", u"(/id)"};
-constexpr Tag kTitle{u"(title)", u"(/title)"};
-constexpr Tag kLocal{u"(local)", u"(/local)"};
-constexpr Tag kHot{u"(hot)", u"(/hot)"};
-
-QStringView Field(QStringView line, const Tag &tag) {
-    return TrimSpaces(Module1::TextBetweenView(line, tag.opening, tag.closing));
+QStringView Field(QStringView line, const contract::Tag &tag) {
+    return TrimSpaces(Module1::TextBetweenView(line, tag));
 }
 
 } // namespace
 
 StationCellViews CellViewsOfLine(QStringView line) {
-    return StationCellViews{Field(line, kId), Field(line, kLocal), Field(line, kTitle), {}, {}};
+    return StationCellViews{Field(line, contract::kId),
+                            Field(line, contract::kLocal),
+                            Field(line, contract::kTitle),
+                            {},
+                            {}};
 }
 
 std::optional<StationCellViews> CellViewsOfStationLine(QStringView line) {
@@ -105,7 +100,7 @@ std::optional<StationCellViews> CellViewsOfStationLine(QStringView line) {
     if (cells.id.isEmpty()) {
         return std::nullopt;
     }
-    const QStringView heat = Field(line, kHot);
+    const QStringView heat = Field(line, contract::kHot);
     // A heat that is not a number shows like a heat of 0: no figure, no stars.
     if (const std::optional<double> value = NumericValue(heat); value && *value != 0) {
         cells.hot = heat;

@@ -2,11 +2,11 @@
 
 namespace Module1 {
 
-QString TextBetween(QString text, const QString &opening, const QString &closing) {
-    return TextBetweenView(text, opening, closing).toString();
-}
+namespace {
 
-QStringView TextBetweenView(QStringView text, QStringView opening, QStringView closing) {
+// The markers are QStringView or QLatin1StringView: the directory's words are
+// ASCII, so their length is the same in both.
+template <class Marker> QStringView Between(QStringView text, Marker opening, Marker closing) {
     // Positions are 0-based here: closingAt is the 1-based position minus one.
     const qsizetype closingAt = text.indexOf(closing);
     if (closingAt < 0) {
@@ -21,6 +21,28 @@ QStringView TextBetweenView(QStringView text, QStringView opening, QStringView c
         return {};
     }
     return head.right(length);
+}
+
+QLatin1StringView Marker(std::string_view word) {
+    return QLatin1StringView(word.data(), static_cast<qsizetype>(word.size()));
+}
+
+} // namespace
+
+QString TextBetween(QString text, const QString &opening, const QString &closing) {
+    return TextBetweenView(text, opening, closing).toString();
+}
+
+QStringView TextBetweenView(QStringView text, QStringView opening, QStringView closing) {
+    return Between(text, opening, closing);
+}
+
+QString TextBetween(QStringView text, const contract::Tag &tag) {
+    return TextBetweenView(text, tag).toString();
+}
+
+QStringView TextBetweenView(QStringView text, const contract::Tag &tag) {
+    return Between(text, Marker(tag.opening), Marker(tag.closing));
 }
 
 } // namespace Module1

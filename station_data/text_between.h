@@ -1,5 +1,7 @@
 #pragma once
 
+#include "contract/directory_contract.h"
+
 #include <QString>
 
 namespace Module1 {
@@ -15,5 +17,9 @@ QString TextBetween(QString text, const QString &opening, const QString &closing
 
 // TextBetween as a view into text, for readers that copy only what they keep.
 QStringView TextBetweenView(QStringView text, QStringView opening, QStringView closing);
+
+// TextBetween with a tag's markers, such as "(id)" and "(/id)".
+QString TextBetween(QStringView text, const contract::Tag &tag);
+QStringView TextBetweenView(QStringView text, const contract::Tag &tag);
 
 } // namespace Module1

@@ -1,6 +1,8 @@
 // The skin pictures and program icons compiled into the program: every one
 // loads, has its size, is drawn (not blank) and fits the window's layout.
 
+#include "main_window/skin_layout.h"
+
 #include <QDataStream>
 #include <QFile>
 #include <QImage>
@@ -106,7 +108,7 @@ void TestSkin::background() {
     QFETCH(QPoint, spot);
     QFETCH(bool, white);
 
-    QCOMPARE(Background().size(), QSize(631, 466));
+    QCOMPARE(Background().size(), skin::kBackgroundSize);
     const QRgb pixel = Background().pixel(spot);
     QVERIFY2(white ? IsWhite(pixel) : IsDarkBlue(pixel), qPrintable(QColor(pixel).name()));
 }
@@ -117,15 +119,15 @@ void TestSkin::faces_data() {
     QTest::addColumn<QSize>("size");
     QTest::addColumn<bool>("caption");
 
-    const QSize wide(66, 22);
-    const QSize window(42, 18);
-    QTest::newRow("id_play") << "id_play" << QPoint(168, 3) << wide << true;
-    QTest::newRow("quick_search") << "quick_search" << QPoint(232, 3) << wide << true;
-    QTest::newRow("about") << "about" << QPoint(296, 3) << wide << true;
-    QTest::newRow("play_stop") << "play_stop" << QPoint(360, 3) << wide << true;
-    QTest::newRow("fetch") << "fetch" << QPoint(424, 3) << wide << true;
-    QTest::newRow("minimise") << "minimise" << QPoint(544, 3) << window << false;
-    QTest::newRow("close") << "close" << QPoint(584, 3) << window << false;
+    const QSize wide = skin::kWideFaceSize;
+    const QSize window = skin::kWindowFaceSize;
+    QTest::newRow("id_play") << "id_play" << skin::kIdPlayPlace << wide << true;
+    QTest::newRow("quick_search") << "quick_search" << skin::kQuickSearchPlace << wide << true;
+    QTest::newRow("about") << "about" << skin::kAboutPlace << wide << true;
+    QTest::newRow("play_stop") << "play_stop" << skin::kPlayStopPlace << wide << true;
+    QTest::newRow("fetch") << "fetch" << skin::kFetchPlace << wide << true;
+    QTest::newRow("minimise") << "minimise" << skin::kMinimisePlace << window << false;
+    QTest::newRow("close") << "close" << skin::kClosePlace << window << false;
 }
 
 void TestSkin::faces() {

@@ -11,13 +11,11 @@ namespace skin {
 
 namespace {
 
-// The window is 629 pixels wide; the picture has two spare columns at the right.
-constexpr int kWindowWidth = 629;
+// The picture is wider than the window by two spare columns at the right.
+constexpr int kWindowWidth = kClientSize.width();
 // The table starts below the title band, the bottom band below the volume bar.
-constexpr int kTitleBandHeight = 28;
-constexpr int kBottomBandTop = 433;
-const QRect kTableArea(5, 28, 619, 390);
-const QRect kVolumeArea(5, 416, 621, 17);
+constexpr int kTitleBandHeight = kTableArea.top();
+constexpr int kBottomBandTop = kVolumeArea.bottom() + 1;
 
 const QColor kRim(0x5b, 0x84, 0xc8);
 const QColor kBandEdge(0x3d, 0x68, 0xb0);
@@ -128,18 +126,18 @@ QImage CutFace(const QImage &background, QPoint place, QSize size) {
 
 QList<WideButton> WideButtons() {
     return {
-        {QStringLiteral("id_play"), QStringLiteral("ID 播放"), {168, 3}},
-        {QStringLiteral("quick_search"), QStringLiteral("快速搜索"), {232, 3}},
-        {QStringLiteral("about"), QStringLiteral("更新/联系"), {296, 3}},
-        {QStringLiteral("play_stop"), QStringLiteral("播放/停止"), {360, 3}},
-        {QStringLiteral("fetch"), QStringLiteral("获取频道"), {424, 3}},
+        {QStringLiteral("id_play"), QStringLiteral("ID 播放"), kIdPlayPlace},
+        {QStringLiteral("quick_search"), QStringLiteral("快速搜索"), kQuickSearchPlace},
+        {QStringLiteral("about"), QStringLiteral("更新/联系"), kAboutPlace},
+        {QStringLiteral("play_stop"), QStringLiteral("播放/停止"), kPlayStopPlace},
+        {QStringLiteral("fetch"), QStringLiteral("获取频道"), kFetchPlace},
     };
 }
 
 QList<WindowButton> WindowButtons() {
     return {
-        {QStringLiteral("minimise"), Sign::Bar, {544, 3}},
-        {QStringLiteral("close"), Sign::Cross, {584, 3}},
+        {QStringLiteral("minimise"), Sign::Bar, kMinimisePlace},
+        {QStringLiteral("close"), Sign::Cross, kClosePlace},
     };
 }
 

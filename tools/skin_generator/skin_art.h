@@ -1,5 +1,7 @@
 #pragma once
 
+#include "main_window/skin_layout.h"
+
 #include <QImage>
 #include <QList>
 #include <QPoint>
@@ -26,10 +28,6 @@ struct WindowButton {
     Sign sign;
     QPoint place;
 };
-
-inline constexpr QSize kBackgroundSize(631, 466);
-inline constexpr QSize kWideFaceSize(66, 22);
-inline constexpr QSize kWindowFaceSize(42, 18);
 
 QList<WideButton> WideButtons();
 QList<WindowButton> WindowButtons();
