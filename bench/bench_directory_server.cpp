@@ -3,6 +3,7 @@
 // and 50 at once after a play changed it. Prints each answer's time and the
 // server's peak memory.
 
+#include "contract/directory_contract.h"
 #include "tests/test_directory_server_process.h"
 
 #include <QCoreApplication>
@@ -19,7 +20,7 @@ namespace {
 
 constexpr int kStations = 150000;
 constexpr int kClients = 50;
-constexpr const char *kDirectory = "/radio/1.59.asp";
+const std::string kDirectory(contract::kDirectoryPath);
 // What the player's HTTP library offers.
 constexpr const char *kAcceptEncoding = "deflate, gzip, br, zstd";
 
@@ -126,7 +127,8 @@ int main(int argc, char *argv[]) {
     holding.emplace("If-None-Match", Fetch(*client, player).etag);
     Report("50 at once, holding the page:", FetchTogether(server, holding), anchor.ms,
            server.memoryKiB("VmHWM"));
-    client->Get("/radio/hot.asp?id=101");
+    client->Get(std::string(contract::kPlayReportPath) + "?" +
+                std::string(contract::kPlayReportIdField) + "=101");
     Report("50 at once after a play:", FetchTogether(server, player), anchor.ms,
            server.memoryKiB("VmHWM"));
     server.terminate();

@@ -43,8 +43,8 @@ struct Pacing {
 void ServeTone(testsupport::LoopbackServer &server, const std::string &path, Pacing pacing) {
     server.Get(path, [pacing](const httplib::Request &, httplib::Response &response) {
         auto stream = std::make_shared<tone::ToneStream>(tone::ToneSettings{});
-        auto pending = std::make_shared<QByteArray>(stream->next(100ms).mid(200));
-        while (pending->size() < pacing.burstBytes)
+        auto pending = std::make_shared<std::string>(stream->next(100ms).substr(200));
+        while (pending->size() < static_cast<std::size_t>(pacing.burstBytes))
             pending->append(stream->next(100ms));
         auto sent = std::make_shared<std::chrono::microseconds>(0);
         auto hold = std::make_shared<std::chrono::microseconds>(0);
@@ -55,19 +55,19 @@ void ServeTone(testsupport::LoopbackServer &server, const std::string &path, Pac
                 std::chrono::steady_clock::now() - start);
             if (elapsed > 30s)
                 return false;
-            if (!pending->isEmpty()) {
-                const QByteArray out = std::exchange(*pending, {});
-                return sink.write(out.constData(), static_cast<size_t>(out.size()));
+            if (!pending->empty()) {
+                const std::string out = std::exchange(*pending, {});
+                return sink.write(out.data(), out.size());
             }
             if (elapsed < *sent + *hold) {
                 std::this_thread::sleep_for(5ms); // pacing, not waiting for an event
                 return true;
             }
-            const QByteArray frames = stream->next(
+            const std::string frames = stream->next(
                 std::chrono::duration_cast<std::chrono::milliseconds>(elapsed - *sent) + 20ms);
             *sent += stream->frameDuration() * tone::Mp3FrameLengths(frames).size();
             *hold = std::chrono::milliseconds(pacing.uneven ? random->bounded(400) : 0);
-            return sink.write(frames.constData(), static_cast<size_t>(frames.size()));
+            return sink.write(frames.data(), frames.size());
         });
     });
 }

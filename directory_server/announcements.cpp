@@ -1,7 +1,7 @@
-#include "announcements.h"
+#include "directory_server/announcements.h"
 
-#include "station_list.h"
-#include "text_rules.h"
+#include "directory_server/station_list.h"
+#include "directory_server/text_rules.h"
 
 namespace directory {
 

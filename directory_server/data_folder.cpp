@@ -1,4 +1,4 @@
-#include "data_folder.h"
+#include "directory_server/data_folder.h"
 
 #include <cerrno>
 #include <cstdio>

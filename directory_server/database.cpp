@@ -1,6 +1,6 @@
-#include "database.h"
+#include "directory_server/database.h"
 
-#include "text_rules.h"
+#include "directory_server/text_rules.h"
 
 #include <sqlite3.h>
 #include <vector>

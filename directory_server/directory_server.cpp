@@ -1,23 +1,17 @@
-#include "directory_server.h"
+#include "directory_server/directory_server.h"
 
-#include "pages.h"
+#include "contract/directory_contract.h"
+#include "directory_server/board_form.h"
+#include "directory_server/pages.h"
+#include "directory_server/sockets.h"
 
-#include <cerrno>
-#include <cstring>
-#include <netdb.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace directory {
 
 namespace {
 
 constexpr const char *kHtml = "text/html; charset=utf-8";
-constexpr std::size_t kMaxBody = 64 * 1024;
-// What a posted form may hold beyond its message: field names and multipart
-// boundaries.
-constexpr std::size_t kFormFraming = 4 * 1024;
 // How much of a shared page is handed to the connection at a time.
 constexpr std::size_t kPageSlice = 64 * 1024;
 // Listeners leave the workers once their answer's head is sent; each holds a
@@ -26,89 +20,21 @@ constexpr int kMaxListeners = 1000;
 
 // Only the message board takes a body.
 std::size_t BodyLimit(std::string_view method, std::string_view path) {
-    return method == "POST" && path == "/maiz.asp" ? kMaxBody + kFormFraming : 0;
+    return method == "POST" && path == contract::kBoardPath ? kMaxMessageBytes + kFormFraming : 0;
 }
 constexpr const char *kFallbackKey = "fallback";
 constexpr const char *kFallbackTitle = "Quorvel收音机 备用频道";
 
-std::string EscapeDots(const std::string &text) {
-    std::string escaped;
-    for (char c : text) {
-        escaped += c == '.' ? std::string("\\.") : std::string(1, c);
-    }
-    return escaped;
-}
-
-// Why binding address:port fails, found by trying it with a socket of our own.
-std::string BindFailureReason(const std::string &address, int port) {
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo *found = nullptr;
-    const int lookup = getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (lookup != 0) {
-        return gai_strerror(lookup);
-    }
-    std::string reason = "the address cannot be used";
-    const int fd = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
-    const int yes = 1;
-    if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) == 0 &&
-        bind(fd, found->ai_addr, found->ai_addrlen) != 0) {
-        const int error = errno;
-        reason = std::strerror(error);
-        if (error == EADDRINUSE) {
-            reason += " (is another directory server running?)";
+// The route pattern that matches exactly this path.
+std::string PathPattern(std::string_view path) {
+    std::string pattern;
+    for (char c : path) {
+        if (std::string_view(R"(\^$.|?*+()[]{})").find(c) != std::string_view::npos) {
+            pattern += '\\';
         }
+        pattern += c;
     }
-    if (fd >= 0) {
-        close(fd);
-    }
-    freeaddrinfo(found);
-    return reason;
-}
-
-// Reads the board field of a posted form, url-encoded or multipart, into text.
-// False, with the response status set, when the body cannot be taken. The body
-// is read here rather than by the server, whose own form parsing stops at 8 KiB
-// and which does not limit chunked bodies.
-bool ReadMessage(const httplib::Request &request, const httplib::ContentReader &read,
-                 httplib::Response &response, std::string &text) {
-    std::size_t received = 0;
-    bool inField = true; // url-encoded: the whole body, parsed below
-    std::string bytes;
-    const auto receive = [&](const char *data, std::size_t length) {
-        received += length;
-        if (inField && received <= kMaxBody) {
-            bytes.append(data, length);
-        }
-        return received <= kMaxBody;
-    };
-    const bool complete = request.is_multipart_form_data()
-                              ? read(
-                                    [&](const httplib::MultipartFormData &part) {
-                                        inField = part.name == kBoardField;
-                                        return true;
-                                    },
-                                    receive)
-                              : read(receive);
-    if (received > kMaxBody) {
-        response.status = 413;
-        return false;
-    }
-    if (!complete) {
-        // The server has set 413 itself for a declared length over the limit.
-        response.status = response.status == 413 ? 413 : 400;
-        return false;
-    }
-    if (request.is_multipart_form_data()) {
-        text = std::move(bytes);
-        return true;
-    }
-    httplib::Params fields;
-    httplib::detail::parse_query_text(bytes, fields);
-    const auto found = fields.find(kBoardField);
-    text = found == fields.end() ? std::string() : found->second;
-    return true;
+    return pattern;
 }
 
 template <class Loaded>
@@ -120,9 +46,8 @@ void LogProblems(const LogLine &log, const std::string &path, const Loaded &load
 
 } // namespace
 
-DirectoryServer::DirectoryServer(const Options &options, std::string version, LogLine log)
-    : options_(options), version_(std::move(version)), log_(std::move(log)),
-      directoryPages_([this](const std::string &base) {
+DirectoryServer::DirectoryServer(const Options &options, LogLine log)
+    : options_(options), log_(std::move(log)), directoryPages_([this](const std::string &base) {
           std::vector<std::int64_t> heat;
           {
               const std::lock_guard lock(heatMutex_);
@@ -198,19 +123,20 @@ void DirectoryServer::route() {
             (this->*handler)(request, response);
         };
     };
-    server_.Get("/radio/" + EscapeDots(version_) + "\\.asp",
-                member(&DirectoryServer::serveDirectory));
-    server_.Get("/radio/hot\\.asp", member(&DirectoryServer::countPlay));
-    server_.Get("/radio/new\\.asp", [this](const Request &, Response &response) {
+    server_.Get(PathPattern(contract::kDirectoryPath), member(&DirectoryServer::serveDirectory));
+    server_.Get(PathPattern(contract::kPlayReportPath), member(&DirectoryServer::countPlay));
+    server_.Get(PathPattern(contract::kAnnouncementPath), [this](const Request &,
+                                                                 Response &response) {
         response.set_content(AnnouncementText(announcements_->next()), "text/plain; charset=utf-8");
     });
     server_.Get("/", member(&DirectoryServer::serveHome));
-    server_.Get("/download/", page(DownloadPage(version_)));
-    server_.Get("/maiz\\.asp", page(BoardPage()));
-    server_.Post("/maiz\\.asp", [this](const Request &request, Response &response,
-                                       const httplib::ContentReader &read) {
-        storeMessage(request, response, read);
-    });
+    server_.Get("/download/", page(DownloadPage(std::string(contract::kVersion))));
+    server_.Get(PathPattern(contract::kBoardPath), page(BoardPage()));
+    server_.Post(
+        PathPattern(contract::kBoardPath),
+        [this](const Request &request, Response &response, const httplib::ContentReader &read) {
+            storeMessage(request, response, read);
+        });
     server_.Get("/fallback\\.asx", member(&DirectoryServer::serveFallback));
     server_.Get(R"(/stream/(\d{1,9}|fallback)\.mp3)",
                 [this](const Request &request, Response &response) {
@@ -236,12 +162,9 @@ void DirectoryServer::route() {
 }
 
 void DirectoryServer::bind() {
-    server_.set_payload_max_length(kMaxBody);
-    // Address reuse for a quick restart, but no port sharing: a second server
-    // on the same port must fail, not split the requests.
+    server_.set_payload_max_length(kMaxMessageBytes);
     server_.set_socket_options([this](int fd) {
-        const int yes = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        ReuseAddress(fd);
         listenFd_ = fd;
     });
     if (!server_.bind_to_port(options_.address, options_.port)) {
@@ -249,10 +172,8 @@ void DirectoryServer::bind() {
                          std::to_string(options_.port) + ": " +
                          BindFailureReason(options_.address, options_.port));
     }
-    // The server listens with a backlog of a handful of connections; many
-    // clients connecting at once would see dropped connections and stalls.
-    // Listening again on the socket raises the backlog.
-    listen(listenFd_, SOMAXCONN);
+    // The server listens with a backlog of a handful of connections.
+    RaiseBacklog(listenFd_);
     log_("serving " + std::to_string(stations_.size()) + " stations from " + options_.dataDir +
          " at " + PublicBase(options_.address, options_.port, "") + "/");
 }
@@ -304,7 +225,7 @@ void DirectoryServer::serveDirectory(const httplib::Request &request, httplib::R
 
 void DirectoryServer::countPlay(const httplib::Request &request, httplib::Response &response) {
     // Unknown and malformed ids are ignored; the answer is the same.
-    const std::string id = request.get_param_value("id");
+    const std::string id = request.get_param_value(std::string(contract::kPlayReportIdField));
     const auto found = stationIndex_.find(id);
     if (found != stationIndex_.end()) {
         database_->countPlay(id);
@@ -318,14 +239,15 @@ void DirectoryServer::countPlay(const httplib::Request &request, httplib::Respon
 }
 
 void DirectoryServer::serveHome(const httplib::Request &request, httplib::Response &response) {
-    response.set_content(HomePage(version_, base(request) + "/download/", announcements_->next()),
+    response.set_content(HomePage(std::string(contract::kVersion), base(request) + "/download/",
+                                  announcements_->next()),
                          kHtml);
 }
 
 void DirectoryServer::storeMessage(const httplib::Request &request, httplib::Response &response,
                                    const httplib::ContentReader &read) {
     std::string text;
-    if (!ReadMessage(request, read, response, text)) {
+    if (!ReadBoardMessage(request, read, response, text)) {
         return;
     }
     if (text.find_first_not_of(" \t\r\n") == std::string::npos) {

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "announcements.h"
-#include "data_folder.h"
-#include "database.h"
-#include "guarded_server.h"
-#include "options.h"
-#include "page_cache.h"
-#include "station_list.h"
-#include "streams.h"
+#include "directory_server/announcements.h"
+#include "directory_server/data_folder.h"
+#include "directory_server/database.h"
+#include "directory_server/guarded_server.h"
+#include "directory_server/options.h"
+#include "directory_server/page_cache.h"
+#include "directory_server/station_list.h"
+#include "directory_server/streams.h"
 
 #include <atomic>
 #include <functional>
@@ -38,7 +38,7 @@ public:
     // Prepares the data folder (filling a missing or empty one with the demo),
     // reads the station list and announcements, opens the database and binds
     // the listening socket. Throws StartError.
-    DirectoryServer(const Options &options, std::string version, LogLine log);
+    DirectoryServer(const Options &options, LogLine log);
 
     // Serves until stop(); false when serving failed.
     bool run();
@@ -59,7 +59,6 @@ private:
     std::string base(const httplib::Request &request) const;
 
     const Options options_;
-    const std::string version_;
     const LogLine log_;
     std::vector<Station> stations_;
     // Each station's place in stations_, by its id (held by stations_).

@@ -1,16 +1,12 @@
-#include "guarded_server.h"
+#include "directory_server/guarded_server.h"
 
-#include "text_rules.h"
+#include "directory_server/request_framing.h"
+#include "directory_server/sockets.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -27,8 +23,6 @@ constexpr int kMaxRequestsPerConnection = 100;
 // a while, so that it sees the answer instead of a reset connection.
 constexpr std::size_t kDrainBytes = 8 * 1024 * 1024;
 constexpr std::chrono::milliseconds kDrainTime{2000};
-constexpr int kWriteTimeoutMs = 5000;
-constexpr std::size_t kChunkLineMax = 1024;
 constexpr std::chrono::milliseconds kSweepInterval{100};
 // Connections younger than this are not closed to make room: a burst of
 // clients connecting at once need a moment to send their requests.
@@ -51,135 +45,6 @@ const char *Reason(int status) {
     default:
         return "Bad Request";
     }
-}
-
-// "address" and port of a socket address, numerically.
-std::pair<std::string, int> NumericAddress(const sockaddr_storage &address, socklen_t length) {
-    char host[NI_MAXHOST] = "";
-    char service[NI_MAXSERV] = "0";
-    getnameinfo(reinterpret_cast<const sockaddr *>(&address), length, host, sizeof host, service,
-                sizeof service, NI_NUMERICHOST | NI_NUMERICSERV);
-    return {host, std::atoi(service)};
-}
-
-// What the head of a request says about its body.
-struct Framing {
-    int refusal = 0; // a status to refuse the request with, or 0
-    bool chunked = false;
-    std::size_t length = 0; // of a body with a declared length
-    std::size_t limit = 0;  // the route's limit
-    // Where the "Expect: 100-continue" line is, to answer it here.
-    std::size_t expectAt = std::string_view::npos;
-    std::size_t expectLength = 0;
-};
-
-// Reads the body framing from a complete head (ending in an empty line). A
-// body with both a length and a coding, or any coding but chunked, cannot be
-// delimited safely and is refused.
-Framing FrameOf(std::string_view head, const GuardedServer::BodyLimit &bodyLimit) {
-    Framing framing;
-    const std::size_t lineEnd = head.find("\r\n");
-    const std::string_view requestLine = head.substr(0, lineEnd);
-    const std::size_t space = requestLine.find(' ');
-    const std::string_view method = requestLine.substr(0, space);
-    std::string_view target =
-        space == std::string_view::npos ? std::string_view() : requestLine.substr(space + 1);
-    target = target.substr(0, target.find(' '));
-    framing.limit = bodyLimit(method, target.substr(0, target.find('?')));
-    bool hasLength = false;
-    bool hasCoding = false;
-    for (std::size_t at = lineEnd + 2; at + 2 < head.size();) {
-        const std::size_t end = head.find("\r\n", at);
-        const std::string_view line = head.substr(at, end - at);
-        const std::size_t colon = line.find(':');
-        const std::string_view name = line.substr(0, colon);
-        const std::string_view value = colon == std::string_view::npos
-                                           ? std::string_view()
-                                           : TrimmedBlanks(line.substr(colon + 1));
-        if (EqualsIgnoringCase(name, "Content-Length")) {
-            if (hasLength || value.empty() ||
-                value.find_first_not_of("0123456789") != std::string_view::npos) {
-                framing.refusal = 400;
-                return framing;
-            }
-            hasLength = true;
-            framing.length = value.size() > 12 ? SIZE_MAX : std::stoull(std::string(value));
-        } else if (EqualsIgnoringCase(name, "Transfer-Encoding")) {
-            if (hasCoding || !EqualsIgnoringCase(value, "chunked")) {
-                framing.refusal = 400;
-                return framing;
-            }
-            hasCoding = true;
-            framing.chunked = true;
-        } else if (EqualsIgnoringCase(name, "Expect") &&
-                   EqualsIgnoringCase(value, "100-continue")) {
-            framing.expectAt = at;
-            framing.expectLength = end + 2 - at;
-        }
-        at = end + 2;
-    }
-    if (hasLength && hasCoding) {
-        framing.refusal = 400;
-    } else if ((framing.chunked && framing.limit == 0) || framing.length > framing.limit) {
-        framing.refusal = 413;
-    }
-    return framing;
-}
-
-enum class ChunkState { NeedMore, Complete, TooLarge, Malformed };
-
-// Follows a chunked body from at (the start of the next chunk) as far as the
-// bytes go, counting the body's size in decoded; end is set when complete.
-ChunkState FollowChunks(std::string_view bytes, std::size_t &at, std::size_t &decoded,
-                        std::size_t limit, std::size_t &end) {
-    for (;;) {
-        const std::size_t lineEnd = bytes.find("\r\n", at);
-        if (lineEnd == std::string_view::npos) {
-            return bytes.size() - at > kChunkLineMax ? ChunkState::Malformed : ChunkState::NeedMore;
-        }
-        const std::string_view line = bytes.substr(at, lineEnd - at);
-        const std::size_t digits =
-            std::min(line.find_first_not_of("0123456789abcdefABCDEF"), line.size());
-        if (digits == 0 || line.size() > kChunkLineMax ||
-            (digits < line.size() && line[digits] != ';')) {
-            return ChunkState::Malformed;
-        }
-        if (digits > 8) {
-            return ChunkState::TooLarge;
-        }
-        const std::size_t size = std::stoul(std::string(line.substr(0, digits)), nullptr, 16);
-        if (size == 0) {
-            // Trailer lines up to an empty one.
-            for (std::size_t trailer = lineEnd + 2;;) {
-                const std::size_t trailerEnd = bytes.find("\r\n", trailer);
-                if (trailerEnd == std::string_view::npos) {
-                    return ChunkState::NeedMore;
-                }
-                if (trailerEnd == trailer) {
-                    end = trailer + 2;
-                    return ChunkState::Complete;
-                }
-                trailer = trailerEnd + 2;
-            }
-        }
-        if (decoded + size > limit) {
-            return ChunkState::TooLarge;
-        }
-        const std::size_t dataEnd = lineEnd + 2 + size;
-        if (bytes.size() < dataEnd + 2) {
-            return ChunkState::NeedMore;
-        }
-        if (bytes.substr(dataEnd, 2) != "\r\n") {
-            return ChunkState::Malformed;
-        }
-        decoded += size;
-        at = dataEnd + 2;
-    }
-}
-
-bool WaitWritable(int fd) {
-    pollfd entry{fd, POLLOUT, 0};
-    return poll(&entry, 1, kWriteTimeoutMs) > 0 && (entry.revents & POLLOUT) != 0;
 }
 
 // One complete request, read by the gate, for the server's request handling;
@@ -208,7 +73,7 @@ public:
             return static_cast<ssize_t>(size);
         }
         if (held_.empty()) {
-            return sendSome(ptr, size);
+            return SendWaiting(fd_, {ptr, size});
         }
         held_.append(ptr, size);
         return flush() ? static_cast<ssize_t>(size) : -1;
@@ -218,7 +83,7 @@ public:
     bool flush() {
         std::string_view rest = held_;
         while (!rest.empty()) {
-            const ssize_t sent = sendSome(rest.data(), rest.size());
+            const ssize_t sent = SendWaiting(fd_, rest);
             if (sent < 0) {
                 return false;
             }
@@ -233,10 +98,7 @@ public:
         port = port_;
     }
     void get_local_ip_and_port(std::string &ip, int &port) const override {
-        sockaddr_storage local{};
-        socklen_t length = sizeof local;
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&local), &length);
-        std::tie(ip, port) = NumericAddress(local, length);
+        std::tie(ip, port) = LocalAddress(fd_);
     }
     socket_t socket() const override { return fd_; }
 
@@ -251,18 +113,6 @@ public:
     bool taken() const { return taken_; }
 
 private:
-    ssize_t sendSome(const char *ptr, size_t size) {
-        for (;;) {
-            const ssize_t sent = send(fd_, ptr, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (sent >= 0) {
-                return sent;
-            }
-            if (errno != EINTR && (errno != EAGAIN || !WaitWritable(fd_))) {
-                return -1;
-            }
-        }
-    }
-
     const int fd_;
     const std::string request_;
     std::size_t read_ = 0;
@@ -303,15 +153,8 @@ public:
     // still sending as allowed, the oldest of them is closed, unless what it
     // has sent by now completes its request or it came less than a moment ago.
     void admit(int fd) {
-        sockaddr_storage peer{};
-        socklen_t length = sizeof peer;
-        getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length);
-        const auto [address, port] = NumericAddress(peer, length);
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        // An answer goes out in several sends (head, then body); without this
-        // the body waits for the client's delayed acknowledgement of the head.
-        const int yes = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        const auto [address, port] = PeerAddress(fd);
+        PrepareConnection(fd);
         const std::lock_guard lock(mutex_);
         while (waiting_[address] >= server_.limits_.connectionsPerAddress) {
             const std::uint64_t oldest = oldestWaiting(address);
@@ -448,7 +291,7 @@ private:
                 break;
             }
             const ssize_t got =
-                recv(connection.fd, buffer, std::min(limit - held, sizeof buffer), MSG_DONTWAIT);
+                ReceiveNow(connection.fd, buffer, std::min(limit - held, sizeof buffer));
             if (got <= 0) {
                 ended = got == 0 || (errno != EAGAIN && errno != EINTR);
                 break;
@@ -543,7 +386,7 @@ private:
         connection.headEnd -= framing.expectLength;
         if (framing.chunked || framing.length > 0) {
             constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-            send(connection.fd, kContinue.data(), kContinue.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            SendNow(connection.fd, kContinue);
         }
     }
 
@@ -571,7 +414,7 @@ private:
                                    "Content-Length: " +
                                    std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n" +
                                    page;
-        send(connection.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        SendNow(connection.fd, answer);
         shutdown(connection.fd, SHUT_WR);
         if (--waiting_[connection.address] == 0) {
             waiting_.erase(connection.address);
@@ -666,13 +509,12 @@ void GuardedServer::answer(int fd, const std::string &address, int port, std::st
 
 bool GuardedServer::nextPlainRequest(int fd, std::string &following, std::string &request) {
     if (following.find("\r\n\r\n") == std::string::npos) {
-        pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, kNextRequestWaitMs) <= 0) {
+        if (!WaitReadable(fd, kNextRequestWaitMs)) {
             return false;
         }
         char buffer[kReadSize];
         const std::size_t room = limits_.maxHead + 1 - std::min(following.size(), limits_.maxHead);
-        const ssize_t got = recv(fd, buffer, std::min(room, sizeof buffer), MSG_DONTWAIT);
+        const ssize_t got = ReceiveNow(fd, buffer, std::min(room, sizeof buffer));
         if (got <= 0) {
             return false;
         }

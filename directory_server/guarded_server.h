@@ -1,5 +1,7 @@
 #pragma once
 
+#include "directory_server/request_framing.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -33,7 +35,7 @@ struct GuardLimits {
 class GuardedServer : public httplib::Server {
 public:
     // The most body bytes a route accepts: 0 for a route without a body.
-    using BodyLimit = std::function<std::size_t(std::string_view method, std::string_view path)>;
+    using BodyLimit = BodyLimitOf;
     // The page sent with a refusal's status.
     using RefusalPage = std::function<std::string(int status)>;
 

@@ -1,4 +1,4 @@
-#include "icy_metadata.h"
+#include "directory_server/icy_metadata.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // quorvel-directory: the companion directory server of Quorvel收音机.
 
-#include "directory_server.h"
+#include "directory_server/directory_server.h"
 
 #include <csignal>
 #include <cstdio>
@@ -41,7 +41,7 @@ int Serve(const directory::Options &options) {
     const sigset_t stopSignals = BlockStopSignals();
     std::signal(SIGPIPE, SIG_IGN); // a listener that hangs up must not end the server
     try {
-        directory::DirectoryServer server(options, QUORVEL_VERSION, Log);
+        directory::DirectoryServer server(options, Log);
         std::thread waiter([&server, stopSignals] {
             int received = 0;
             sigwait(&stopSignals, &received);

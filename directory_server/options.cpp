@@ -1,4 +1,4 @@
-#include "options.h"
+#include "directory_server/options.h"
 
 #include <charconv>
 #include <cstdlib>

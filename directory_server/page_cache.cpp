@@ -1,6 +1,6 @@
-#include "page_cache.h"
+#include "directory_server/page_cache.h"
 
-#include "text_rules.h"
+#include "directory_server/text_rules.h"
 
 #include <algorithm>
 #include <cstdio>

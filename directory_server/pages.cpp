@@ -1,6 +1,7 @@
-#include "pages.h"
+#include "directory_server/pages.h"
 
-#include "text_rules.h"
+#include "contract/directory_contract.h"
+#include "directory_server/text_rules.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,22 +12,18 @@ namespace {
 
 constexpr std::string_view kPageEnd = "</body>\n</html>\n";
 
-void AppendTagged(std::string &out, std::string_view tag, std::string_view value) {
-    out += '(';
-    out += tag;
-    out += ')';
+void AppendTagged(std::string &out, const contract::Tag &tag, std::string_view value) {
+    out += tag.opening;
     // Most values hold nothing to escape and are copied as they are.
     if (value.find_first_of("<>&\"") == std::string_view::npos) {
         out += value;
     } else {
         out += HtmlEscape(value);
     }
-    out += "(/";
-    out += tag;
-    out += ')';
+    out += tag.closing;
 }
 
-std::string Tagged(const char *tag, std::string_view value) {
+std::string Tagged(const contract::Tag &tag, std::string_view value) {
     std::string tagged;
     AppendTagged(tagged, tag, value);
     return tagged;
@@ -50,11 +47,11 @@ std::string HtmlPage(std::string_view title, std::string_view body) {
 
 void AppendStationLine(std::string &out, const Station &station, const std::string &base,
                        std::int64_t heat) {
-    AppendTagged(out, "id", station.id);
-    AppendTagged(out, "title", station.title);
-    AppendTagged(out, "url", PublishedUrl(station, base));
-    AppendTagged(out, "local", station.region);
-    AppendTagged(out, "hot", std::to_string(heat));
+    AppendTagged(out, contract::kId, station.id);
+    AppendTagged(out, contract::kTitle, station.title);
+    AppendTagged(out, contract::kUrl, PublishedUrl(station, base));
+    AppendTagged(out, contract::kLocal, station.region);
+    AppendTagged(out, contract::kHot, std::to_string(heat));
 }
 
 // A host part of a Host header that may be written into addresses: a name or
@@ -120,7 +117,7 @@ std::string DirectoryPage(const std::vector<Station> &stations,
     std::string page = HtmlPageStart("电台目录");
     page.reserve(size);
     // No line breaks in the source: <br> alone separates the lines of text.
-    page += "(zebok)";
+    page += contract::kDirectoryMarker;
     for (std::size_t i = 0; i < stations.size(); ++i) {
         page += "<br>";
         AppendStationLine(page, stations[i], base, heat[i]);
@@ -130,14 +127,15 @@ std::string DirectoryPage(const std::vector<Station> &stations,
 }
 
 std::string AnnouncementText(const std::string &announcement) {
-    return "(radiomsg)" + announcement + "(/radiomsg)";
+    return Tagged(contract::kAnnouncement, announcement);
 }
 
 std::string HomePage(const std::string &version, const std::string &downloadUrl,
                      const std::string &announcement) {
     return HtmlPage("Quorvel收音机", "<h1>Quorvel收音机</h1>\n<p>最新版本：" +
-                                         Tagged("radioban", version) + "</p>\n<p>下载地址：" +
-                                         Tagged("radio", downloadUrl) + "</p>\n<p>" +
+                                         Tagged(contract::kNewestVersion, version) +
+                                         "</p>\n<p>下载地址：" +
+                                         Tagged(contract::kDownload, downloadUrl) + "</p>\n<p>" +
                                          AnnouncementText(announcement) + "</p>\n");
 }
 
@@ -149,14 +147,16 @@ std::string DownloadPage(const std::string &version) {
 }
 
 std::string BoardPage() {
-    return HtmlPage("留言板",
-                    std::string("<h1>留言板</h1>\n"
-                                "<form method=\"post\" action=\"/maiz.asp\">\n"
-                                "<p><textarea id=\"textarea\" name=\"") +
-                        kBoardField +
-                        "\" rows=\"8\" cols=\"60\"></textarea></p>\n"
-                        "<p><input type=\"submit\" id=\"button\" value=\"提交留言\"></p>\n"
-                        "</form>\n");
+    std::string body = "<h1>留言板</h1>\n<form method=\"post\" action=\"";
+    body += contract::kBoardPath;
+    body += "\">\n<p><textarea id=\"";
+    body += contract::kBoardTextId;
+    body += "\" name=\"";
+    body += contract::kBoardField;
+    body += "\" rows=\"8\" cols=\"60\"></textarea></p>\n<p><input type=\"submit\" id=\"";
+    body += contract::kBoardButtonId;
+    body += "\" value=\"提交留言\"></p>\n</form>\n";
+    return HtmlPage("留言板", body);
 }
 
 std::string ThanksPage() {
@@ -164,8 +164,10 @@ std::string ThanksPage() {
 }
 
 std::string EmptyMessagePage() {
-    return HtmlPage("留言板",
-                    "<h1>留言是空的</h1>\n<p>请<a href=\"/maiz.asp\">返回</a>写下您的留言。</p>\n");
+    std::string body = "<h1>留言是空的</h1>\n<p>请<a href=\"";
+    body += contract::kBoardPath;
+    body += "\">返回</a>写下您的留言。</p>\n";
+    return HtmlPage("留言板", body);
 }
 
 std::string ErrorPage(int status) {

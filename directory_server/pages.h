@@ -1,6 +1,6 @@
 #pragma once
 
-#include "station_list.h"
+#include "directory_server/station_list.h"
 
 #include <cstdint>
 #include <string>
@@ -36,9 +36,8 @@ std::string HomePage(const std::string &version, const std::string &downloadUrl,
                      const std::string &announcement);
 std::string DownloadPage(const std::string &version);
 
-// The message board: a form posting the textarea "message" to /maiz.asp.
+// The message board: a form posting its text box to the board's own path.
 std::string BoardPage();
-inline constexpr const char *kBoardField = "message";
 std::string ThanksPage();
 std::string EmptyMessagePage();
 

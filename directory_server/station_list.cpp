@@ -1,6 +1,6 @@
-#include "station_list.h"
+#include "directory_server/station_list.h"
 
-#include "text_rules.h"
+#include "directory_server/text_rules.h"
 
 #include <algorithm>
 #include <array>

@@ -1,12 +1,12 @@
-#include "streams.h"
+#include "directory_server/streams.h"
 
-#include "guarded_server.h"
-#include "icy_metadata.h"
+#include "directory_server/guarded_server.h"
+#include "directory_server/icy_metadata.h"
+#include "directory_server/sockets.h"
 
 #include <array>
 #include <cerrno>
 #include <cmath>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace directory {
@@ -190,17 +190,15 @@ bool StreamHub::pump(Listener &listener, Clock::time_point now) {
     const auto due = now - listener.start + kLead;
     const auto sent = listener.stream.frameDuration() * listener.framesSent;
     if (due > sent) {
-        const QByteArray audio = listener.stream.next(duration_cast<milliseconds>(due - sent));
-        listener.framesSent += tone::Mp3FrameLengths(audio).size();
-        const std::string_view bytes(audio.constData(), audio.size());
+        const std::string audio = listener.stream.next(duration_cast<milliseconds>(due - sent));
+        listener.framesSent += static_cast<std::int64_t>(tone::Mp3FrameLengths(audio).size());
         if (listener.icy) {
-            listener.unsent += listener.icy->wrap(bytes);
+            listener.unsent += listener.icy->wrap(audio);
         } else {
-            listener.unsent += bytes;
+            listener.unsent += audio;
         }
     }
-    const ssize_t written = send(listener.fd, listener.unsent.data(), listener.unsent.size(),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t written = SendNow(listener.fd, listener.unsent);
     if (written < 0 && errno != EAGAIN && errno != EINTR) {
         return false; // the client has gone
     }

@@ -1,7 +1,8 @@
-#include "text_rules.h"
+#include "directory_server/text_rules.h"
+
+#include "contract/directory_contract.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <initializer_list>
 #include <utility>
@@ -9,11 +10,6 @@
 namespace directory {
 
 namespace {
-
-// Openings of the tagged values the player looks for; a value holding one
-// would be found in place of the real one.
-constexpr std::array kMarkers = {"(/",    "(id)",    "(title)",    "(url)",      "(local)",
-                                 "(hot)", "(zebok)", "(radiomsg)", "(radioban)", "(radio)"};
 
 // Length of the UTF-8 sequence starting with lead, or 0 when lead cannot start one.
 int SequenceLength(unsigned char lead) {
@@ -118,9 +114,9 @@ std::string MarkerProblem(std::string_view text) {
             return "holds a control character";
         }
     }
-    for (const char *marker : kMarkers) {
+    for (const std::string_view marker : contract::kMarkers) {
         if (text.find(marker) != std::string_view::npos) {
-            return std::string("holds the marker \"") + marker + "\"";
+            return "holds the marker \"" + std::string(marker) + "\"";
         }
     }
     return {};

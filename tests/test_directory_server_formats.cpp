@@ -2,18 +2,18 @@
 // pages as the player's own HTML reader sees them, host handling, command
 // line, ICY metadata and the generated sounds.
 
-#include "announcements.h"
-#include "data_folder.h"
-#include "icy_metadata.h"
-#include "options.h"
-#include "page_cache.h"
-#include "pages.h"
+#include "directory_server/announcements.h"
+#include "directory_server/data_folder.h"
+#include "directory_server/icy_metadata.h"
+#include "directory_server/options.h"
+#include "directory_server/page_cache.h"
+#include "directory_server/pages.h"
+#include "directory_server/station_list.h"
+#include "directory_server/streams.h"
+#include "directory_server/text_rules.h"
 #include "platform/html_document.h"
 #include "station_data/station_line.h"
 #include "station_data/text_between.h"
-#include "station_list.h"
-#include "streams.h"
-#include "text_rules.h"
 
 #include <QSet>
 #include <QTest>

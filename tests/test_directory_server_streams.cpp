@@ -94,7 +94,7 @@ Reception Listen(const DirectoryServerProcess &server, const std::string &path, 
 }
 
 double AudioSeconds(const std::string &bytes) {
-    return tone::Mp3FrameLengths(QByteArray::fromStdString(bytes)).size() * kFrameSeconds;
+    return tone::Mp3FrameLengths(bytes).size() * kFrameSeconds;
 }
 
 } // namespace
@@ -133,7 +133,7 @@ private slots:
         QCOMPARE(reception.status, 200); // the whole live stream, never a part
         QCOMPARE(reception.contentType, std::string("audio/mpeg"));
         // Whole frames from the first byte on; at most the last one still cut.
-        const QList<int> frames = tone::Mp3FrameLengths(QByteArray::fromStdString(reception.bytes));
+        const std::vector<int> frames = tone::Mp3FrameLengths(reception.bytes);
         qsizetype framed = 0;
         for (int length : frames) {
             framed += length;

@@ -28,7 +28,7 @@ constexpr int kHearMs = 15000;
 constexpr qint64 kHalfSecond = 44100;
 
 void ServeTone(LoopbackServer &server, const std::string &path, double frequencyHz) {
-    const QByteArray loop = tone::EncodeToneLoop({frequencyHz});
+    const QByteArray loop = QByteArray::fromStdString(tone::EncodeToneLoop({frequencyHz}));
     server.ServeStream(path, "audio/mpeg", [loop] { return loop; });
 }
 
@@ -275,7 +275,7 @@ void TestPlaybackReal::localFileNeverOpened() {
     const QString secret = cacheFolder_.filePath(QStringLiteral("secret.mp3"));
     QFile file(secret);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(tone::EncodeToneLoop({}));
+    file.write(QByteArray::fromStdString(tone::EncodeToneLoop({})));
     file.close();
     const std::string fileUrl = QUrl::fromLocalFile(secret).toString().toStdString();
     if (redirect) {

@@ -139,7 +139,7 @@ private slots:
         QTest::addColumn<QString>("url");
         QTest::addColumn<QByteArray>("start");
         QTest::addColumn<bool>("playlist");
-        const QByteArray mp3 = tone::EncodeToneLoop({}).left(512);
+        const QByteArray mp3 = QByteArray::fromStdString(tone::EncodeToneLoop({})).left(512);
         const QString station = QStringLiteral("http://a.test/live");
         QTest::newRow("playlist type") << QByteArray("audio/x-scpls") << station
                                        << QByteArray("[playlist]\nFile1=http://a.test/x\n") << true;

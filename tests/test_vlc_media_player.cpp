@@ -27,7 +27,7 @@ constexpr int kFailMs = 8000;
 constexpr qint64 kSamplesPerSecond = 44100 * 2;
 
 const QByteArray &ToneLoop() {
-    static const QByteArray loop = tone::EncodeToneLoop({});
+    static const QByteArray loop = QByteArray::fromStdString(tone::EncodeToneLoop({}));
     return loop;
 }
 
@@ -289,7 +289,8 @@ private slots:
     void finiteStreamEndsAsMediaEnded() {
         tone::ToneSettings shortTone;
         shortTone.loopSeconds = 1.5;
-        server_->Serve("/short.mp3", tone::EncodeToneLoop(shortTone), "audio/mpeg");
+        server_->Serve("/short.mp3", QByteArray::fromStdString(tone::EncodeToneLoop(shortTone)),
+                       "audio/mpeg");
         STEP(playAndHear(server_->url("/short.mp3")));
         QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::MediaEnded, kConnectMs);
     }

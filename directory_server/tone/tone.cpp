@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <lame.h>
 #include <memory>
 #include <numbers>
@@ -56,7 +57,7 @@ struct LameDeleter {
     void operator()(lame_global_flags *flags) const { lame_close(flags); }
 };
 
-QByteArray Encode(const ToneSettings &s, const std::vector<short> &samples) {
+std::string Encode(const ToneSettings &s, const std::vector<short> &samples) {
     std::unique_ptr<lame_global_flags, LameDeleter> lame(lame_init());
     if (!lame)
         return {};
@@ -74,7 +75,7 @@ QByteArray Encode(const ToneSettings &s, const std::vector<short> &samples) {
         return {};
 
     const int pairs = static_cast<int>(samples.size() / kChannels);
-    QByteArray out(static_cast<qsizetype>(1.25 * pairs + 7200 * 2), '\0');
+    std::string out(static_cast<std::size_t>(1.25 * pairs + 7200 * 2), '\0');
     auto *buffer = reinterpret_cast<unsigned char *>(out.data());
     const int encoded =
         lame_encode_buffer_interleaved(lame.get(), const_cast<short *>(samples.data()), pairs,
@@ -85,7 +86,7 @@ QByteArray Encode(const ToneSettings &s, const std::vector<short> &samples) {
         lame_encode_flush(lame.get(), buffer + encoded, static_cast<int>(out.size()) - encoded);
     if (flushed < 0)
         return {};
-    out.truncate(encoded + flushed);
+    out.resize(static_cast<std::size_t>(encoded + flushed));
     return out;
 }
 
@@ -103,66 +104,66 @@ int FrameLength(const unsigned char *header) {
 
 } // namespace
 
-QList<int> Mp3FrameLengths(const QByteArray &data) {
-    QList<int> lengths;
-    const auto *bytes = reinterpret_cast<const unsigned char *>(data.constData());
-    qsizetype at = 0;
+std::vector<int> Mp3FrameLengths(std::string_view data) {
+    std::vector<int> lengths;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data.data());
+    std::size_t at = 0;
     while (at + 4 <= data.size()) {
         const int length = FrameLength(bytes + at);
         if (length == 0 || at + length > data.size())
             break;
-        lengths.append(length);
+        lengths.push_back(length);
         at += length;
     }
     return lengths;
 }
 
-QByteArray EncodeToneLoop(const ToneSettings &settings) {
+std::string EncodeToneLoop(const ToneSettings &settings) {
     if (!IsValid(settings))
         return {};
     const int periodFrames =
         std::max(1, static_cast<int>(std::lround(settings.loopSeconds * settings.sampleRate /
                                                  kSamplesPerFrame)));
-    const QByteArray encoded =
+    const std::string encoded =
         Encode(settings, Synthesize(settings, periodFrames * kSamplesPerFrame));
-    const QList<int> lengths = Mp3FrameLengths(encoded);
-    if (lengths.size() < 2 * periodFrames)
+    const std::vector<int> lengths = Mp3FrameLengths(encoded);
+    if (lengths.size() < 2 * static_cast<std::size_t>(periodFrames))
         return {};
-    qsizetype start = 0;
+    std::size_t start = 0;
     for (int i = 0; i < periodFrames; ++i)
         start += lengths[i];
-    qsizetype size = 0;
+    std::size_t size = 0;
     for (int i = periodFrames; i < 2 * periodFrames; ++i)
         size += lengths[i];
-    return encoded.mid(start, size);
+    return encoded.substr(start, size);
 }
 
 ToneStream::ToneStream(const ToneSettings &settings) : loop_(EncodeToneLoop(settings)) {
-    if (loop_.isEmpty())
+    if (loop_.empty())
         return;
-    qsizetype offset = 0;
+    std::size_t offset = 0;
     for (const int length : Mp3FrameLengths(loop_)) {
-        frameOffsets_.append(offset);
+        frameOffsets_.push_back(offset);
         offset += length;
     }
-    frameOffsets_.append(offset);
+    frameOffsets_.push_back(offset);
     frameDuration_ =
         std::chrono::microseconds(1'000'000LL * kSamplesPerFrame / settings.sampleRate);
 }
 
-QByteArray ToneStream::next(std::chrono::milliseconds duration) {
+std::string ToneStream::next(std::chrono::milliseconds duration) {
     if (!isValid())
         return {};
-    const qsizetype frames =
-        std::max<qsizetype>(1, (std::chrono::duration_cast<std::chrono::microseconds>(duration) +
-                                frameDuration_ - std::chrono::microseconds(1)) /
-                                   frameDuration_);
-    const qsizetype loopFrames = frameOffsets_.size() - 1;
-    QByteArray out;
-    for (qsizetype left = frames; left > 0;) {
-        const qsizetype take = std::min(left, loopFrames - nextFrame_);
-        out.append(loop_.mid(frameOffsets_[nextFrame_],
-                             frameOffsets_[nextFrame_ + take] - frameOffsets_[nextFrame_]));
+    const auto frames = static_cast<std::size_t>(
+        std::max<std::int64_t>(1, (std::chrono::duration_cast<std::chrono::microseconds>(duration) +
+                                   frameDuration_ - std::chrono::microseconds(1)) /
+                                      frameDuration_));
+    const std::size_t loopFrames = frameOffsets_.size() - 1;
+    std::string out;
+    for (std::size_t left = frames; left > 0;) {
+        const std::size_t take = std::min(left, loopFrames - nextFrame_);
+        out.append(loop_, frameOffsets_[nextFrame_],
+                   frameOffsets_[nextFrame_ + take] - frameOffsets_[nextFrame_]);
         nextFrame_ = (nextFrame_ + take) % loopFrames;
         left -= take;
     }

@@ -3,9 +3,11 @@
 // Generated test and station audio: a sine tone (or a chime) encoded to MP3
 // once, then repeated frame by frame as an endless stream.
 
-#include <QByteArray>
-#include <QList>
 #include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace tone {
 
@@ -23,11 +25,11 @@ struct ToneSettings {
 // One loop of the tone as constant-bitrate MP3 frames (stereo, no bit
 // reservoir, no header frame). Played back to back the loop has no seam.
 // Empty when the settings are out of range.
-QByteArray EncodeToneLoop(const ToneSettings &settings);
+std::string EncodeToneLoop(const ToneSettings &settings);
 
 // The whole MPEG-1 Layer III frames at the start of data, as lengths in bytes;
 // stops at the first byte that does not begin a frame.
-QList<int> Mp3FrameLengths(const QByteArray &data);
+std::vector<int> Mp3FrameLengths(std::string_view data);
 
 // An endless MP3 stream that repeats a loop of frames; one per connection.
 // Send it as a plain body without a length (connection close), as radio
@@ -37,17 +39,17 @@ class ToneStream {
 public:
     explicit ToneStream(const ToneSettings &settings);
 
-    bool isValid() const { return !frameOffsets_.isEmpty(); }
+    bool isValid() const { return !frameOffsets_.empty(); }
     // The next whole frames, covering at least the given duration of audio
     // (one frame at least). Empty only for an invalid stream.
-    QByteArray next(std::chrono::milliseconds duration);
+    std::string next(std::chrono::milliseconds duration);
     // Audio duration of one frame.
     std::chrono::microseconds frameDuration() const { return frameDuration_; }
 
 private:
-    QByteArray loop_;
-    QList<int> frameOffsets_; // start of each frame in loop_, then loop_.size()
-    qsizetype nextFrame_ = 0;
+    std::string loop_;
+    std::vector<std::size_t> frameOffsets_; // start of each frame in loop_, then loop_.size()
+    std::size_t nextFrame_ = 0;
     std::chrono::microseconds frameDuration_{0};
 };
 

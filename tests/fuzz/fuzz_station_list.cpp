@@ -1,5 +1,5 @@
 // Input: the companion server's station file.
-#include "station_list.h"
+#include "directory_server/station_list.h"
 #include "tests/fuzz/fuzz_input.h"
 
 #include <set>

@@ -32,9 +32,9 @@ void ServeLiveTone(LoopbackServer &server, const std::string &path, LivePlan pla
                     std::this_thread::sleep_for(50ms); // pacing, not waiting for an event
                     return true;
                 }
-                const QByteArray frames = stream->next(100ms);
+                const std::string frames = stream->next(100ms);
                 *sent += stream->frameDuration() * tone::Mp3FrameLengths(frames).size();
-                return sink.write(frames.constData(), static_cast<size_t>(frames.size()));
+                return sink.write(frames.data(), frames.size());
             });
     });
 }
