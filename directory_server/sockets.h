@@ -37,6 +37,9 @@ bool WaitReadable(int fd, int timeoutMs);
 // Waits until the socket takes more bytes, for at most a few seconds.
 bool WaitWritable(int fd);
 
+// How much one read takes at most.
+inline constexpr std::size_t kReadChunk = 16 * 1024;
+
 // What has arrived, up to size bytes, without waiting: the count, 0 when the
 // client has closed, or -1 with errno (EAGAIN when nothing is there yet).
 ssize_t ReceiveNow(int fd, char *buffer, std::size_t size);
