@@ -3,7 +3,7 @@
 // and 50 at once after a play changed it. Prints each answer's time and the
 // server's peak memory.
 
-#include "tests/test_directory_server_process.h"
+#include "tests/support/directory_server_process.h"
 
 #include <QCoreApplication>
 #include <QDir>
