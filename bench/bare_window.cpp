@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QWidget>
-#include <cstdio>
 
 int main(int argc, char *argv[]) {
     QApplication application(argc, argv);

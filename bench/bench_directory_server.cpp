@@ -4,7 +4,7 @@
 // server's peak memory.
 
 #include "contract/directory_contract.h"
-#include "tests/test_directory_server_process.h"
+#include "tests/support/directory_server_process.h"
 
 #include <QCoreApplication>
 #include <QDir>

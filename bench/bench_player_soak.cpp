@@ -13,10 +13,8 @@
 #include <QFile>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <malloc.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;

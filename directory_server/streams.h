@@ -51,8 +51,6 @@ public:
     // Ends every stream at its next step and refuses new listeners.
     void stop();
 
-    int listeners() const { return listeners_.load(); }
-
 private:
     struct Listener;
 

@@ -86,14 +86,14 @@ bool CurlHttpRequest::send() {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [exchange, outcome = std::move(outcome)]() mutable {
-                CurlHttpRequest *request = exchange->request;
-                if (!request)
+                CurlHttpRequest *owner = exchange->request;
+                if (!owner)
                     return;
-                request->thread_.join();
-                request->exchange_.reset();
-                request->Take(std::move(outcome));
+                owner->thread_.join();
+                owner->exchange_.reset();
+                owner->Take(std::move(outcome));
                 // A copy, since done may destroy the request and with it done_.
-                const std::function<void()> done = request->done_;
+                const std::function<void()> done = owner->done_;
                 if (done)
                     done();
             },

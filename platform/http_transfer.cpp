@@ -178,12 +178,11 @@ void SetRequest(CURL *easy, const TransferRequest &request, curl_slist *headers)
         curl_easy_setopt(easy, CURLOPT_REFERER, request.referer.toUtf8().constData());
 }
 
-void SetCallbacks(CURL *easy, Exchange &exchange, char *errorBuffer) {
+void SetCallbacks(CURL *easy, Exchange &exchange) {
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &HeaderCallback);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &BodyCallback);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
 }
 
 // Whether the transfer loop should go on: not cancelled, not stopped by the
@@ -273,14 +272,13 @@ CURLcode Perform(CURL *easy, const TransferRequest &request, const std::atomic<b
     return code;
 }
 
-void Finish(CURL *easy, CURLcode code, Exchange &exchange, const char *errorBuffer) {
+void Finish(CURL *easy, CURLcode code, Exchange &exchange) {
     TransferResult &result = exchange.result();
     const bool stoppedOnPurpose =
         result.bodyTruncated || exchange.stoppedAfterHeaders() || exchange.stoppedBySink();
     result.responded = code == CURLE_OK || (code == CURLE_WRITE_ERROR && stoppedOnPurpose);
     if (!result.responded) {
         result = TransferResult{};
-        result.error = QString::fromUtf8(*errorBuffer ? errorBuffer : curl_easy_strerror(code));
         return;
     }
     result.status = exchange.ResponseCode();
@@ -310,24 +308,19 @@ bool IsHttpUrl(const QString &url) {
 
 TransferResult Transfer(const TransferRequest &request, const std::atomic<bool> *cancel) {
     if (!IsHttpUrl(request.url)) {
-        TransferResult refused;
-        refused.error = QStringLiteral("not an http or https address: ") + request.url;
-        return refused;
+        return {};
     }
     InitialiseCurlOnce();
-    char errorBuffer[CURL_ERROR_SIZE] = {}; // outlives the handle that writes to it
     EasyHandle easy(curl_easy_init(), &curl_easy_cleanup);
     HeaderList headers = RequestHeaders(request);
     Exchange exchange(request, easy.get());
     if (!easy || !headers || !SetMethod(easy.get(), request)) {
-        exchange.result().error =
-            QStringLiteral("cannot send a %1 request").arg(QString::fromLatin1(request.method));
         return exchange.result();
     }
     SetLimitsAndSafety(easy.get(), request.limits);
     SetRequest(easy.get(), request, headers.get());
-    SetCallbacks(easy.get(), exchange, errorBuffer);
-    Finish(easy.get(), Perform(easy.get(), request, cancel), exchange, errorBuffer);
+    SetCallbacks(easy.get(), exchange);
+    Finish(easy.get(), Perform(easy.get(), request, cancel), exchange);
     return exchange.result();
 }
 

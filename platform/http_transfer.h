@@ -66,7 +66,6 @@ struct TransferResult {
     // each caller decides whether a cut body is acceptable.
     QByteArray body;
     bool bodyTruncated = false;
-    QString error; // why no response arrived
 
     // The value of the first header of that name (lower case), or empty.
     QByteArray header(QByteArrayView name) const;

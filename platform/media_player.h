@@ -24,7 +24,6 @@ public:
 
     // Drops the current stream and starts the given stream or playlist URL.
     virtual void setURL(const QString &url) = 0;
-    virtual QString URL() const = 0;
     virtual int playState() const = 0;
     // controls.stop / controls.play: stop, and play the current URL again.
     virtual void stop() = 0;

@@ -620,10 +620,6 @@ void VlcMediaPlayer::setURL(const QString &url) {
     engine_->start(url);
 }
 
-QString VlcMediaPlayer::URL() const {
-    return url_;
-}
-
 int VlcMediaPlayer::playState() const {
     return engine_->playState();
 }

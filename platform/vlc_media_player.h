@@ -36,7 +36,6 @@ public:
     VlcMediaPlayer &operator=(const VlcMediaPlayer &) = delete;
 
     void setURL(const QString &url) override;
-    QString URL() const override;
     int playState() const override;
     void stop() override;
     void play() override;

@@ -6,7 +6,6 @@ class Form1;
 class QComboBox;
 class QGroupBox;
 class QLabel;
-class QListWidget;
 class QPushButton;
 class QTreeWidget;
 

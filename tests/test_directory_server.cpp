@@ -1,7 +1,7 @@
 // The companion directory server as a running program: its pages, play
 // counting, message board, start-up errors, and what survives a kill -9.
 
-#include "test_directory_server_process.h"
+#include "tests/support/directory_server_process.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -9,8 +9,8 @@
 #include "platform/vlc_media_player.h"
 #include "station_data/station_line.h"
 #include "station_data/text_between.h"
-#include "test_directory_server_process.h"
 #include "tests/support/audio_tap.h"
+#include "tests/support/directory_server_process.h"
 #include "tests/support/loopback_platform.h"
 
 #include <QPlainTextEdit>

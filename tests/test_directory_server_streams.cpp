@@ -3,7 +3,7 @@
 // and listeners that vanish or stop reading.
 
 #include "directory_server/tone/tone.h"
-#include "test_directory_server_process.h"
+#include "tests/support/directory_server_process.h"
 
 #include <QElapsedTimer>
 #include <QTest>

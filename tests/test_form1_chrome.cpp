@@ -1,6 +1,7 @@
 #include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/tick.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -15,6 +16,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+using testsupport::Tick;
+
 namespace {
 
 // Sends a mouse event straight to a control, with an explicit button state.
@@ -27,10 +30,6 @@ void SendMouse(QWidget *target, QEvent::Type type, QPoint at, Qt::MouseButton bu
 
 void Move(QWidget *target, QPoint at, Qt::MouseButtons buttons = Qt::NoButton) {
     SendMouse(target, QEvent::MouseMove, at, Qt::NoButton, buttons);
-}
-
-void Tick(QTimer *timer) {
-    QMetaObject::invokeMethod(timer, "timeout");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/station_line.h"
 #include "tests/support/table_cells.h"
 
 #include <QDir>
@@ -14,15 +15,11 @@ using testsupport::FakePlatform;
 using testsupport::FakeWebBrowser;
 
 using testsupport::Column;
+using testsupport::StationLine;
 
 namespace {
 
 const QString kDirectoryUrl = QStringLiteral("http://directory.invalid/radio/1.59.asp");
-
-QString StationLine(const QString &id, const QString &title, const QString &hot = "10") {
-    return "(id)" + id + "(/id)(title)" + title + "(/title)(url)http://s/" + id +
-           "(/url)(local)北京(/local)(hot)" + hot + "(/hot)";
-}
 
 QStringList ListEntries(const QListWidget *list) {
     QStringList entries;
@@ -237,8 +234,9 @@ void TestForm1Directory::trimsCellsButKeepsRawLine() {
 }
 
 void TestForm1Directory::badHeatLosesNoStation() {
-    fetch(StationLine("1", "a", "") + "\r\n" + StationLine("2", "b", "many") + "\r\n" +
-          StationLine("3", "c", "600"));
+    fetch(StationLine("1", "a", {}, QStringLiteral("北京"), "") + "\r\n" +
+          StationLine("2", "b", {}, QStringLiteral("北京"), "many") + "\r\n" +
+          StationLine("3", "c", {}, QStringLiteral("北京"), "600"));
     QCOMPARE(Column(form_->ListView1, 0), (QStringList{"3", "2", "1"}));
     QCOMPARE(Column(form_->ListView1, 4), (QStringList{"600", "", ""}));
     QCOMPARE(Column(form_->ListView1, 5), (QStringList{QStringLiteral("☆☆☆☆☆"), "", ""}));

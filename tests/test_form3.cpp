@@ -2,6 +2,7 @@
 #include "main_window/picture.h"
 #include "search_window/form3.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/station_line.h"
 #include "tests/support/table_cells.h"
 
 #include <QApplication>
@@ -13,13 +14,9 @@
 #include <QTreeWidget>
 
 using testsupport::Column;
+using testsupport::StationLine;
 
 namespace {
-
-QString Line(const QString &id, const QString &title, const QString &local) {
-    return "(id)" + id + "(/id)(title)" + title + "(/title)(url)http://s/" + id.trimmed() +
-           "(/url)(local)" + local + "(/local)(hot)5(/hot)";
-}
 
 // Types text as a keyboard without an input method does: one key event
 // carrying each character (keyClicks takes Latin-1 only).
@@ -61,11 +58,12 @@ void TestForm3::init() {
     form_ = std::make_unique<Form1>(*platform_);
     testsupport::FakeWebBrowser *browser = platform_->browsers.first();
     browser->holdLoads = true;
-    const QStringList lines{Line("1", QStringLiteral("北京新闻"), QStringLiteral("北京")),
-                            Line("2", QStringLiteral("Music FM"), QStringLiteral("上海")),
-                            Line("3", QStringLiteral("京津之声"), QStringLiteral("北京")),
-                            Line(" 4 ", QStringLiteral("北京交通"), QStringLiteral("天津")),
-                            Line("5", QStringLiteral("广播"), QStringLiteral("广东"))};
+    const QStringList lines{
+        StationLine("1", QStringLiteral("北京新闻"), {}, QStringLiteral("北京")),
+        StationLine("2", QStringLiteral("Music FM"), {}, QStringLiteral("上海")),
+        StationLine("3", QStringLiteral("京津之声"), {}, QStringLiteral("北京")),
+        StationLine(" 4 ", QStringLiteral("北京交通"), {}, QStringLiteral("天津")),
+        StationLine("5", QStringLiteral("广播"), {}, QStringLiteral("广东"))};
     browser->pages[browser->navigations.first()] = {"(zebok)\r\n" + lines.join("\r\n"), 200};
     browser->completePending();
     form_->FetchChannels();

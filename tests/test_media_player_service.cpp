@@ -5,6 +5,8 @@
 #include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/station_line.h"
+#include "tests/support/tick.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -17,16 +19,14 @@
 #include <QTest>
 #include <QTimer>
 
+using testsupport::StationLine;
+using testsupport::Tick;
+
 namespace {
 
 const QString kRoot = QStringLiteral("org.mpris.MediaPlayer2");
 const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
-
-QString Line(const QString &id, const QString &title) {
-    return "(id)" + id + "(/id)(title)" + title + "(/title)(url)http://s.invalid/" + id +
-           "(/url)(local)北京(/local)(hot)5(/hot)";
-}
 
 // A variant as it arrives from the bus: maps come as D-Bus arguments.
 QVariantMap ToMap(const QVariant &value) {
@@ -83,7 +83,7 @@ void TestMediaPlayerService::initTestCase() {
 void TestMediaPlayerService::init() {
     platform_ = std::make_unique<testsupport::FakePlatform>();
     form_ = std::make_unique<Form1>(*platform_);
-    form_->List1->addItem(Line("12", "音乐台"));
+    form_->List1->addItem(StationLine("12", "音乐台"));
     service_ = std::make_unique<desktop::MediaPlayerService>(*form_, QDBusConnection::sessionBus());
     QVERIFY(QDBusConnection::sessionBus().registerService(desktop::kMprisBusName));
     recorder_ = std::make_unique<ChangeRecorder>();
@@ -159,7 +159,7 @@ void TestMediaPlayerService::controlsShareTheButtonsFlag() {
     form_->StartStation(QStringLiteral("12"), Form1::PlayReport::None);
     testsupport::FakeMediaPlayer &player = *platform_->player;
     player.state = platform::PlayState::Playing;
-    QMetaObject::invokeMethod(form_->Timer1, "timeout");
+    Tick(form_->Timer1);
     for (const QString &press : presses) {
         const bool wasStopped = form_->StoppedByButton;
         if (press == QLatin1String("button")) {
@@ -173,7 +173,7 @@ void TestMediaPlayerService::controlsShareTheButtonsFlag() {
     }
     QCOMPARE(form_->StoppedByButton, stoppedByButton);
     QCOMPARE(player.stopCalls + player.playCalls, playerCalls);
-    QMetaObject::invokeMethod(form_->Timer1, "timeout");
+    Tick(form_->Timer1);
     QCOMPARE(Get(kPlayer, QStringLiteral("PlaybackStatus")).toString(), status);
     // The last status announced is the status now.
     const auto lastStatus = [this] {
@@ -221,7 +221,7 @@ void TestMediaPlayerService::stationChangeAnnouncesMetadata_data() {
 void TestMediaPlayerService::stationChangeAnnouncesMetadata() {
     QFETCH(QString, id);
     QFETCH(QString, trackId);
-    form_->List1->addItem(Line(id, QStringLiteral("新闻台")));
+    form_->List1->addItem(StationLine(id, QStringLiteral("新闻台")));
     const QVariantMap none = ToMap(Get(kPlayer, QStringLiteral("Metadata")));
     QCOMPARE(none.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path(),
              QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
@@ -235,14 +235,14 @@ void TestMediaPlayerService::stationChangeAnnouncesMetadata() {
     QCOMPARE(metadata.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path(),
              trackId);
     // Nothing new: nothing more announced.
-    QMetaObject::invokeMethod(form_->Timer1, "timeout");
+    Tick(form_->Timer1);
     QCOMPARE(ToMap(Get(kPlayer, QStringLiteral("Metadata"))).value(QStringLiteral("quorvel:id")),
              QVariant(id));
     QCOMPARE(recorder_->changes.size(), 2);
     // The station's now-playing title, once it sends one, is announced as the title.
     QCOMPARE(metadata.value(QStringLiteral("xesam:title")).toString(), QStringLiteral("新闻台"));
     platform_->player->title = QStringLiteral("晚间新闻");
-    QMetaObject::invokeMethod(form_->Timer1, "timeout");
+    Tick(form_->Timer1);
     QTRY_COMPARE(recorder_->changes.size(), 3);
     QCOMPARE(ToMap(recorder_->changes.last().value(QStringLiteral("Metadata")))
                  .value(QStringLiteral("xesam:title"))

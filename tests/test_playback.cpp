@@ -2,6 +2,8 @@
 #include "main_window/picture.h"
 #include "playback/play_station.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/station_line.h"
+#include "tests/support/tick.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,20 +18,13 @@ using platform::PlayState::Playing;
 using platform::PlayState::Ready;
 using platform::PlayState::Stopped;
 using platform::PlayState::Transitioning;
+using testsupport::StationLine;
+using testsupport::Tick;
 
 namespace {
 
 const QString kReportBase = QStringLiteral("http://directory.invalid/radio/hot.asp?id=");
 const QString kFallback = QStringLiteral("http://fallback.invalid/fallback.asx");
-
-void Tick(QTimer *timer) {
-    QMetaObject::invokeMethod(timer, "timeout");
-}
-
-QString Line(const QString &id, const QString &title, const QString &url) {
-    return "(id)" + id + "(/id)(title)" + title + "(/title)(url)" + url +
-           "(/url)(local)北京(/local)(hot)5(/hot)";
-}
 
 } // namespace
 
@@ -123,12 +118,12 @@ void TestPlayback::findsFirstExactId() {
     QFETCH(QString, url);
     QListWidget list;
     StationIdIndex index;
-    list.addItems({"(zebok)", Line("12", "A", "http://a/first")});
+    list.addItems({"(zebok)", StationLine("12", "A", "http://a/first")});
     index.CatchUp(list);
     // Lines appended after the index last looked are found too.
-    list.addItems({Line("7", "B", "http://a/seven"), Line("12", "C", "http://a/second"),
-                   Line(" 9 ", "D", "http://a/nine"),
-                   "(title)no id(/title)(url)http://a/noid(/url)"});
+    list.addItems(
+        {StationLine("7", "B", "http://a/seven"), StationLine("12", "C", "http://a/second"),
+         StationLine(" 9 ", "D", "http://a/nine"), "(title)no id(/title)(url)http://a/noid(/url)"});
     const std::optional<QString> line = index.FirstLine(list, id);
     QCOMPARE(line.has_value(), !url.isEmpty());
     if (line) {
@@ -159,8 +154,8 @@ void TestPlayback::reportUrl() {
 }
 
 void TestPlayback::tableDoubleClickPlaysAndReports() {
-    loadDirectory({Line("12", QStringLiteral("音乐台"), "http://s/12"),
-                   Line("15", QStringLiteral("新闻台"), "http://s/15")});
+    loadDirectory({StationLine("12", QStringLiteral("音乐台"), "http://s/12"),
+                   StationLine("15", QStringLiteral("新闻台"), "http://s/15")});
     platform_->holdHttpAnswers = true;
     doubleClickRow(1); // rows stand in reverse order: row 1 is station 12
     const QString caption = QStringLiteral("Quorvel收音机：音乐台  ID ：12");
@@ -182,7 +177,7 @@ void TestPlayback::tableDoubleClickPlaysAndReports() {
 }
 
 void TestPlayback::doubleClickWithoutSelection() {
-    loadDirectory({Line("12", "A", "http://s/12")});
+    loadDirectory({StationLine("12", "A", "http://s/12")});
     form_->show();
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     form_->ListView1->clearSelection();
@@ -193,7 +188,7 @@ void TestPlayback::doubleClickWithoutSelection() {
 }
 
 void TestPlayback::typedIdPlays() {
-    loadDirectory({Line("12", "A", "http://s/12"), Line("12", "B", "http://s/12b")});
+    loadDirectory({StationLine("12", "A", "http://s/12"), StationLine("12", "B", "http://s/12b")});
     form_->Text1->setText("12");
     QMetaObject::invokeMethod(form_->Image3, "clicked");
     QCOMPARE(player_->urlsSet, QStringList{"http://s/12"});
@@ -226,7 +221,7 @@ void TestPlayback::needsChannelsFirst() {
 }
 
 void TestPlayback::playStopButton() {
-    loadDirectory({Line("12", "A", "http://s/12")});
+    loadDirectory({StationLine("12", "A", "http://s/12")});
     QMetaObject::invokeMethod(form_->Image9, "clicked"); // stop
     QCOMPARE(player_->stopCalls, 1);
     QVERIFY(form_->Image8->isHidden());
@@ -289,7 +284,7 @@ void TestPlayback::statusWords() {
 }
 
 void TestPlayback::failedStreamFallsBack() {
-    loadDirectory({Line("12", "A", "http://s/12")});
+    loadDirectory({StationLine("12", "A", "http://s/12")});
     form_->StartStation("12", Form1::PlayReport::None);
     const QString caption = form_->windowTitle();
     player_->state = Playing;
@@ -306,7 +301,7 @@ void TestPlayback::failedStreamFallsBack() {
 
 void TestPlayback::deadReportServerKeepsPlaying() {
     platform_->httpResponder = [](const QString &) { return std::nullopt; };
-    loadDirectory({Line("12", "A", "http://s/12")});
+    loadDirectory({StationLine("12", "A", "http://s/12")});
     doubleClickRow(0);
     QCOMPARE(player_->urlsSet, QStringList{"http://s/12"});
     QCOMPARE(platform_->httpLog.size(), 1);
@@ -331,7 +326,7 @@ void TestPlayback::announcements() {
     QFETCH(bool, answered);
     QFETCH(QString, page);
     QFETCH(QString, shown);
-    loadDirectory({Line("12", "A", "http://s/12")});
+    loadDirectory({StationLine("12", "A", "http://s/12")});
     form_->StartStation("12", Form1::PlayReport::None);
     platform_->httpResponder = [answered,
                                 page](const QString &) -> std::optional<testsupport::FakePage> {

@@ -8,6 +8,7 @@
 #include "tests/support/live_tone.h"
 #include "tests/support/loopback_platform.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/station_line.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -21,6 +22,7 @@
 
 using testsupport::LoopbackPlatform;
 using testsupport::LoopbackServer;
+using testsupport::StationLine;
 
 namespace {
 
@@ -91,11 +93,6 @@ private:
     int fd_;
 };
 
-QString Station(const QString &id, const QString &title, const QString &url) {
-    return "(id)" + id + "(/id)(title)" + title + "(/title)(url)" + url +
-           "(/url)(local)北京(/local)(hot)100(/hot)<br>";
-}
-
 } // namespace
 
 class TestPlaybackReal : public QObject {
@@ -137,9 +134,9 @@ void TestPlaybackReal::init() {
         QStringLiteral("http://127.0.0.1:%1/dead.mp3").arg(testsupport::UnusedPort());
     server_->Serve("/radio/1.59.asp",
                    ("<html><body>(zebok)<br>" +
-                    Station("12", QStringLiteral("音乐台"), streams_->url("/a.mp3")) +
-                    Station("13", QStringLiteral("无声台"), dead) +
-                    Station("14", QStringLiteral("新台"), streams_->url("/fourteen")) +
+                    StationLine("12", QStringLiteral("音乐台"), streams_->url("/a.mp3")) + "<br>" +
+                    StationLine("13", QStringLiteral("无声台"), dead) + "<br>" +
+                    StationLine("14", QStringLiteral("新台"), streams_->url("/fourteen")) + "<br>" +
                     "</body></html>")
                        .toUtf8());
     server_->Serve("/radio/hot.asp", "ok", "text/plain");

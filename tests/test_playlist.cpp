@@ -2,7 +2,7 @@
 #include "platform/playlist.h"
 
 #include <QRandomGenerator>
-#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTest>
 
 using platform::ContentKind;

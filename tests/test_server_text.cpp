@@ -9,6 +9,7 @@
 #include "playback/play_station.h"
 #include "tests/support/loopback_platform.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/tick.h"
 
 #include <QApplication>
 #include <QFile>
@@ -22,6 +23,7 @@
 
 using testsupport::LoopbackPlatform;
 using testsupport::LoopbackServer;
+using testsupport::Tick;
 
 namespace {
 
@@ -71,10 +73,6 @@ public:
 private:
     QTimer poll_;
 };
-
-void Tick(QTimer *timer) {
-    QMetaObject::invokeMethod(timer, "timeout");
-}
 
 } // namespace
 

@@ -5,7 +5,6 @@
 namespace testsupport {
 
 void FakeMediaPlayer::setURL(const QString &url) {
-    url_ = url;
     urlsSet.append(url);
 }
 

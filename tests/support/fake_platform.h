@@ -18,7 +18,6 @@ namespace testsupport {
 class FakeMediaPlayer final : public platform::MediaPlayer {
 public:
     void setURL(const QString &url) override;
-    QString URL() const override { return url_; }
     int playState() const override { return state; }
     void stop() override;
     void play() override;
@@ -34,7 +33,6 @@ public:
     int playCalls = 0;
 
 private:
-    QString url_;
     int volume_ = 50;
 };
 

@@ -1,4 +1,4 @@
-#include "test_directory_server_process.h"
+#include "tests/support/directory_server_process.h"
 
 #include "tests/support/loopback_server.h"
 
