@@ -1,6 +1,7 @@
 // The message to the author, posted through the hidden message-board page.
 
 #include "about_window/form2.h"
+#include "platform/http_request.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -13,10 +14,6 @@ namespace {
 // board's answer. Longer than the browser's limit for a silent server, so that
 // such a failure always arrives first.
 constexpr int kSendWaitMs = 35000;
-
-bool IsSuccess(int status) {
-    return status >= 200 && status < 300;
-}
 
 } // namespace
 
@@ -55,7 +52,8 @@ void Form2::SendFeedback() {
         (!boardLoading_ || WaitForPage(deadline)) &&
         WebBrowser1->SetElementValue(QStringLiteral("textarea"), FeedbackText()) &&
         WebBrowser1->ClickElement(QStringLiteral("button"));
-    const bool sent = submitted && WaitForPage(deadline) && IsSuccess(WebBrowser1->HttpStatus());
+    const bool sent =
+        submitted && WaitForPage(deadline) && platform::IsSuccess(WebBrowser1->HttpStatus());
     // The board's answer holds no form: the next send needs the board page again.
     if (submitted) {
         LoadBoardPage();
