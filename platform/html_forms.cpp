@@ -212,7 +212,8 @@ std::optional<Submitter> FindSubmitter(xmlNode *root, const QString &id) {
 
 FormSubmission SubmissionOf(xmlNode *root, const Submitter &found, const QString &pageUrl,
                             const QByteArray &charset) {
-    const auto [submitter, form] = found;
+    const xmlNode *submitter = found.control;
+    const xmlNode *form = found.form;
     const QList<FormEntry> entries = EntryList(root, form, submitter);
     const auto setting = [&](const char *name) {
         return SubmissionSetting(submitter, form, name).trimmed().toLower();
