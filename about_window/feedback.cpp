@@ -2,6 +2,7 @@
 
 #include "about_window/form2.h"
 #include "contract/directory_contract.h"
+#include "platform/http_request.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -14,10 +15,6 @@ namespace {
 // board's answer. Longer than the browser's limit for a silent server, so that
 // such a failure always arrives first.
 constexpr int kSendWaitMs = 35000;
-
-bool IsSuccess(int status) {
-    return status >= 200 && status < 300;
-}
 
 } // namespace
 
@@ -56,7 +53,8 @@ void Form2::SendFeedback() {
         (!boardLoading_ || WaitForPage(deadline)) &&
         WebBrowser1->SetElementValue(QLatin1StringView(contract::kBoardTextId), FeedbackText()) &&
         WebBrowser1->ClickElement(QLatin1StringView(contract::kBoardButtonId));
-    const bool sent = submitted && WaitForPage(deadline) && IsSuccess(WebBrowser1->HttpStatus());
+    const bool sent =
+        submitted && WaitForPage(deadline) && platform::IsSuccess(WebBrowser1->HttpStatus());
     // The board's answer holds no form: the next send needs the board page again.
     if (submitted) {
         LoadBoardPage();

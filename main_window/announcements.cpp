@@ -25,7 +25,7 @@ void Form1::Timer3_Timer() {
     AnnouncementRequest_->OnDone([this] {
         const std::unique_ptr<platform::HttpRequest> request = std::move(AnnouncementRequest_);
         // Without a complete answer the line keeps what it shows.
-        if (request->ReadyState() == 4) {
+        if (request->ReadyState() == platform::HttpRequest::kDone) {
             Label4->setText(Module1::TextBetween(request->responseText(), contract::kAnnouncement));
         }
     });

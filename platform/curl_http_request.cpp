@@ -2,23 +2,9 @@
 
 #include "platform/text_decoding.h"
 
-#include <QCoreApplication>
+#include <memory>
 
 namespace platform {
-
-namespace {
-
-// The ready states a request passes through after unsent (0).
-constexpr int kOpened = 1;
-constexpr int kDone = 4;
-
-} // namespace
-
-struct CurlHttpRequest::Exchange {
-    std::atomic<bool> cancel{false};
-    // Read and cleared on the UI thread only: null once the request is gone.
-    CurlHttpRequest *request = nullptr;
-};
 
 CurlHttpRequest::CurlHttpRequest(TransferLimits limits) : limits_(limits) {}
 
@@ -27,13 +13,7 @@ CurlHttpRequest::~CurlHttpRequest() {
 }
 
 void CurlHttpRequest::Stop() {
-    if (exchange_) {
-        exchange_->cancel = true;
-        exchange_->request = nullptr;
-        exchange_.reset();
-    }
-    if (thread_.joinable())
-        thread_.join();
+    exchange_.reset();
 }
 
 void CurlHttpRequest::Open(const QString &method, const QString &url, bool async) {
@@ -77,28 +57,19 @@ bool CurlHttpRequest::send() {
         Take(Run(Request(), nullptr));
         return readyState_ == kDone;
     }
-    auto exchange = std::make_shared<Exchange>();
-    exchange->request = this;
-    exchange_ = exchange;
-    thread_ = std::thread([exchange, request = Request()] {
-        Outcome outcome = Run(request, &exchange->cancel);
-        // The thread's last act: the UI thread joins it when the call arrives.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [exchange, outcome = std::move(outcome)]() mutable {
-                CurlHttpRequest *owner = exchange->request;
-                if (!owner)
-                    return;
-                owner->thread_.join();
-                owner->exchange_.reset();
-                owner->Take(std::move(outcome));
-                // A copy, since done may destroy the request and with it done_.
-                const std::function<void()> done = owner->done_;
-                if (done)
-                    done();
-            },
-            Qt::QueuedConnection);
-    });
+    auto outcome = std::make_shared<Outcome>();
+    exchange_ = std::make_unique<BackgroundTask>(
+        [outcome, request = Request()](const BackgroundTask &task) {
+            *outcome = Run(request, &task.CancelFlag());
+        },
+        [this, outcome] {
+            exchange_.reset();
+            Take(std::move(*outcome));
+            // A copy, since done may destroy the request and with it done_.
+            const std::function<void()> done = done_;
+            if (done)
+                done();
+        });
     return true;
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/background_task.h"
 #include "platform/http_request.h"
 #include "platform/http_transfer.h"
 
 #include <QByteArray>
 #include <memory>
-#include <thread>
 
 namespace platform {
 
@@ -29,10 +29,6 @@ public:
     int status() const override { return status_; }
 
 private:
-    // What an asynchronous exchange shares with its thread and with the call
-    // that hands its outcome to the UI thread.
-    struct Exchange;
-
     // The outcome of an exchange: the status and text of a complete response.
     struct Outcome {
         bool responded = false;
@@ -53,8 +49,7 @@ private:
     int status_ = 0;
     QString responseText_;
     std::function<void()> done_;
-    std::shared_ptr<Exchange> exchange_; // while an asynchronous exchange is outstanding
-    std::thread thread_;
+    std::unique_ptr<BackgroundTask> exchange_; // while an asynchronous exchange is outstanding
 };
 
 } // namespace platform

@@ -79,12 +79,6 @@ TransferLimits HtmlBrowser::DocumentLimits() {
 HtmlBrowser::HtmlBrowser(TransferLimits limits, QObject *parent)
     : WebBrowser(parent), limits_(limits) {}
 
-HtmlBrowser::~HtmlBrowser() {
-    CancelRunningLoads();
-    for (const std::unique_ptr<Load> &load : loads_)
-        load->thread.join();
-}
-
 void HtmlBrowser::Navigate2(const QString &url) {
     TransferRequest request;
     request.url = url.trimmed();
@@ -136,15 +130,14 @@ void HtmlBrowser::Start(std::function<TransferRequest()> makeRequest) {
     auto load = std::make_unique<Load>();
     load->generation = ++generation_;
     Load *running = load.get();
-    running->thread =
-        std::thread([this, running, limits = limits_, makeRequest = std::move(makeRequest)] {
+    auto page = std::make_shared<Page>();
+    running->task = std::make_unique<BackgroundTask>(
+        [limits = limits_, makeRequest = std::move(makeRequest), page](const BackgroundTask &task) {
             TransferRequest request = makeRequest();
             request.limits = limits;
-            auto page = std::make_shared<Page>(Fetch(request, running->cancel));
-            // The thread's last act: the UI thread joins it when the call arrives.
-            QMetaObject::invokeMethod(
-                this, [this, running, page] { Finish(running, page); }, Qt::QueuedConnection);
-        });
+            *page = Fetch(request, task.CancelFlag());
+        },
+        [this, running, page] { Finish(running, page); });
     loads_.push_back(std::move(load));
 }
 
@@ -176,7 +169,6 @@ HtmlBrowser::Page HtmlBrowser::ReadPage(const QByteArray &bytes, const QByteArra
 
 void HtmlBrowser::Finish(Load *load, const std::shared_ptr<Page> &page) {
     const bool newest = load->generation == generation_;
-    load->thread.join();
     loads_.remove_if([load](const std::unique_ptr<Load> &entry) { return entry.get() == load; });
     if (!newest)
         return;
@@ -191,7 +183,7 @@ void HtmlBrowser::Finish(Load *load, const std::shared_ptr<Page> &page) {
 
 void HtmlBrowser::CancelRunningLoads() {
     for (const std::unique_ptr<Load> &load : loads_)
-        load->cancel = true;
+        load->task->Cancel();
 }
 
 } // namespace platform

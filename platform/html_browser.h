@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/background_task.h"
 #include "platform/html_document.h"
 #include "platform/http_transfer.h"
 #include "platform/web_browser.h"
@@ -9,7 +10,6 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <thread>
 
 namespace platform {
 
@@ -27,7 +27,7 @@ public:
     explicit HtmlBrowser(TransferLimits limits = DocumentLimits(), QObject *parent = nullptr);
     // Cancels running loads and waits for their threads, which stop within a
     // fraction of a second.
-    ~HtmlBrowser() override;
+    ~HtmlBrowser() override = default;
 
     void Navigate2(const QString &url) override;
     QString LocationURL() const override { return location_; }
@@ -46,11 +46,10 @@ private:
         QString location;
         int status = 0;
     };
-    // A load's thread and the flag that stops it.
+    // A load's task, and which navigation it belongs to.
     struct Load {
         std::uint64_t generation = 0;
-        std::atomic<bool> cancel{false};
-        std::thread thread;
+        std::unique_ptr<BackgroundTask> task;
     };
 
     // makeRequest runs on the load's thread.

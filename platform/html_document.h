@@ -17,10 +17,6 @@ struct FormSubmission {
     QByteArray contentType; // of the POST body
 };
 
-// The charset a page declares: its Content-Type header's when known, else a
-// <meta charset> or http-equiv declaration near the top; empty when neither.
-QByteArray DeclaredPageCharset(const QByteArray &bytes, const QByteArray &contentType);
-
 // An HTML page as libxml2's HTML parser reads it: its rendered text, elements
 // found by id, and the form submissions its submit controls make. The bytes are
 // decoded here (the declared charset, else as DecodeText finds it) and the

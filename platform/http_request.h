@@ -5,11 +5,20 @@
 
 namespace platform {
 
+// True for a status that reports success (2xx).
+inline bool IsSuccess(int status) {
+    return status >= 200 && status < 300;
+}
+
 // An HTTP text request, one per exchange. A synchronous send() blocks the
 // calling thread, but never longer than the request time-outs; an asynchronous
 // one returns at once and tells the UI thread when the exchange has ended.
 class HttpRequest {
 public:
+    // The ready states a request passes through after unsent (0).
+    static constexpr int kOpened = 1;
+    static constexpr int kDone = 4; // a complete response has arrived
+
     virtual ~HttpRequest() = default;
 
     // With async true, send() only starts the exchange.
@@ -24,9 +33,9 @@ public:
     // tells which). The request may be destroyed inside done; destroying it
     // earlier stops the exchange, and done is then never called.
     virtual void OnDone(std::function<void()> done) = 0;
-    // 4 once a complete response arrived, otherwise below 4.
+    // kDone once a complete response arrived, otherwise below it.
     virtual int ReadyState() const = 0;
-    // The decoded body; empty unless ReadyState() is 4.
+    // The decoded body; empty unless ReadyState() is kDone.
     virtual QString responseText() const = 0;
     // The HTTP status of the response, 0 when none arrived.
     virtual int status() const = 0;

@@ -299,13 +299,6 @@ QByteArray TransferResult::header(QByteArrayView name) const {
     return {};
 }
 
-bool IsHttpUrl(const QString &url) {
-    const QUrl parsed(url);
-    const QString scheme = parsed.scheme().toLower();
-    return parsed.isValid() && (scheme == u"http" || scheme == u"https") &&
-           !parsed.host().isEmpty();
-}
-
 TransferResult Transfer(const TransferRequest &request, const std::atomic<bool> *cancel) {
     if (!IsHttpUrl(request.url)) {
         return {};

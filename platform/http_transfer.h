@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/url_checks.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -70,9 +72,6 @@ struct TransferResult {
     // The value of the first header of that name (lower case), or empty.
     QByteArray header(QByteArrayView name) const;
 };
-
-// True for the schemes the program fetches: http and https.
-bool IsHttpUrl(const QString &url);
 
 // One blocking HTTP exchange through libcurl: http and https only, TLS
 // verified, bounded by the limits. Safe to call from any thread. When cancel is

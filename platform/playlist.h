@@ -1,40 +1,18 @@
 #pragma once
 
-// Station playlists: .asx (XML and [Reference]), .pls and .m3u/.m3u8, read
-// from the bytes the media player's connection has already received.
+// Resolving a station's URL through the playlists it may lead to: whether a
+// response is a playlist, the order in which entries are tried, and the limits
+// of one station's resolution. The player's connections do the fetching.
+
+#include "platform/playlist_parser.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <deque>
+#include <optional>
 
 namespace platform {
-
-// True for network stream schemes (http, https, mms, mmsh, mmst, rtsp, rtmp,
-// in any case) with a host: the entries a playlist keeps, of which the player
-// opens the http and https ones. Everything else (file:, v4l2:, screen:,
-// relative or empty) is dropped.
-bool IsNetworkStreamUrl(const QString &url);
-
-// True when the URL's path ends in a playlist extension (.asx, .wax, .wvx,
-// .pls, .m3u, .m3u8), in any case.
-bool HasPlaylistExtension(const QString &url);
-
-// What a response is, judged from its Content-Type header value.
-enum class ContentKind {
-    Stream,   // audio or video: the URL is the stream itself
-    Playlist, // a playlist type, XML or text: the body holds the entries
-    Unknown,  // no type, or a generic one such as application/octet-stream
-};
-ContentKind KindOfContent(const QByteArray &contentType);
-
-// True for an HTTP Live Streaming playlist, which the player opens itself.
-bool IsLiveStreamingPlaylist(const QByteArray &body);
-
-// The entry URLs of a playlist body in order: the format is told from the
-// content, relative entries are resolved against baseUrl, only network stream
-// URLs are kept, repeats dropped. Anything that is not a playlist, or is larger
-// than a playlist can sensibly be, gives an empty list.
-QStringList ParsePlaylist(const QByteArray &body, const QString &baseUrl);
 
 // Whether a response is a playlist to read, judged from its type, its URL and
 // the first bytes of its body: text that a playlist type, a playlist extension
@@ -44,9 +22,36 @@ bool IsPlaylistResponse(const QByteArray &contentType, const QString &url, const
 
 // Limits of one station's resolution: a playlist may point at playlists, which
 // may point at playlists once more; a playlist body is read up to a size that a
-// playlist can sensibly have; a station makes at most so many playlist fetches.
+// playlist can sensibly have; a station makes at most so many playlist fetches
+// and tries at most so many entries (playlist entries included).
 inline constexpr int kMaxPlaylistDepth = 2;
 inline constexpr qsizetype kMaxFetchedPlaylistBytes = 256 * 1024;
 inline constexpr int kMaxPlaylistFetches = 8;
+inline constexpr int kMaxEntriesTried = 64;
+
+// The entries of one station in the order they are tried: its URL first, and a
+// playlist's entries in its place, in their order, within the limits above.
+// Only http and https entries are given out; mms, rtsp and the like are
+// skipped.
+class StationEntries {
+public:
+    explicit StationEntries(const QString &url) : candidates_{{url, 0}} {}
+
+    // The next entry to connect to, or nothing when none is left.
+    std::optional<QString> Next();
+    // The entry Next gave last turned out to be a playlist with these entries.
+    void ReadPlaylist(const QStringList &entries);
+
+private:
+    struct Candidate {
+        QString url;
+        int depth = 0;
+    };
+
+    std::deque<Candidate> candidates_;
+    int currentDepth_ = 0;
+    int tried_ = 0;
+    int playlistsRead_ = 0;
+};
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/text_decoding.h"
 
 #include <QList>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <array>
@@ -96,6 +97,30 @@ QByteArray DetectedCharset(const QByteArray &bytes) {
     return found == "utf-8" || found == "big5" ? found : QByteArray("gb18030");
 }
 
+// How far into a page a <meta> charset declaration is looked for.
+constexpr qsizetype kCharsetPrescanBytes = 8192;
+
+QByteArray MetaCharset(const QByteArray &bytes) {
+    // Pages are read on loading threads at once, and they share this one
+    // expression: that is safe, since only its const functions are called, the
+    // one change they make (compiling the pattern at the first match) is made
+    // under the expression's own lock, and every match keeps its state apart.
+    static const QRegularExpression declaration(
+        QStringLiteral(R"(<meta\s[^>]*?charset\s*=\s*["']?\s*([A-Za-z0-9_.:-]+))"),
+        QRegularExpression::CaseInsensitiveOption);
+    QRegularExpressionMatchIterator matches =
+        declaration.globalMatch(QString::fromLatin1(bytes.left(kCharsetPrescanBytes)));
+    while (matches.hasNext()) {
+        const QByteArray label = matches.next().captured(1).toLatin1().toLower();
+        // Markup readable byte by byte cannot be UTF-16, whatever it says.
+        if (label.startsWith("utf-16"))
+            return "utf-8";
+        if (IsKnownCharset(label))
+            return label;
+    }
+    return {};
+}
+
 } // namespace
 
 QByteArray CharsetOfContentType(const QByteArray &contentType) {
@@ -146,6 +171,11 @@ QByteArray EncodeText(const QString &text, const QByteArray &charset) {
     if (!encoder.hasError())
         return whole;
     return EncodeWithReferences(text, label);
+}
+
+QByteArray DeclaredPageCharset(const QByteArray &bytes, const QByteArray &contentType) {
+    const QByteArray header = CharsetOfContentType(contentType);
+    return IsKnownCharset(header) ? header : MetaCharset(bytes);
 }
 
 } // namespace platform

@@ -32,4 +32,8 @@ bool IsKnownCharset(const QByteArray &charset);
 // decimal character references ("&#8364;"), as browsers send them.
 QByteArray EncodeText(const QString &text, const QByteArray &charset);
 
+// The charset a page declares: its Content-Type header's when known, else a
+// <meta charset> or http-equiv declaration near the top; empty when neither.
+QByteArray DeclaredPageCharset(const QByteArray &bytes, const QByteArray &contentType);
+
 } // namespace platform

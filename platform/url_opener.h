@@ -1,13 +1,10 @@
 #pragma once
 
+#include "platform/url_checks.h"
+
 #include <QString>
-#include <QUrl>
 
 namespace platform {
-
-// The address as one http or https URL, or an invalid QUrl when it is anything
-// else (empty, file:, javascript:, no scheme, no host).
-QUrl WebAddress(const QString &address);
 
 // Opens web addresses in the user's browser.
 class UrlOpener {

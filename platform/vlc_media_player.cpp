@@ -1,5 +1,7 @@
 #include "platform/vlc_media_player.h"
 
+#include "platform/background_task.h"
+#include "platform/http_request.h"
 #include "platform/http_transfer.h"
 #include "platform/playlist.h"
 #include "platform/stream_feed.h"
@@ -9,12 +11,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <list>
 #include <mutex>
-#include <thread>
 #include <vector>
 #include <vlc/vlc.h>
 
@@ -48,8 +47,6 @@ constexpr qint64 kFirstAudioWithinMs = 10000;
 constexpr std::size_t kFeedAheadBytes = 512 * 1024;
 // The first bytes of a body that decide whether it is a playlist or audio.
 constexpr qsizetype kSniffBytes = 512;
-// Entries of a station (playlist entries included) tried before it fails.
-constexpr int kMaxEntriesTried = 64;
 // How often a worker looks at the decoder while it waits on it.
 constexpr std::chrono::milliseconds kWatchInterval{20};
 // Waits before each new connection to a live stream that went away, jittered
@@ -83,28 +80,15 @@ enum class Outcome {
     Dropped,   // a live stream made sound, then went away
 };
 
-// One play of a URL, from setURL (or play) to the next stop: the worker thread
-// that connects, and what stops it.
+// One play of a URL, from setURL (or play) to the next stop, as its worker
+// sees it: which play it is, and the task that stops it.
 struct Play {
     quint64 id = 0;
-    std::atomic<bool> cancel{false};
-    std::atomic<bool> finished{false};
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::thread thread;
+    const BackgroundTask &task;
 
-    void cancelNow() {
-        {
-            const std::lock_guard lock(mutex);
-            cancel = true;
-        }
-        wake.notify_all();
-    }
+    bool cancelled() const { return task.IsCancelled(); }
     // Waits for the duration; false when the play was cancelled meanwhile.
-    bool sleep(std::chrono::milliseconds duration) {
-        std::unique_lock lock(mutex);
-        return !wake.wait_for(lock, duration, [this] { return cancel.load(); });
-    }
+    bool sleep(std::chrono::milliseconds duration) const { return task.SleepFor(duration); }
 };
 
 // libVLC's input thread reads the feed the media was made with.
@@ -133,7 +117,8 @@ void CloseFeed(void *) {}
 // Owns the libVLC objects and the state the windows read. The public methods
 // run on the UI thread; each play's worker thread connects, reads, starts
 // libVLC and applies the volume on its own, and posts only the station's title
-// to the UI thread (through context_); libVLC's callbacks touch only atomics.
+// to the UI thread (through context_) and, through its task, that it has
+// ended; libVLC's callbacks touch only atomics.
 class VlcMediaPlayer::Engine {
 public:
     Engine(const QStringList &arguments, const Configure &configure,
@@ -163,13 +148,13 @@ private:
     };
 
     // On a play's worker thread.
-    void run(Play &play, const QString &url);
-    Outcome connect(Play &play, const QString &url, QStringList &entries);
-    void reconnect(Play &play, const QString &url);
-    bool begin(Play &play, const std::shared_ptr<Feed> &feed, const QByteArray &demuxer);
-    bool setPhase(Play &play, Phase phase);
-    void fail(Play &play);
-    void awaitSound(Play &play, qint64 untilMs);
+    void run(const Play &play, const QString &url);
+    Outcome connect(const Play &play, const QString &url, QStringList &entries);
+    void reconnect(const Play &play, const QString &url);
+    bool begin(const Play &play, const std::shared_ptr<Feed> &feed, const QByteArray &demuxer);
+    bool setPhase(const Play &play, Phase phase);
+    void fail(const Play &play);
+    void awaitSound(const Play &play, qint64 untilMs);
     void announceTitle(const Play &play, const QString &title);
 
     // On libVLC's threads.
@@ -182,7 +167,6 @@ private:
         if (volumePending_)
             applyVolume();
     }
-    void reapPlays();
     int libvlcState() const;
     // An audio track whose clock moved, or that was played to its end (a short
     // one can end before libVLC reports any time).
@@ -194,8 +178,13 @@ private:
     const std::chrono::milliseconds reconnectFor_;
 
     // The UI thread's own.
-    std::list<std::unique_ptr<Play>> plays_; // running or not yet joined
-    Play *current_ = nullptr;
+    // A play as the UI thread keeps it: its worker, until the worker has returned.
+    struct PlayTask {
+        quint64 id = 0;
+        std::unique_ptr<BackgroundTask> task;
+    };
+    std::list<std::unique_ptr<PlayTask>> plays_; // running or not yet joined
+    PlayTask *current_ = nullptr;
     quint64 lastPlayId_ = 0;
     QString title_;
 
@@ -242,10 +231,7 @@ VlcMediaPlayer::Engine::Engine(const QStringList &arguments, const Configure &co
 
 VlcMediaPlayer::Engine::~Engine() {
     stop();
-    for (const auto &play : plays_) {
-        play->cancelNow();
-        play->thread.join();
-    }
+    plays_.clear(); // every play is cancelled by now: their workers end at once
     if (player_)
         libvlc_media_player_release(player_);
     if (instance_)
@@ -285,7 +271,6 @@ void VlcMediaPlayer::Engine::post(std::function<void()> call) {
 
 void VlcMediaPlayer::Engine::start(const QString &url) {
     stop();
-    reapPlays();
     const QString trimmed = url.trimmed();
     if (!player_ || !IsHttpUrl(trimmed)) {
         // Only http and https are read: any other address fails like a
@@ -293,20 +278,26 @@ void VlcMediaPlayer::Engine::start(const QString &url) {
         phase_ = Phase::Failed;
         return;
     }
-    auto play = std::make_unique<Play>();
-    play->id = ++lastPlayId_;
-    current_ = play.get();
+    auto play = std::make_unique<PlayTask>();
+    PlayTask *entry = play.get();
+    entry->id = ++lastPlayId_;
+    current_ = entry;
     phase_ = Phase::Connecting;
-    play->thread = std::thread([this, running = play.get(), trimmed] {
-        run(*running, trimmed);
-        running->finished = true;
-    });
+    entry->task = std::make_unique<BackgroundTask>(
+        [this, id = entry->id, trimmed](const BackgroundTask &task) {
+            run({id, task}, trimmed);
+        },
+        [this, entry] {
+            if (current_ == entry)
+                current_ = nullptr;
+            std::erase_if(plays_, [entry](const auto &play) { return play.get() == entry; });
+        });
     plays_.push_back(std::move(play));
 }
 
 void VlcMediaPlayer::Engine::stop() {
     if (current_)
-        current_->cancelNow();
+        current_->task->Cancel();
     current_ = nullptr;
     title_.clear();
     const std::lock_guard lock(control_);
@@ -318,44 +309,20 @@ void VlcMediaPlayer::Engine::stop() {
         phase_ = Phase::Stopped;
 }
 
-// Joins the worker threads that are done, so that they never pile up.
-void VlcMediaPlayer::Engine::reapPlays() {
-    std::erase_if(plays_, [](const std::unique_ptr<Play> &play) {
-        if (!play->finished)
-            return false;
-        play->thread.join();
-        return true;
-    });
-}
-
 // The entries of the URL in order, playlists read in place, until one plays.
-void VlcMediaPlayer::Engine::run(Play &play, const QString &url) {
-    struct Candidate {
-        QString url;
-        int depth = 0;
-    };
-    std::deque<Candidate> candidates{{url, 0}};
-    int tried = 0;
-    int playlistsRead = 0;
-    while (!candidates.empty() && tried < kMaxEntriesTried) {
-        const Candidate candidate = candidates.front();
-        candidates.pop_front();
-        if (!IsHttpUrl(candidate.url))
-            continue; // mms, rtsp and the like are never opened
-        ++tried;
+void VlcMediaPlayer::Engine::run(const Play &play, const QString &url) {
+    StationEntries station(url);
+    while (const std::optional<QString> entry = station.Next()) {
         QStringList entries;
-        switch (connect(play, candidate.url, entries)) {
+        switch (connect(play, *entry, entries)) {
         case Outcome::Cancelled:
         case Outcome::Ended:
             return;
         case Outcome::Dropped:
-            reconnect(play, candidate.url);
+            reconnect(play, *entry);
             return;
         case Outcome::Playlist:
-            if (candidate.depth <= kMaxPlaylistDepth && ++playlistsRead <= kMaxPlaylistFetches) {
-                for (auto entry = entries.crbegin(); entry != entries.crend(); ++entry)
-                    candidates.push_front({*entry, candidate.depth + 1});
-            }
+            station.ReadPlaylist(entries);
             break;
         case Outcome::Failed:
             if (!setPhase(play, Phase::Connecting))
@@ -368,7 +335,7 @@ void VlcMediaPlayer::Engine::run(Play &play, const QString &url) {
 
 // A live stream that went away: the same entry again after a back-off, until
 // it makes sound or the time is up.
-void VlcMediaPlayer::Engine::reconnect(Play &play, const QString &url) {
+void VlcMediaPlayer::Engine::reconnect(const Play &play, const QString &url) {
     if (!setPhase(play, Phase::Reconnecting))
         return;
     qint64 since = NowMs();
@@ -400,7 +367,8 @@ void VlcMediaPlayer::Engine::reconnect(Play &play, const QString &url) {
 
 // One connection: its first bytes decide whether it is a playlist (read whole,
 // within the limits, entries returned) or audio (fed to libVLC as it arrives).
-Outcome VlcMediaPlayer::Engine::connect(Play &play, const QString &url, QStringList &entries) {
+Outcome VlcMediaPlayer::Engine::connect(const Play &play, const QString &url,
+                                        QStringList &entries) {
     enum class Mode { Undecided, Audio, Playlist };
     Mode mode = Mode::Undecided;
     const auto feed = std::make_shared<Feed>();
@@ -432,7 +400,7 @@ Outcome VlcMediaPlayer::Engine::connect(Play &play, const QString &url, QStringL
     request.limits.totalTimeoutMs = 0; // a live stream has no end
     request.limits.stallTimeoutMs = kConnectionStallMs;
     request.continueAfterHeaders = [&](const TransferResult &head) {
-        if (head.status < 200 || head.status >= 300)
+        if (!IsSuccess(head.status))
             return false;
         contentType = head.contentType;
         effectiveUrl = head.effectiveUrl;
@@ -469,8 +437,8 @@ Outcome VlcMediaPlayer::Engine::connect(Play &play, const QString &url, QStringL
             return TransferPace::Stop;
         return feed->size() > kFeedAheadBytes ? TransferPace::Hold : TransferPace::Go;
     };
-    const TransferResult result = Transfer(request, &play.cancel);
-    if (play.cancel)
+    const TransferResult result = Transfer(request, &play.task.CancelFlag());
+    if (play.cancelled())
         return Outcome::Cancelled;
     if (mode == Mode::Undecided && result.responded && !body.isEmpty())
         decide();
@@ -484,7 +452,7 @@ Outcome VlcMediaPlayer::Engine::connect(Play &play, const QString &url, QStringL
         return Outcome::Failed;
     feed->finish();
     awaitSound(play, connectedAt + kFirstAudioWithinMs);
-    if (play.cancel)
+    if (play.cancelled())
         return Outcome::Cancelled;
     if (!madeSound())
         return Outcome::Failed;
@@ -494,7 +462,7 @@ Outcome VlcMediaPlayer::Engine::connect(Play &play, const QString &url, QStringL
 }
 
 // Waits until libVLC has made sound of the current media or given up on it.
-void VlcMediaPlayer::Engine::awaitSound(Play &play, qint64 untilMs) {
+void VlcMediaPlayer::Engine::awaitSound(const Play &play, qint64 untilMs) {
     while (!madeSound() && !mediaFailed_ && !mediaEnded_ && NowMs() < untilMs) {
         keepVolume();
         if (!play.sleep(kWatchInterval))
@@ -503,10 +471,10 @@ void VlcMediaPlayer::Engine::awaitSound(Play &play, qint64 untilMs) {
 }
 
 // Hands a connection's feed to libVLC, with the demuxer its type names.
-bool VlcMediaPlayer::Engine::begin(Play &play, const std::shared_ptr<Feed> &feed,
+bool VlcMediaPlayer::Engine::begin(const Play &play, const std::shared_ptr<Feed> &feed,
                                    const QByteArray &demuxer) {
     const std::lock_guard lock(control_);
-    if (play.cancel)
+    if (play.cancelled())
         return false;
     if (feedInPlayer_)
         feedInPlayer_->close();
@@ -531,17 +499,17 @@ bool VlcMediaPlayer::Engine::begin(Play &play, const std::shared_ptr<Feed> &feed
     return true;
 }
 
-bool VlcMediaPlayer::Engine::setPhase(Play &play, Phase phase) {
+bool VlcMediaPlayer::Engine::setPhase(const Play &play, Phase phase) {
     const std::lock_guard lock(control_);
-    if (play.cancel)
+    if (play.cancelled())
         return false;
     phase_ = phase;
     return true;
 }
 
-void VlcMediaPlayer::Engine::fail(Play &play) {
+void VlcMediaPlayer::Engine::fail(const Play &play) {
     const std::lock_guard lock(control_);
-    if (play.cancel)
+    if (play.cancelled())
         return;
     if (feedInPlayer_)
         feedInPlayer_->close();

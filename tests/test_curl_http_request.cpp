@@ -143,7 +143,7 @@ private slots:
         auto request = std::make_unique<CurlHttpRequest>(ShortLimits());
         request->Open("GET", server_.url("/ok"), true);
         request->OnDone([&] {
-            reported = request->ReadyState() == 4;
+            reported = request->ReadyState() == platform::HttpRequest::kDone;
             request.reset();
         });
         QVERIFY(request->send());

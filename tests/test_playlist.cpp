@@ -1,9 +1,11 @@
 #include "directory_server/tone/tone.h"
 #include "platform/playlist.h"
 
+#include <QMap>
 #include <QRandomGenerator>
 #include <QStringEncoder>
 #include <QTest>
+#include <optional>
 
 using platform::ContentKind;
 
@@ -12,6 +14,9 @@ namespace {
 const QString kBase = QStringLiteral("http://radio.test/lists/station.pls");
 const QString kA = QStringLiteral("http://a.test:8000/live");
 const QString kB = QStringLiteral("http://b.test/stream.mp3?id=1&q=2");
+
+// The entries of the playlists a test station leads to, by URL.
+using Playlists = QMap<QString, QStringList>;
 
 QByteArray RandomBytes(qsizetype size) {
     QByteArray bytes(size, '\0');
@@ -168,6 +173,43 @@ private slots:
         QFETCH(QByteArray, start);
         QFETCH(bool, playlist);
         QCOMPARE(platform::IsPlaylistResponse(type, url, start), playlist);
+    }
+
+    // The order a station's entries are tried in, given which of them are
+    // playlists and what they hold (any other entry is a stream that fails).
+    void stationEntries_data() {
+        QTest::addColumn<Playlists>("playlists");
+        QTest::addColumn<QStringList>("tried");
+        const QString p = QStringLiteral("http://h.test/p.m3u");
+        QTest::newRow("entries in place, mms skipped")
+            << Playlists{{p, {"mms://h.test/x", kA, kB}}, {kA, {"http://h.test/c"}}}
+            << QStringList{p, kA, "http://h.test/c", kB};
+        QTest::newRow("playlist naming itself ends")
+            << Playlists{{p, {p}}} << QStringList{p, p, p, p};
+        Playlists wide{{p, {}}};
+        QStringList tried{p};
+        for (int i = 1; i <= 10; ++i) {
+            const QString list = QStringLiteral("http://h.test/%1.pls").arg(i);
+            const QString stream = QStringLiteral("http://h.test/%1.mp3").arg(i);
+            wide[p].append(list);
+            wide[list] = {stream};
+            tried << list;
+            if (i < platform::kMaxPlaylistFetches)
+                tried << stream; // later playlists are fetched but no longer read
+        }
+        QTest::newRow("fetch limit") << wide << tried;
+    }
+    void stationEntries() {
+        QFETCH(Playlists, playlists);
+        QFETCH(QStringList, tried);
+        platform::StationEntries station(tried.front());
+        QStringList given;
+        while (const std::optional<QString> entry = station.Next()) {
+            given.append(*entry);
+            if (playlists.contains(*entry))
+                station.ReadPlaylist(playlists[*entry]);
+        }
+        QCOMPARE(given, tried);
     }
 };
 

@@ -1,5 +1,6 @@
 // Input: a Content-Type header value, LF, the page's bytes.
 #include "platform/html_document.h"
+#include "platform/text_decoding.h"
 #include "tests/fuzz/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {

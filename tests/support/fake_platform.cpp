@@ -78,14 +78,14 @@ bool FakeWebBrowser::ClickElement(const QString &id) {
 void FakeHttpRequest::Open(const QString &, const QString &url, bool async) {
     url_ = url;
     async_ = async;
-    readyState_ = 1;
+    readyState_ = kOpened;
 }
 
 bool FakeHttpRequest::send() {
     log_.append(url_);
     if (!async_) {
         Answer();
-        return readyState_ == 4;
+        return readyState_ == kDone;
     }
     delivery_([this, alive = alive_] {
         if (!*alive) {
@@ -103,7 +103,7 @@ bool FakeHttpRequest::send() {
 void FakeHttpRequest::Answer() {
     if (const std::optional<FakePage> answer = responder_(url_)) {
         response_ = *answer;
-        readyState_ = 4;
+        readyState_ = kDone;
     }
 }
 

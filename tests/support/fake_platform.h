@@ -96,8 +96,8 @@ public:
     bool send() override;
     void OnDone(std::function<void()> done) override { done_ = std::move(done); }
     int ReadyState() const override { return readyState_; }
-    QString responseText() const override { return readyState_ == 4 ? response_.bodyText : ""; }
-    int status() const override { return readyState_ == 4 ? response_.status : 0; }
+    QString responseText() const override { return readyState_ == kDone ? response_.bodyText : ""; }
+    int status() const override { return readyState_ == kDone ? response_.status : 0; }
 
 private:
     void Answer();

@@ -1,0 +1,50 @@
+#include "platform/background_task.h"
+
+#include <QCoreApplication>
+
+namespace platform {
+
+BackgroundTask::BackgroundTask(Work work, std::function<void()> done)
+    : done_(std::move(done)), link_(std::make_shared<Link>(Link{this})),
+      thread_([this, link = link_, work = std::move(work)] {
+          work(*this);
+          // The thread's last act: the UI thread joins it when the call arrives.
+          QMetaObject::invokeMethod(
+              QCoreApplication::instance(),
+              [link] {
+                  if (link->task)
+                      link->task->Complete();
+              },
+              Qt::QueuedConnection);
+      }) {}
+
+BackgroundTask::~BackgroundTask() {
+    link_->task = nullptr;
+    Cancel();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void BackgroundTask::Cancel() {
+    {
+        const std::lock_guard lock(mutex_);
+        cancelled_ = true;
+    }
+    wake_.notify_all();
+}
+
+bool BackgroundTask::SleepFor(std::chrono::milliseconds duration) const {
+    std::unique_lock lock(mutex_);
+    return !wake_.wait_for(lock, duration, [this] { return cancelled_.load(); });
+}
+
+void BackgroundTask::Complete() {
+    link_->task = nullptr;
+    thread_.join();
+    // Taken out first, since done may destroy the task and with it done_.
+    const std::function<void()> done = std::move(done_);
+    if (done)
+        done();
+}
+
+} // namespace platform

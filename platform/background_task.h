@@ -1,0 +1,66 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+
+// A piece of work on a thread of its own, made, cancelled and destroyed on the
+// UI thread, which learns through a queued call when the work has returned.
+//
+// When the thread is joined: on the UI thread only, and never while the work
+// may still run for long. The thread's last act is to post its completion, and
+// the completion joins it, which then returns at once; only after that is the
+// done function called. A task that is no longer wanted is cancelled and left
+// to end on its own: nothing waits for it. Destroying a task cancels it and
+// joins it; the work looks at the cancel flag at every step that can take long
+// (transfers do within a fraction of a second, SleepFor wakes at once), so this
+// join is short. The thread therefore never outlives the task, so the work may
+// use its owner's members; and the completion reaches the task through a link
+// that the task cuts when it is destroyed, so a completion that arrives after
+// the task is gone is dropped and touches nothing.
+class BackgroundTask {
+public:
+    // Runs on the task's thread; it may use the task to look at the cancel flag
+    // or to wait.
+    using Work = std::function<void(const BackgroundTask &task)>;
+
+    // Starts work at once. done runs on the UI thread after work has returned,
+    // unless the task is destroyed first; done may destroy the task.
+    BackgroundTask(Work work, std::function<void()> done);
+    ~BackgroundTask();
+
+    BackgroundTask(const BackgroundTask &) = delete;
+    BackgroundTask &operator=(const BackgroundTask &) = delete;
+
+    void Cancel();
+
+    // From the work's thread or any other.
+    const std::atomic<bool> &CancelFlag() const { return cancelled_; }
+    bool IsCancelled() const { return cancelled_.load(); }
+    // Waits for the duration; false when the task was cancelled meanwhile.
+    bool SleepFor(std::chrono::milliseconds duration) const;
+
+private:
+    // What a posted completion reaches the task through; read and cleared on
+    // the UI thread only.
+    struct Link {
+        BackgroundTask *task = nullptr;
+    };
+
+    void Complete();
+
+    std::function<void()> done_;
+    std::shared_ptr<Link> link_;
+    std::atomic<bool> cancelled_{false};
+    mutable std::mutex mutex_;
+    mutable std::condition_variable wake_;
+    std::thread thread_; // last: started once everything above is set up
+};
+
+} // namespace platform

@@ -1,0 +1,191 @@
+#include "platform/html_body_text.h"
+
+#include "platform/xml_tree.h"
+
+#include <algorithm>
+
+namespace platform {
+
+using namespace xml;
+
+namespace {
+
+// Assembles rendered text: collapses white space, and merges the line breaks
+// that block boundaries ask for with those already written, so that no block
+// boundary adds an empty line of its own or one at the start or the end.
+class InnerTextBuilder {
+public:
+    void Text(QStringView text, bool keepWhiteSpace) {
+        if (keepWhiteSpace) {
+            if (!text.isEmpty())
+                AppendRun(text);
+            return;
+        }
+        qsizetype i = 0;
+        while (i < text.size()) {
+            if (IsCollapsible(text[i])) {
+                pendingSpace_ = pendingSpace_ || !AtLineStart();
+                ++i;
+                continue;
+            }
+            qsizetype end = i;
+            while (end < text.size() && !IsCollapsible(text[end]))
+                ++end;
+            AppendRun(text.mid(i, end - i));
+            i = end;
+        }
+    }
+
+    void LineBreak() { AppendSeparator(u'\n'); }
+    void CellSeparator() { AppendSeparator(u'\t'); }
+
+    void RequireLineBreaks(int count) {
+        requiredBreaks_ = std::max(requiredBreaks_, count);
+        pendingSpace_ = false;
+    }
+
+    QString Finish() { return out_.replace(u'\n', QLatin1String("\r\n")); }
+
+private:
+    static bool IsCollapsible(QChar c) {
+        return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f';
+    }
+
+    bool AtLineStart() const { return atLineStart_ || requiredBreaks_ > 0; }
+
+    void AppendRun(QStringView run) {
+        FlushLineBreaks();
+        if (pendingSpace_)
+            out_ += u' ';
+        pendingSpace_ = false;
+        out_ += run;
+        atLineStart_ = run.endsWith(u'\n');
+    }
+
+    void AppendSeparator(QChar separator) {
+        FlushLineBreaks();
+        pendingSpace_ = false;
+        out_ += separator;
+        atLineStart_ = true;
+    }
+
+    void FlushLineBreaks() {
+        if (requiredBreaks_ > 0 && !out_.isEmpty()) {
+            qsizetype present = 0;
+            while (present < requiredBreaks_ && present < out_.size() &&
+                   out_.at(out_.size() - 1 - present) == u'\n')
+                ++present;
+            out_ += QString(requiredBreaks_ - present, u'\n');
+            atLineStart_ = true;
+        }
+        requiredBreaks_ = 0;
+    }
+
+    QString out_;
+    int requiredBreaks_ = 0;
+    bool pendingSpace_ = false;
+    bool atLineStart_ = true;
+};
+
+// Elements whose content is not rendered as text.
+const NameSet kHiddenElements = {"head",   "title",    "script", "style",  "template", "noscript",
+                                 "select", "datalist", "iframe", "object", "embed",    "audio",
+                                 "video",  "canvas",   "meta",   "link",   "base",     "param",
+                                 "source", "track",    "area",   "rp",     "noembed"};
+// Block-level elements: each starts and ends a line.
+const NameSet kBlockElements = {
+    "address", "article", "aside",    "blockquote", "caption", "center",   "dd",         "details",
+    "dialog",  "dir",     "div",      "dl",         "dt",      "fieldset", "figcaption", "figure",
+    "footer",  "form",    "h1",       "h2",         "h3",      "h4",       "h5",         "h6",
+    "header",  "hgroup",  "hr",       "legend",     "li",      "listing",  "main",       "menu",
+    "nav",     "ol",      "optgroup", "plaintext",  "pre",     "section",  "summary",    "table",
+    "tr",      "ul",      "xmp"};
+// Elements whose text keeps its white space and line breaks.
+const NameSet kPreformattedElements = {"pre", "listing", "xmp", "plaintext", "textarea"};
+const NameSet kTableCells = {"td", "th"};
+
+bool IsHiddenByStyle(const xmlNode *element) {
+    if (!HasAttribute(element, "style"))
+        return false;
+    const QString style = Attribute(element, "style").toLower().simplified().remove(u' ');
+    return style.contains(QLatin1String("display:none")) ||
+           style.contains(QLatin1String("visibility:hidden"));
+}
+
+bool IsHidden(const xmlNode *element) {
+    return IsElementIn(element, kHiddenElements) || HasAttribute(element, "hidden") ||
+           IsHiddenByStyle(element);
+}
+
+int LineBreaksAround(const xmlNode *element) {
+    if (IsElement(element, "p"))
+        return 2; // a paragraph stands apart by a blank line, as browsers render it
+    return IsElementIn(element, kBlockElements) ? 1 : 0;
+}
+
+bool FollowsTableCell(const xmlNode *cell) {
+    const xmlNode *previous = xmlPreviousElementSibling(const_cast<xmlNode *>(cell));
+    return previous && IsElementIn(previous, kTableCells);
+}
+
+// Walks a body and feeds the builder the rendering rules' items.
+class InnerTextVisitor {
+public:
+    bool Enter(const xmlNode *node) {
+        if (node->type == XML_TEXT_NODE) {
+            AddText(node);
+            return false;
+        }
+        if (!IsElement(node) || IsHidden(node))
+            return false;
+        if (IsElement(node, "br"))
+            builder_.LineBreak();
+        else if (IsElementIn(node, kTableCells) && FollowsTableCell(node))
+            builder_.CellSeparator();
+        StartOrEnd(node, +1);
+        return true;
+    }
+
+    void Leave(const xmlNode *element) { StartOrEnd(element, -1); }
+
+    QString Finish() { return builder_.Finish(); }
+
+private:
+    void StartOrEnd(const xmlNode *element, int depthChange) {
+        if (const int breaks = LineBreaksAround(element))
+            builder_.RequireLineBreaks(breaks);
+        if (IsElementIn(element, kPreformattedElements))
+            preformattedDepth_ += depthChange;
+    }
+
+    void AddText(const xmlNode *text) {
+        if (preformattedDepth_ == 0) {
+            builder_.Text(FromXml(text->content), false);
+            return;
+        }
+        const QString content = UnixNewlines(FromXml(text->content));
+        builder_.Text(IsLeadingNewlineOf(text, kPreformattedElements)
+                          ? WithoutLeadingNewline(content)
+                          : QStringView(content),
+                      true);
+    }
+
+    InnerTextBuilder builder_;
+    int preformattedDepth_ = 0;
+};
+
+} // namespace
+
+QString BodyInnerText(xmlDoc *document) {
+    xmlNode *root = RootOf(document);
+    const xmlNode *body =
+        root ? FindElement(root, [](const xmlNode *node) { return IsElement(node, "body"); })
+             : nullptr;
+    if (!body)
+        return {};
+    InnerTextVisitor visitor;
+    Walk(body, visitor);
+    return visitor.Finish();
+}
+
+} // namespace platform
