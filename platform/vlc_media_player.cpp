@@ -290,7 +290,7 @@ void VlcMediaPlayer::Engine::start(const QString &url) {
         [this, entry] {
             if (current_ == entry)
                 current_ = nullptr;
-            std::erase_if(plays_, [entry](const auto &play) { return play.get() == entry; });
+            std::erase_if(plays_, [entry](const auto &held) { return held.get() == entry; });
         });
     plays_.push_back(std::move(play));
 }
