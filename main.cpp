@@ -18,7 +18,7 @@ int main(int argc, char *argv[]) {
     const QDBusConnection bus = QDBusConnection::sessionBus();
     desktop::SingleInstance instance(
         bus, QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
-    if (instance.RaiseRunningInstance()) {
+    if (instance.raiseRunningInstance()) {
         return 0;
     }
     platform::InstallQtTranslation(application);
@@ -26,7 +26,7 @@ int main(int argc, char *argv[]) {
     platform::RealPlatform platform(platform::BuiltInEndpoints());
     Form1 window(platform);
     desktop::MediaPlayerService mediaPlayerService(window, bus);
-    if (!instance.Publish()) {
+    if (!instance.publish()) {
         return 0;
     }
     QObject::connect(&instance, &desktop::SingleInstance::raiseRequested, &window,

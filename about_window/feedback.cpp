@@ -18,12 +18,12 @@ constexpr int kSendWaitMs = 35000;
 
 } // namespace
 
-QString Form2::FeedbackText() const {
+QString Form2::feedbackText() const {
     QString text = Text2->toPlainText();
     return text.replace(u'\n', QStringLiteral("\r\n"));
 }
 
-bool Form2::WaitForPage(const QDeadlineTimer &deadline) {
+bool Form2::waitForPage(const QDeadlineTimer &deadline) {
     QEventLoop loop;
     QTimer expiry;
     expiry.setSingleShot(true);
@@ -34,7 +34,7 @@ bool Form2::WaitForPage(const QDeadlineTimer &deadline) {
     return loop.exec() == 0;
 }
 
-void Form2::LoadBoardPage() {
+void Form2::loadBoardPage() {
     boardLoading_ = true;
     WebBrowser1->Navigate(platform_.endpoints().messageBoardPage);
 }
@@ -50,21 +50,21 @@ void Form2::SendFeedback() {
     // page's form was submitted and its answer came with a success status.
     // Otherwise the text stays, so that nothing the user wrote is lost.
     const bool submitted =
-        (!boardLoading_ || WaitForPage(deadline)) &&
-        WebBrowser1->SetElementValue(QLatin1StringView(contract::kBoardTextId), FeedbackText()) &&
-        WebBrowser1->ClickElement(QLatin1StringView(contract::kBoardButtonId));
+        (!boardLoading_ || waitForPage(deadline)) &&
+        WebBrowser1->setElementValue(QLatin1StringView(contract::kBoardTextId), feedbackText()) &&
+        WebBrowser1->clickElement(QLatin1StringView(contract::kBoardButtonId));
     const bool sent =
-        submitted && WaitForPage(deadline) && platform::IsSuccess(WebBrowser1->HttpStatus());
+        submitted && waitForPage(deadline) && platform::IsSuccess(WebBrowser1->httpStatus());
     // The board's answer holds no form: the next send needs the board page again.
     if (submitted) {
-        LoadBoardPage();
+        loadBoardPage();
     }
     if (sent) {
         Text2->setPlainText(kFeedbackGreeting);
-        platform_.messageBoxes().Show(this, QStringLiteral("发送成功！感谢你的支持"),
+        platform_.messageBoxes().show(this, QStringLiteral("发送成功！感谢你的支持"),
                                       platform::BoxButtons::Ok, platform::BoxIcon::None);
     } else {
-        platform_.messageBoxes().Show(this, QStringLiteral("发送失败，请稍后再试"),
+        platform_.messageBoxes().show(this, QStringLiteral("发送失败，请稍后再试"),
                                       platform::BoxButtons::Ok, platform::BoxIcon::None);
     }
     sending_ = false;

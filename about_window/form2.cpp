@@ -33,13 +33,13 @@ QPlainTextEdit *MakeTextBox(QWidget *parent, const QRect &place) {
 
 Form2::Form2(platform::Platform &platform, QWidget *parent)
     : FixedDialog(parent, {408, 356}), platform_(platform) {
-    CreateControls();
+    createControls();
     Form_Load();
 }
 
 Form2::~Form2() = default;
 
-void Form2::CreateControls() {
+void Form2::createControls() {
     setWindowTitle(QStringLiteral("关于"));
 
     Frame1 = new QGroupBox(QStringLiteral(" Quorvel收音机 "), this);
@@ -77,7 +77,7 @@ void Form2::CreateControls() {
     winId();
     windowHandle()->setIcon(QIcon());
 
-    WebBrowser1 = platform_.CreateWebBrowser();
+    WebBrowser1 = platform_.createWebBrowser();
 
     connect(Text2, &QPlainTextEdit::textChanged, Command2, [this] { Command2->setEnabled(true); });
     connect(WebBrowser1.get(), &platform::WebBrowser::DocumentComplete, this,
@@ -88,5 +88,5 @@ void Form2::CreateControls() {
 }
 
 void Form2::Form_Load() {
-    LoadBoardPage();
+    loadBoardPage();
 }

@@ -36,17 +36,17 @@ public:
     std::unique_ptr<platform::WebBrowser> WebBrowser1;
 
     // The feedback text: the whole of Text2, lines broken by CR LF.
-    QString FeedbackText() const;
+    QString feedbackText() const;
     void SendFeedback();
     void CheckForUpdate();
 
 private:
-    void CreateControls();
+    void createControls();
     void Form_Load();
     // Loads the message-board page into the hidden browser.
-    void LoadBoardPage();
+    void loadBoardPage();
     // Waits for the browser's next completed page; false when none came in time.
-    bool WaitForPage(const QDeadlineTimer &deadline);
+    bool waitForPage(const QDeadlineTimer &deadline);
 
     platform::Platform &platform_;
     bool sending_ = false;

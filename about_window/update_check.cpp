@@ -9,7 +9,7 @@ QString UpdatePrompt(const QString &version) {
 }
 
 void Form2::CheckForUpdate() {
-    const std::unique_ptr<platform::HttpRequest> request = platform_.CreateHttpRequest();
+    const std::unique_ptr<platform::HttpRequest> request = platform_.createHttpRequest();
     request->Open(QStringLiteral("GET"), platform_.endpoints().homePage);
     request->send();
     if (request->ReadyState() != 4) {
@@ -17,11 +17,11 @@ void Form2::CheckForUpdate() {
     }
     const QString page = request->responseText();
     const QString version = Module1::TextBetween(page, contract::kNewestVersion);
-    if (platform_.messageBoxes().Show(this, UpdatePrompt(version), platform::BoxButtons::OkCancel,
+    if (platform_.messageBoxes().show(this, UpdatePrompt(version), platform::BoxButtons::OkCancel,
                                       platform::BoxIcon::None) != platform::BoxChoice::Ok) {
         return;
     }
     // The opener takes only an http or https address, as one URL; anything
     // else starts nothing.
-    platform_.urlOpener().Open(Module1::TextBetween(page, contract::kDownload));
+    platform_.urlOpener().open(Module1::TextBetween(page, contract::kDownload));
 }

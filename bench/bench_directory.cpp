@@ -82,7 +82,7 @@ void Settle(QWidget &window) {
 double PlayByIdMs(Form1 &form, const QString &id) {
     QElapsedTimer timer;
     timer.start();
-    form.StartStation(id, Form1::PlayReport::None);
+    form.startStation(id, Form1::PlayReport::None);
     const double elapsed = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     if (!form.windowTitle().endsWith(id)) {
         std::fprintf(stderr, "station %s did not start\n", qPrintable(id));

@@ -41,7 +41,7 @@ struct Pacing {
 // A live tone at 128 kbit/s, joined in the middle of a frame: the burst first,
 // then what falls due in real time (uneven: held back up to 0.4 s at a time).
 void ServeTone(testsupport::LoopbackServer &server, const std::string &path, Pacing pacing) {
-    server.Get(path, [pacing](const httplib::Request &, httplib::Response &response) {
+    server.get(path, [pacing](const httplib::Request &, httplib::Response &response) {
         auto stream = std::make_shared<tone::ToneStream>(tone::ToneSettings{});
         auto pending = std::make_shared<std::string>(stream->next(100ms).substr(200));
         while (pending->size() < static_cast<std::size_t>(pacing.burstBytes))
@@ -87,7 +87,7 @@ struct Ear {
         clock.start();
     }
 
-    static void OnPlay(void *opaque, const void *samples, unsigned count, int64_t) {
+    static void onPlay(void *opaque, const void *samples, unsigned count, int64_t) {
         auto *ear = static_cast<Ear *>(opaque);
         const qint64 now = ear->clock.elapsed();
         if (ear->firstSoundMs >= 0 && now - ear->lastCallMs > kBreakMs)
@@ -100,7 +100,7 @@ struct Ear {
     }
 
     void hook(libvlc_media_player_t *player) {
-        libvlc_audio_set_callbacks(player, &Ear::OnPlay, nullptr, nullptr, nullptr, nullptr, this);
+        libvlc_audio_set_callbacks(player, &Ear::onPlay, nullptr, nullptr, nullptr, nullptr, this);
         libvlc_audio_set_format(player, "S16N", 44100, 2);
     }
 };

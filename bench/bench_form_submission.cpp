@@ -48,8 +48,8 @@ double SendOnceMs(const QString &url) {
     QElapsedTimer timer;
     timer.start();
     const bool started =
-        browser.SetElementValue(QStringLiteral("textarea"), QStringLiteral("好听")) &&
-        browser.ClickElement(QStringLiteral("button"));
+        browser.setElementValue(QStringLiteral("textarea"), QStringLiteral("好听")) &&
+        browser.clickElement(QStringLiteral("button"));
     const double elapsed = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     // The server may refuse so many fields; what counts is that the click
     // submitted the form.
@@ -67,7 +67,7 @@ int main(int argc, char *argv[]) {
     double anchor = 0;
     for (const int controls : {1000, 2000, 4000, 8000, 16000}) {
         const std::string path = "/board" + std::to_string(controls);
-        server.Serve(path, BoardPage(controls));
+        server.serve(path, BoardPage(controls));
         std::vector<double> runs;
         for (int run = 0; run < 3; ++run) {
             runs.push_back(SendOnceMs(server.url(QString::fromStdString(path))));

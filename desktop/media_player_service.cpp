@@ -61,8 +61,8 @@ public:
     QStringList SupportedMimeTypes() const { return {}; }
 
 public slots:
-    void Raise() { service_.Raise(); }
-    void Quit() { service_.Quit(); }
+    void Raise() { service_.raise(); }
+    void Quit() { service_.quit(); }
 
 private:
     MediaPlayerService &service_;
@@ -79,31 +79,31 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(qlonglong Position READ Position)
     Q_PROPERTY(double MinimumRate READ Rate)
     Q_PROPERTY(double MaximumRate READ Rate)
-    Q_PROPERTY(bool CanGoNext READ CanNotDo)
-    Q_PROPERTY(bool CanGoPrevious READ CanNotDo)
-    Q_PROPERTY(bool CanPlay READ CanDo)
-    Q_PROPERTY(bool CanPause READ CanDo)
-    Q_PROPERTY(bool CanSeek READ CanNotDo)
-    Q_PROPERTY(bool CanControl READ CanDo)
+    Q_PROPERTY(bool CanGoNext READ canNotDo)
+    Q_PROPERTY(bool CanGoPrevious READ canNotDo)
+    Q_PROPERTY(bool CanPlay READ canDo)
+    Q_PROPERTY(bool CanPause READ canDo)
+    Q_PROPERTY(bool CanSeek READ canNotDo)
+    Q_PROPERTY(bool CanControl READ canDo)
 public:
     explicit PlayerAdaptor(MediaPlayerService &service)
         : QDBusAbstractAdaptor(&service), service_(service) {}
 
-    QString PlaybackStatus() const { return service_.PlaybackStatus(); }
+    QString PlaybackStatus() const { return service_.playbackStatus(); }
     // Live radio: one speed, no position.
     double Rate() const { return 1.0; }
     qlonglong Position() const { return 0; }
-    QVariantMap Metadata() const { return service_.Metadata(); }
-    double Volume() const { return service_.Volume(); }
-    void SetVolume(double volume) { service_.SetVolume(volume); }
-    bool CanDo() const { return true; }
-    bool CanNotDo() const { return false; }
+    QVariantMap Metadata() const { return service_.metadata(); }
+    double Volume() const { return service_.volume(); }
+    void SetVolume(double volume) { service_.setVolume(volume); }
+    bool canDo() const { return true; }
+    bool canNotDo() const { return false; }
 
 public slots:
-    void Play() { service_.Play(); }
-    void Pause() { service_.Pause(); }
-    void PlayPause() { service_.PlayPause(); }
-    void Stop() { service_.Stop(); }
+    void Play() { service_.play(); }
+    void Pause() { service_.pause(); }
+    void PlayPause() { service_.playPause(); }
+    void Stop() { service_.stop(); }
     // There is no next or previous station and no position to move: these do nothing.
     void Next() {}
     void Previous() {}
@@ -158,40 +158,40 @@ MediaPlayerService::MediaPlayerService(Form1 &window, QDBusConnection bus)
     new RootAdaptor(*this);
     new PlayerAdaptor(*this);
     bus_.registerObject(kMprisObjectPath, this, QDBusConnection::ExportAdaptors);
-    told_ = PlayerProperties();
+    told_ = playerProperties();
     connect(&window_, &Form1::stationStarted, this, [this](const QString &id, const QString &name) {
         stationId_ = id;
         stationName_ = name;
-        Refresh();
+        refresh();
     });
-    connect(window_.Slider1, &QScrollBar::valueChanged, this, &MediaPlayerService::Refresh);
+    connect(window_.Slider1, &QScrollBar::valueChanged, this, &MediaPlayerService::refresh);
     // The status monitor's tick is when the window itself notices a new play state.
-    connect(window_.Timer1, &QTimer::timeout, this, &MediaPlayerService::Refresh);
+    connect(window_.Timer1, &QTimer::timeout, this, &MediaPlayerService::refresh);
 }
 
-void MediaPlayerService::Raise() {
+void MediaPlayerService::raise() {
     RaiseWindow(window_);
 }
 
-void MediaPlayerService::Quit() {
+void MediaPlayerService::quit() {
     Picture *close = window_.Image13;
     QTimer::singleShot(0, close, [close] { emit close->clicked(); });
 }
 
-QString MediaPlayerService::PlaybackStatus() const {
+QString MediaPlayerService::playbackStatus() const {
     return PlaybackStatusFor(window_.WindowsMediaPlayer1->playState());
 }
 
-QVariantMap MediaPlayerService::Metadata() const {
+QVariantMap MediaPlayerService::metadata() const {
     return StationMetadata(stationId_, stationName_,
                            window_.WindowsMediaPlayer1->nowPlayingTitle());
 }
 
-double MediaPlayerService::Volume() const {
+double MediaPlayerService::volume() const {
     return window_.Slider1->value() / 100.0;
 }
 
-void MediaPlayerService::SetVolume(double volume) {
+void MediaPlayerService::setVolume(double volume) {
     if (std::isnan(volume)) {
         return;
     }
@@ -200,39 +200,39 @@ void MediaPlayerService::SetVolume(double volume) {
     window_.WindowsMediaPlayer1->setVolume(window_.Slider1->value());
 }
 
-void MediaPlayerService::PressPlayStop() {
+void MediaPlayerService::pressPlayStop() {
     emit window_.Image9->clicked();
-    Refresh();
+    refresh();
 }
 
-void MediaPlayerService::Play() {
+void MediaPlayerService::play() {
     if (window_.StoppedByButton) {
-        PressPlayStop();
+        pressPlayStop();
     }
 }
 
-void MediaPlayerService::Pause() {
-    Stop();
+void MediaPlayerService::pause() {
+    stop();
 }
 
-void MediaPlayerService::PlayPause() {
-    PressPlayStop();
+void MediaPlayerService::playPause() {
+    pressPlayStop();
 }
 
-void MediaPlayerService::Stop() {
+void MediaPlayerService::stop() {
     if (!window_.StoppedByButton) {
-        PressPlayStop();
+        pressPlayStop();
     }
 }
 
-QVariantMap MediaPlayerService::PlayerProperties() const {
-    return {{QStringLiteral("PlaybackStatus"), PlaybackStatus()},
-            {QStringLiteral("Metadata"), Metadata()},
-            {QStringLiteral("Volume"), Volume()}};
+QVariantMap MediaPlayerService::playerProperties() const {
+    return {{QStringLiteral("PlaybackStatus"), playbackStatus()},
+            {QStringLiteral("Metadata"), metadata()},
+            {QStringLiteral("Volume"), volume()}};
 }
 
-void MediaPlayerService::Refresh() {
-    const QVariantMap now = PlayerProperties();
+void MediaPlayerService::refresh() {
+    const QVariantMap now = playerProperties();
     QVariantMap changed;
     for (auto property = now.cbegin(); property != now.cend(); ++property) {
         if (told_.value(property.key()) != property.value()) {

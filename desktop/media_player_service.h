@@ -34,27 +34,27 @@ class MediaPlayerService : public QObject {
 public:
     MediaPlayerService(Form1 &window, QDBusConnection bus);
 
-    void Raise();
+    void raise();
     // What the close button does, after the caller has had its answer.
-    void Quit();
+    void quit();
 
-    QString PlaybackStatus() const;
-    QVariantMap Metadata() const;
-    double Volume() const;
-    void SetVolume(double volume);
-    void Play();
-    void Pause();
-    void PlayPause();
-    void Stop();
+    QString playbackStatus() const;
+    QVariantMap metadata() const;
+    double volume() const;
+    void setVolume(double volume);
+    void play();
+    void pause();
+    void playPause();
+    void stop();
 
     // Tells clients, through PropertiesChanged, of every player property that
     // differs from what they were last told.
-    void Refresh();
+    void refresh();
 
 private:
-    void PressPlayStop();
+    void pressPlayStop();
     // The player properties whose changes clients are told of.
-    QVariantMap PlayerProperties() const;
+    QVariantMap playerProperties() const;
 
     Form1 &window_;
     QDBusConnection bus_;

@@ -56,12 +56,12 @@ SingleInstance::~SingleInstance() {
     }
 }
 
-bool SingleInstance::RaiseRunningInstance() {
+bool SingleInstance::raiseRunningInstance() {
     if (bus_.isConnected()) {
         if (!bus_.interface()->isServiceRegistered(kMprisBusName).value()) {
             return false;
         }
-        AskBusOwnerToRaise();
+        askBusOwnerToRaise();
         return true;
     }
     // The lock, not the socket file, tells whether an instance runs: the
@@ -86,21 +86,21 @@ bool SingleInstance::RaiseRunningInstance() {
     return true;
 }
 
-void SingleInstance::AskBusOwnerToRaise() {
+void SingleInstance::askBusOwnerToRaise() {
     const QDBusMessage raise = QDBusMessage::createMethodCall(
         kMprisBusName, kMprisObjectPath, QStringLiteral("org.mpris.MediaPlayer2"),
         QStringLiteral("Raise"));
     bus_.call(raise, QDBus::Block, kRaiseCallTimeoutMs);
 }
 
-bool SingleInstance::Publish() {
+bool SingleInstance::publish() {
     if (bus_.isConnected()) {
         const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
             bus_.interface()->registerService(kMprisBusName,
                                               QDBusConnectionInterface::DontQueueService,
                                               QDBusConnectionInterface::DontAllowReplacement);
         if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceNotRegistered) {
-            AskBusOwnerToRaise();
+            askBusOwnerToRaise();
             return false;
         }
         return true;
@@ -122,11 +122,11 @@ bool SingleInstance::Publish() {
         return true;
     }
     notifier_ = new QSocketNotifier(listenFd_, QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &SingleInstance::AcceptRaiseRequests);
+    connect(notifier_, &QSocketNotifier::activated, this, &SingleInstance::acceptRaiseRequests);
     return true;
 }
 
-void SingleInstance::AcceptRaiseRequests() {
+void SingleInstance::acceptRaiseRequests() {
     bool accepted = false;
     for (int fd; (fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
         ::close(fd);

@@ -21,20 +21,20 @@ public:
 
     // True when another instance runs; it has been asked to raise its window.
     // Without a bus this takes the lock when it is free.
-    bool RaiseRunningInstance();
+    bool raiseRunningInstance();
     // Makes this the instance later starts find: takes the bus name (export
     // the media-player object first, so that clients find it with the name),
     // or listens on the local socket. False when another instance took the
     // name meanwhile; it has been asked to raise its window.
-    bool Publish();
+    bool publish();
 
 signals:
     // A later start without a bus asked for the window.
     void raiseRequested();
 
 private:
-    void AskBusOwnerToRaise();
-    void AcceptRaiseRequests();
+    void askBusOwnerToRaise();
+    void acceptRaiseRequests();
 
     QDBusConnection bus_;
     QString lockPath_;

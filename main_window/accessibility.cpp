@@ -85,7 +85,7 @@ QAccessibleInterface *PictureButtonFactory(const QString &, QObject *object) {
 
 } // namespace
 
-void Form1::DescribeToAssistiveTechnology() {
+void Form1::describeToAssistiveTechnology() {
     static std::once_flag factoryInstalled;
     std::call_once(factoryInstalled, [] { QAccessible::installFactory(PictureButtonFactory); });
     for (const PictureButton &button : kPictureButtons) {

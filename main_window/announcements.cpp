@@ -15,14 +15,14 @@ void Form1::Timer3_Timer() {
     if (AnnouncementRequest_) {
         return;
     }
-    AnnouncementRequest_ = platform_.CreateHttpRequest();
+    AnnouncementRequest_ = platform_.createHttpRequest();
     const platform::Endpoints &endpoints = platform_.endpoints();
     AnnouncementRequest_->Open(QStringLiteral("GET"),
                                ServerReady ? endpoints.directoryServer +
                                                  QLatin1StringView(contract::kAnnouncementPath)
                                            : endpoints.homePage,
                                true);
-    AnnouncementRequest_->OnDone([this] {
+    AnnouncementRequest_->onDone([this] {
         const std::unique_ptr<platform::HttpRequest> request = std::move(AnnouncementRequest_);
         // Without a complete answer the line keeps what it shows.
         if (request->ReadyState() == platform::HttpRequest::kDone) {

@@ -106,7 +106,7 @@ void Form1::Timer2_Timer() {
     }
 }
 
-void Form1::ShowInText1(const QString &text, const QColor &colour) {
+void Form1::showInText1(const QString &text, const QColor &colour) {
     QPalette palette = Text1->palette();
     palette.setColor(QPalette::Text, colour);
     Text1->setPalette(palette);
@@ -114,12 +114,12 @@ void Form1::ShowInText1(const QString &text, const QColor &colour) {
 }
 
 void Form1::Text1_Click() {
-    ShowInText1(QString(), Qt::black);
+    showInText1(QString(), Qt::black);
 }
 
 void Form1::Text1_LostFocus() {
     if (!NumericValue(Text1->text())) {
-        ShowInText1(kText1PlaceholderAfterFocus, QColor(kText1Silver));
+        showInText1(kText1PlaceholderAfterFocus, QColor(kText1Silver));
     }
 }
 

@@ -71,14 +71,14 @@ QTimer *MakeTimer(QObject *parent, int intervalMs) {
 
 Form1::Form1(platform::Platform &platform, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), platform_(platform) {
-    CreateControls();
-    ConnectHandlers();
+    createControls();
+    connectHandlers();
     Form_Load();
 }
 
 Form1::~Form1() = default;
 
-void Form1::CreateControls() {
+void Form1::createControls() {
     // The pictures live in this library; naming them keeps the linker from
     // dropping them.
     Q_INIT_RESOURCE(skin);
@@ -150,7 +150,7 @@ void Form1::CreateControls() {
     QPalette textPalette = Text1->palette();
     textPalette.setColor(QPalette::Base, Qt::white);
     Text1->setPalette(textPalette);
-    ShowInText1(kText1Placeholder, kText1Silver);
+    showInText1(kText1Placeholder, kText1Silver);
     Text1->installEventFilter(this);
 
     Slider1 = new QScrollBar(Qt::Horizontal, this);
@@ -167,16 +167,16 @@ void Form1::CreateControls() {
     List1 = new QListWidget(Frame1);
     List1->setGeometry(208, 96, 33, 40);
 
-    WebBrowser1 = platform_.CreateWebBrowser();
-    WindowsMediaPlayer1 = platform_.CreateMediaPlayer();
+    WebBrowser1 = platform_.createWebBrowser();
+    WindowsMediaPlayer1 = platform_.createMediaPlayer();
 
     setTabOrder(Text1, Slider1);
     setTabOrder(Slider1, ListView1);
-    DescribeToAssistiveTechnology();
+    describeToAssistiveTechnology();
     Text1->setFocus(); // where the focus is when the window is first shown
 }
 
-void Form1::ConnectHandlers() {
+void Form1::connectHandlers() {
     for (Picture *handle : {Image1, Label1}) {
         connect(handle, &Picture::mousePressed, this,
                 [this](int, float x, float y) { DragHandle_MouseDown(x, y); });

@@ -84,7 +84,7 @@ public:
     void FetchChannels();
     void AddStationLine(const QString &line);
     // AddStationLine for each line in turn, with one update of the list and table.
-    void AddStationLines(const QStringList &lines);
+    void addStationLines(const QStringList &lines);
 
     // Makes every normal button face visible again.
     void ResetButtonFaces();
@@ -93,7 +93,7 @@ public:
     enum class PlayReport { None, Send };
     // Names the station of the first line with this ID in the caption and the
     // message line and starts its stream; reports the play when asked.
-    void StartStation(const QString &id, PlayReport report);
+    void startStation(const QString &id, PlayReport report);
     void PlayAndReport(const QString &id);
     // Reports a play to the directory server. Reports go out one after
     // another, in the order of the plays, without the window waiting for them.
@@ -109,11 +109,11 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void CreateControls();
-    void DescribeToAssistiveTechnology();
-    void ConnectHandlers();
+    void createControls();
+    void describeToAssistiveTechnology();
+    void connectHandlers();
     void Form_Load();
-    void SetUpStationTable();
+    void setUpStationTable();
     void WebBrowser1_DocumentComplete();
 
     void DragHandle_MouseDown(float x, float y);
@@ -127,7 +127,7 @@ private:
     void Form_Resize();
     void Timer2_Timer();
     void ListView1_DblClick();
-    bool ChannelsFetchedOrTell();
+    bool channelsFetchedOrTell();
     void Image3_Click();
     void Image5_Click();
     void Image9_Click();
@@ -136,9 +136,9 @@ private:
     void Timer3_Timer();
     void Text1_Click();
     void Text1_LostFocus();
-    void ShowInText1(const QString &text, const QColor &colour);
+    void showInText1(const QString &text, const QColor &colour);
 
-    void SendNextPlayReport();
+    void sendNextPlayReport();
 
     platform::Platform &platform_;
     QPointer<Form3> Form3_; // the quick-search window while it is open

@@ -13,19 +13,19 @@ BackgroundTask::BackgroundTask(Work work, std::function<void()> done)
               QCoreApplication::instance(),
               [link] {
                   if (link->task)
-                      link->task->Complete();
+                      link->task->complete();
               },
               Qt::QueuedConnection);
       }) {}
 
 BackgroundTask::~BackgroundTask() {
     link_->task = nullptr;
-    Cancel();
+    cancel();
     if (thread_.joinable())
         thread_.join();
 }
 
-void BackgroundTask::Cancel() {
+void BackgroundTask::cancel() {
     {
         const std::lock_guard lock(mutex_);
         cancelled_ = true;
@@ -33,12 +33,12 @@ void BackgroundTask::Cancel() {
     wake_.notify_all();
 }
 
-bool BackgroundTask::SleepFor(std::chrono::milliseconds duration) const {
+bool BackgroundTask::sleepFor(std::chrono::milliseconds duration) const {
     std::unique_lock lock(mutex_);
     return !wake_.wait_for(lock, duration, [this] { return cancelled_.load(); });
 }
 
-void BackgroundTask::Complete() {
+void BackgroundTask::complete() {
     link_->task = nullptr;
     thread_.join();
     // Taken out first, since done may destroy the task and with it done_.

@@ -19,7 +19,7 @@ namespace platform {
 // done function called. A task that is no longer wanted is cancelled and left
 // to end on its own: nothing waits for it. Destroying a task cancels it and
 // joins it; the work looks at the cancel flag at every step that can take long
-// (transfers do within a fraction of a second, SleepFor wakes at once), so this
+// (transfers do within a fraction of a second, sleepFor wakes at once), so this
 // join is short. The thread therefore never outlives the task, so the work may
 // use its owner's members; and the completion reaches the task through a link
 // that the task cuts when it is destroyed, so a completion that arrives after
@@ -38,13 +38,13 @@ public:
     BackgroundTask(const BackgroundTask &) = delete;
     BackgroundTask &operator=(const BackgroundTask &) = delete;
 
-    void Cancel();
+    void cancel();
 
     // From the work's thread or any other.
-    const std::atomic<bool> &CancelFlag() const { return cancelled_; }
-    bool IsCancelled() const { return cancelled_.load(); }
+    const std::atomic<bool> &cancelFlag() const { return cancelled_; }
+    bool isCancelled() const { return cancelled_.load(); }
     // Waits for the duration; false when the task was cancelled meanwhile.
-    bool SleepFor(std::chrono::milliseconds duration) const;
+    bool sleepFor(std::chrono::milliseconds duration) const;
 
 private:
     // What a posted completion reaches the task through; read and cleared on
@@ -53,7 +53,7 @@ private:
         BackgroundTask *task = nullptr;
     };
 
-    void Complete();
+    void complete();
 
     std::function<void()> done_;
     std::shared_ptr<Link> link_;

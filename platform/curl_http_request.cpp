@@ -9,15 +9,15 @@ namespace platform {
 CurlHttpRequest::CurlHttpRequest(TransferLimits limits) : limits_(limits) {}
 
 CurlHttpRequest::~CurlHttpRequest() {
-    Stop();
+    stop();
 }
 
-void CurlHttpRequest::Stop() {
+void CurlHttpRequest::stop() {
     exchange_.reset();
 }
 
 void CurlHttpRequest::Open(const QString &method, const QString &url, bool async) {
-    Stop();
+    stop();
     method_ = method.trimmed().toUpper().toLatin1();
     url_ = url;
     async_ = async;
@@ -26,7 +26,7 @@ void CurlHttpRequest::Open(const QString &method, const QString &url, bool async
     responseText_.clear();
 }
 
-TransferRequest CurlHttpRequest::Request() const {
+TransferRequest CurlHttpRequest::transferRequest() const {
     TransferRequest request;
     request.method = method_;
     request.url = url_;
@@ -34,7 +34,7 @@ TransferRequest CurlHttpRequest::Request() const {
     return request;
 }
 
-CurlHttpRequest::Outcome CurlHttpRequest::Run(const TransferRequest &request,
+CurlHttpRequest::Outcome CurlHttpRequest::run(const TransferRequest &request,
                                               const std::atomic<bool> *cancel) {
     const TransferResult result = Transfer(request, cancel);
     if (!result.responded || result.bodyTruncated)
@@ -42,7 +42,7 @@ CurlHttpRequest::Outcome CurlHttpRequest::Run(const TransferRequest &request,
     return {true, result.status, DecodeText(result.body, CharsetOfContentType(result.contentType))};
 }
 
-void CurlHttpRequest::Take(Outcome outcome) {
+void CurlHttpRequest::take(Outcome outcome) {
     if (!outcome.responded)
         return;
     status_ = outcome.status;
@@ -54,17 +54,17 @@ bool CurlHttpRequest::send() {
     if (readyState_ != kOpened || exchange_)
         return false;
     if (!async_) {
-        Take(Run(Request(), nullptr));
+        take(run(transferRequest(), nullptr));
         return readyState_ == kDone;
     }
     auto outcome = std::make_shared<Outcome>();
     exchange_ = std::make_unique<BackgroundTask>(
-        [outcome, request = Request()](const BackgroundTask &task) {
-            *outcome = Run(request, &task.CancelFlag());
+        [outcome, request = transferRequest()](const BackgroundTask &task) {
+            *outcome = run(request, &task.cancelFlag());
         },
         [this, outcome] {
             exchange_.reset();
-            Take(std::move(*outcome));
+            take(std::move(*outcome));
             // A copy, since done may destroy the request and with it done_.
             const std::function<void()> done = done_;
             if (done)

@@ -23,7 +23,7 @@ public:
 
     void Open(const QString &method, const QString &url, bool async = false) override;
     bool send() override;
-    void OnDone(std::function<void()> done) override { done_ = std::move(done); }
+    void onDone(std::function<void()> done) override { done_ = std::move(done); }
     int ReadyState() const override { return readyState_; }
     QString responseText() const override { return responseText_; }
     int status() const override { return status_; }
@@ -35,11 +35,11 @@ private:
         int status = 0;
         QString text;
     };
-    static Outcome Run(const TransferRequest &request, const std::atomic<bool> *cancel);
+    static Outcome run(const TransferRequest &request, const std::atomic<bool> *cancel);
     // Ends an outstanding exchange without its outcome.
-    void Stop();
-    TransferRequest Request() const;
-    void Take(Outcome outcome);
+    void stop();
+    TransferRequest transferRequest() const;
+    void take(Outcome outcome);
 
     TransferLimits limits_;
     QByteArray method_;

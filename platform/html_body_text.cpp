@@ -15,46 +15,46 @@ namespace {
 // boundary adds an empty line of its own or one at the start or the end.
 class InnerTextBuilder {
 public:
-    void Text(QStringView text, bool keepWhiteSpace) {
+    void text(QStringView text, bool keepWhiteSpace) {
         if (keepWhiteSpace) {
             if (!text.isEmpty())
-                AppendRun(text);
+                appendRun(text);
             return;
         }
         qsizetype i = 0;
         while (i < text.size()) {
-            if (IsCollapsible(text[i])) {
-                pendingSpace_ = pendingSpace_ || !AtLineStart();
+            if (isCollapsible(text[i])) {
+                pendingSpace_ = pendingSpace_ || !atLineStart();
                 ++i;
                 continue;
             }
             qsizetype end = i;
-            while (end < text.size() && !IsCollapsible(text[end]))
+            while (end < text.size() && !isCollapsible(text[end]))
                 ++end;
-            AppendRun(text.mid(i, end - i));
+            appendRun(text.mid(i, end - i));
             i = end;
         }
     }
 
-    void LineBreak() { AppendSeparator(u'\n'); }
-    void CellSeparator() { AppendSeparator(u'\t'); }
+    void lineBreak() { appendSeparator(u'\n'); }
+    void cellSeparator() { appendSeparator(u'\t'); }
 
-    void RequireLineBreaks(int count) {
+    void requireLineBreaks(int count) {
         requiredBreaks_ = std::max(requiredBreaks_, count);
         pendingSpace_ = false;
     }
 
-    QString Finish() { return out_.replace(u'\n', QLatin1String("\r\n")); }
+    QString finish() { return out_.replace(u'\n', QLatin1String("\r\n")); }
 
 private:
-    static bool IsCollapsible(QChar c) {
+    static bool isCollapsible(QChar c) {
         return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f';
     }
 
-    bool AtLineStart() const { return atLineStart_ || requiredBreaks_ > 0; }
+    bool atLineStart() const { return atLineStart_ || requiredBreaks_ > 0; }
 
-    void AppendRun(QStringView run) {
-        FlushLineBreaks();
+    void appendRun(QStringView run) {
+        flushLineBreaks();
         if (pendingSpace_)
             out_ += u' ';
         pendingSpace_ = false;
@@ -62,14 +62,14 @@ private:
         atLineStart_ = run.endsWith(u'\n');
     }
 
-    void AppendSeparator(QChar separator) {
-        FlushLineBreaks();
+    void appendSeparator(QChar separator) {
+        flushLineBreaks();
         pendingSpace_ = false;
         out_ += separator;
         atLineStart_ = true;
     }
 
-    void FlushLineBreaks() {
+    void flushLineBreaks() {
         if (requiredBreaks_ > 0 && !out_.isEmpty()) {
             qsizetype present = 0;
             while (present < requiredBreaks_ && present < out_.size() &&
@@ -131,40 +131,40 @@ bool FollowsTableCell(const xmlNode *cell) {
 // Walks a body and feeds the builder the rendering rules' items.
 class InnerTextVisitor {
 public:
-    bool Enter(const xmlNode *node) {
+    bool enter(const xmlNode *node) {
         if (node->type == XML_TEXT_NODE) {
-            AddText(node);
+            addText(node);
             return false;
         }
         if (!IsElement(node) || IsHidden(node))
             return false;
         if (IsElement(node, "br"))
-            builder_.LineBreak();
+            builder_.lineBreak();
         else if (IsElementIn(node, kTableCells) && FollowsTableCell(node))
-            builder_.CellSeparator();
-        StartOrEnd(node, +1);
+            builder_.cellSeparator();
+        startOrEnd(node, +1);
         return true;
     }
 
-    void Leave(const xmlNode *element) { StartOrEnd(element, -1); }
+    void leave(const xmlNode *element) { startOrEnd(element, -1); }
 
-    QString Finish() { return builder_.Finish(); }
+    QString finish() { return builder_.finish(); }
 
 private:
-    void StartOrEnd(const xmlNode *element, int depthChange) {
+    void startOrEnd(const xmlNode *element, int depthChange) {
         if (const int breaks = LineBreaksAround(element))
-            builder_.RequireLineBreaks(breaks);
+            builder_.requireLineBreaks(breaks);
         if (IsElementIn(element, kPreformattedElements))
             preformattedDepth_ += depthChange;
     }
 
-    void AddText(const xmlNode *text) {
+    void addText(const xmlNode *text) {
         if (preformattedDepth_ == 0) {
-            builder_.Text(FromXml(text->content), false);
+            builder_.text(FromXml(text->content), false);
             return;
         }
         const QString content = UnixNewlines(FromXml(text->content));
-        builder_.Text(IsLeadingNewlineOf(text, kPreformattedElements)
+        builder_.text(IsLeadingNewlineOf(text, kPreformattedElements)
                           ? WithoutLeadingNewline(content)
                           : QStringView(content),
                       true);
@@ -185,7 +185,7 @@ QString BodyInnerText(xmlDoc *document) {
         return {};
     InnerTextVisitor visitor;
     Walk(body, visitor);
-    return visitor.Finish();
+    return visitor.finish();
 }
 
 } // namespace platform

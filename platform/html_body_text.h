@@ -6,7 +6,7 @@
 namespace platform {
 
 // The innerText of a document's body, lines joined by CR LF, as described at
-// HtmlDocument::InnerText; empty when the document has no body.
+// HtmlDocument::innerText; empty when the document has no body.
 QString BodyInnerText(xmlDoc *document);
 
 } // namespace platform

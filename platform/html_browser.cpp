@@ -64,7 +64,7 @@ QByteArray PreformattedPage(const QByteArray &bytes, const QByteArray &contentTy
 
 } // namespace
 
-TransferLimits HtmlBrowser::DocumentLimits() {
+TransferLimits HtmlBrowser::documentLimits() {
     TransferLimits limits;
     // A large directory over a slow link takes as long as it takes; only a
     // server that stops sending ends the load.
@@ -82,38 +82,38 @@ HtmlBrowser::HtmlBrowser(TransferLimits limits, QObject *parent)
 void HtmlBrowser::Navigate2(const QString &url) {
     TransferRequest request;
     request.url = url.trimmed();
-    Start([request = std::move(request)] { return request; });
+    start([request = std::move(request)] { return request; });
 }
 
 QString HtmlBrowser::BodyText() const {
     if (bodyTextStale_) {
-        bodyText_ = document_->InnerText();
+        bodyText_ = document_->innerText();
         bodyTextStale_ = false;
     }
     return bodyText_;
 }
 
-bool HtmlBrowser::SetElementValue(const QString &id, const QString &value) {
+bool HtmlBrowser::setElementValue(const QString &id, const QString &value) {
     if (documentSubmitted_) {
         // A submission's thread may still be reading the page: edit a copy.
-        document_ = std::make_shared<HtmlDocument>(document_->Copy());
+        document_ = std::make_shared<HtmlDocument>(document_->copy());
         documentSubmitted_ = false;
     }
-    if (!document_->SetElementValue(id, value))
+    if (!document_->setElementValue(id, value))
         return false;
     bodyTextStale_ = true;
     return true;
 }
 
-bool HtmlBrowser::ClickElement(const QString &id) {
-    if (!document_->SubmitsOnClick(id))
+bool HtmlBrowser::clickElement(const QString &id) {
+    if (!document_->submitsOnClick(id))
         return false;
     // The form's entries are gathered on the load's thread, since a page can
     // hold any number of controls; an edit meanwhile goes to a copy of the page.
     documentSubmitted_ = true;
-    Start([document = std::shared_ptr<const HtmlDocument>(document_), id, referer = location_] {
+    start([document = std::shared_ptr<const HtmlDocument>(document_), id, referer = location_] {
         TransferRequest request;
-        if (const std::optional<FormSubmission> submission = document->SubmissionOnClick(id)) {
+        if (const std::optional<FormSubmission> submission = document->submissionOnClick(id)) {
             request.method = submission->method;
             request.url = submission->url;
             request.body = submission->body;
@@ -125,8 +125,8 @@ bool HtmlBrowser::ClickElement(const QString &id) {
     return true;
 }
 
-void HtmlBrowser::Start(std::function<TransferRequest()> makeRequest) {
-    CancelRunningLoads();
+void HtmlBrowser::start(std::function<TransferRequest()> makeRequest) {
+    cancelRunningLoads();
     auto load = std::make_unique<Load>();
     load->generation = ++generation_;
     Load *running = load.get();
@@ -135,13 +135,13 @@ void HtmlBrowser::Start(std::function<TransferRequest()> makeRequest) {
         [limits = limits_, makeRequest = std::move(makeRequest), page](const BackgroundTask &task) {
             TransferRequest request = makeRequest();
             request.limits = limits;
-            *page = Fetch(request, task.CancelFlag());
+            *page = fetch(request, task.cancelFlag());
         },
-        [this, running, page] { Finish(running, page); });
+        [this, running, page] { finish(running, page); });
     loads_.push_back(std::move(load));
 }
 
-HtmlBrowser::Page HtmlBrowser::Fetch(const TransferRequest &request,
+HtmlBrowser::Page HtmlBrowser::fetch(const TransferRequest &request,
                                      const std::atomic<bool> &cancel) {
     if (IsBlankPage(request.url))
         return {HtmlDocument(), {}, kBlankPage, 0};
@@ -151,11 +151,11 @@ HtmlBrowser::Page HtmlBrowser::Fetch(const TransferRequest &request,
     // A page cut at the cap is no page: shown whole it would pass for complete
     // (a directory quietly missing its later stations).
     if (!result.responded || result.bodyTruncated)
-        return ReadPage(FailurePage(), "text/html; charset=utf-8", request.url, 0);
-    return ReadPage(result.body, result.contentType, result.effectiveUrl, result.status);
+        return readPage(FailurePage(), "text/html; charset=utf-8", request.url, 0);
+    return readPage(result.body, result.contentType, result.effectiveUrl, result.status);
 }
 
-HtmlBrowser::Page HtmlBrowser::ReadPage(const QByteArray &bytes, const QByteArray &contentType,
+HtmlBrowser::Page HtmlBrowser::readPage(const QByteArray &bytes, const QByteArray &contentType,
                                         const QString &location, int status) {
     Page page{IsPlainText(bytes, contentType)
                   ? HtmlDocument(PreformattedPage(bytes, contentType), location, "text/html")
@@ -163,11 +163,11 @@ HtmlBrowser::Page HtmlBrowser::ReadPage(const QByteArray &bytes, const QByteArra
               {},
               location,
               status};
-    page.bodyText = page.document.InnerText();
+    page.bodyText = page.document.innerText();
     return page;
 }
 
-void HtmlBrowser::Finish(Load *load, const std::shared_ptr<Page> &page) {
+void HtmlBrowser::finish(Load *load, const std::shared_ptr<Page> &page) {
     const bool newest = load->generation == generation_;
     loads_.remove_if([load](const std::unique_ptr<Load> &entry) { return entry.get() == load; });
     if (!newest)
@@ -181,9 +181,9 @@ void HtmlBrowser::Finish(Load *load, const std::shared_ptr<Page> &page) {
     emit DocumentComplete();
 }
 
-void HtmlBrowser::CancelRunningLoads() {
+void HtmlBrowser::cancelRunningLoads() {
     for (const std::unique_ptr<Load> &load : loads_)
-        load->task->Cancel();
+        load->task->cancel();
 }
 
 } // namespace platform

@@ -22,9 +22,9 @@ public:
     // Documents may be far larger than request bodies: a station directory
     // runs to megabytes. A page longer than the cap fails like a load that
     // brought no response.
-    static TransferLimits DocumentLimits();
+    static TransferLimits documentLimits();
 
-    explicit HtmlBrowser(TransferLimits limits = DocumentLimits(), QObject *parent = nullptr);
+    explicit HtmlBrowser(TransferLimits limits = documentLimits(), QObject *parent = nullptr);
     // Cancels running loads and waits for their threads, which stop within a
     // fraction of a second.
     ~HtmlBrowser() override = default;
@@ -33,9 +33,9 @@ public:
     QString LocationURL() const override { return location_; }
     // Read on the load's thread; after an edit, read again when next asked.
     QString BodyText() const override;
-    int HttpStatus() const override { return status_; }
-    bool SetElementValue(const QString &id, const QString &value) override;
-    bool ClickElement(const QString &id) override;
+    int httpStatus() const override { return status_; }
+    bool setElementValue(const QString &id, const QString &value) override;
+    bool clickElement(const QString &id) override;
 
 private:
     // A finished load, as the UI thread takes it over. The text is read on the
@@ -53,13 +53,13 @@ private:
     };
 
     // makeRequest runs on the load's thread.
-    void Start(std::function<TransferRequest()> makeRequest);
+    void start(std::function<TransferRequest()> makeRequest);
     // Runs on the load's thread.
-    static Page Fetch(const TransferRequest &request, const std::atomic<bool> &cancel);
-    static Page ReadPage(const QByteArray &bytes, const QByteArray &contentType,
+    static Page fetch(const TransferRequest &request, const std::atomic<bool> &cancel);
+    static Page readPage(const QByteArray &bytes, const QByteArray &contentType,
                          const QString &location, int status);
-    void Finish(Load *load, const std::shared_ptr<Page> &page);
-    void CancelRunningLoads();
+    void finish(Load *load, const std::shared_ptr<Page> &page);
+    void cancelRunningLoads();
 
     TransferLimits limits_;
     std::uint64_t generation_ = 0; // of the newest navigation

@@ -26,7 +26,7 @@ void HtmlDocument::FreeDocument::operator()(_xmlDoc *document) const {
     xmlFreeDoc(document);
 }
 
-HtmlDocument HtmlDocument::Copy() const {
+HtmlDocument HtmlDocument::copy() const {
     HtmlDocument copy;
     copy.document_.reset(document_ ? xmlCopyDoc(document_.get(), 1) : nullptr);
     copy.url_ = url_;
@@ -47,11 +47,11 @@ HtmlDocument::HtmlDocument(const QByteArray &bytes, const QString &url,
                                    nullptr, "UTF-8", kParseOptions));
 }
 
-QString HtmlDocument::InnerText() const {
+QString HtmlDocument::innerText() const {
     return BodyInnerText(document_.get());
 }
 
-bool HtmlDocument::SetElementValue(const QString &id, const QString &value) {
+bool HtmlDocument::setElementValue(const QString &id, const QString &value) {
     xmlNode *element = xml::ElementById(xml::RootOf(document_.get()), id);
     if (!element)
         return false;
@@ -67,11 +67,11 @@ bool HtmlDocument::SetElementValue(const QString &id, const QString &value) {
     return true;
 }
 
-bool HtmlDocument::SubmitsOnClick(const QString &id) const {
+bool HtmlDocument::submitsOnClick(const QString &id) const {
     return FindSubmitter(xml::RootOf(document_.get()), id).has_value();
 }
 
-std::optional<FormSubmission> HtmlDocument::SubmissionOnClick(const QString &id) const {
+std::optional<FormSubmission> HtmlDocument::submissionOnClick(const QString &id) const {
     xmlNode *root = xml::RootOf(document_.get());
     const std::optional<Submitter> found = FindSubmitter(root, id);
     if (!found)

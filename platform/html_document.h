@@ -36,22 +36,22 @@ public:
     // out; block elements start new lines, a <p> stands apart by a blank line,
     // <br> breaks a line, table cells are separated by tabs, and white space is
     // collapsed except in pre and textarea, whose text is kept as written.
-    QString InnerText() const;
+    QString innerText() const;
 
     // Sets an input's value attribute or a textarea's text; other elements are
     // left as they are. False when no element has this id.
-    bool SetElementValue(const QString &id, const QString &value);
+    bool setElementValue(const QString &id, const QString &value);
 
     // Whether a click on the element with this id submits a form: it is an
     // enabled submit control of one. Finds the element, without building the
     // submission.
-    bool SubmitsOnClick(const QString &id) const;
+    bool submitsOnClick(const QString &id) const;
     // The submission a click on the element with this id makes, or nothing when
     // it is no enabled submit control of a form.
-    std::optional<FormSubmission> SubmissionOnClick(const QString &id) const;
+    std::optional<FormSubmission> submissionOnClick(const QString &id) const;
 
     // A deep copy, to edit while another thread still reads this one.
-    HtmlDocument Copy() const;
+    HtmlDocument copy() const;
 
 private:
     struct FreeDocument {

@@ -119,23 +119,23 @@ public:
         : form_(form), submitter_(submitter), formId_(Attribute(form, "id")),
           namedByItsId_(ElementById(root, formId_) == form) {}
 
-    bool Enter(const xmlNode *node) {
+    bool enter(const xmlNode *node) {
         if (IsElement(node, "form"))
             openForms_.push_back(node);
-        if (IsElementIn(node, kListedControls) && !HasAttribute(node, "disabled") && IsOwn(node))
+        if (IsElementIn(node, kListedControls) && !HasAttribute(node, "disabled") && isOwn(node))
             AppendControl(node, submitter_, entries_);
         return true;
     }
 
-    void Leave(const xmlNode *node) {
+    void leave(const xmlNode *node) {
         if (IsElement(node, "form"))
             openForms_.pop_back();
     }
 
-    QList<FormEntry> Finish() { return std::move(entries_); }
+    QList<FormEntry> finish() { return std::move(entries_); }
 
 private:
-    bool IsOwn(const xmlNode *control) const {
+    bool isOwn(const xmlNode *control) const {
         if (HasAttribute(control, "form"))
             return namedByItsId_ && Attribute(control, "form") == formId_;
         return !openForms_.empty() && openForms_.back() == form_;
@@ -153,7 +153,7 @@ private:
 QList<FormEntry> EntryList(xmlNode *root, const xmlNode *form, const xmlNode *submitter) {
     EntryListVisitor visitor(root, form, submitter);
     Walk(root, visitor);
-    QList<FormEntry> entries = visitor.Finish();
+    QList<FormEntry> entries = visitor.finish();
     for (FormEntry &entry : entries) {
         entry.name = UnixNewlines(entry.name).replace(u'\n', QLatin1String("\r\n"));
         entry.value = UnixNewlines(entry.value).replace(u'\n', QLatin1String("\r\n"));

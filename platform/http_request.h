@@ -26,13 +26,13 @@ public:
     // Synchronous: true when an HTTP response (of any status) arrived, false
     // when none did (refused, unreachable, timed out, not an http/https URL,
     // not opened). Asynchronous: true when the exchange started (false when
-    // not opened); its outcome comes through the function set by OnDone.
+    // not opened); its outcome comes through the function set by onDone.
     virtual bool send() = 0;
     // For asynchronous requests sent from the UI thread: done is called there
     // once the exchange has ended, with or without a response (ReadyState()
     // tells which). The request may be destroyed inside done; destroying it
     // earlier stops the exchange, and done is then never called.
-    virtual void OnDone(std::function<void()> done) = 0;
+    virtual void onDone(std::function<void()> done) = 0;
     // kDone once a complete response arrived, otherwise below it.
     virtual int ReadyState() const = 0;
     // The decoded body; empty unless ReadyState() is kDone.

@@ -36,12 +36,12 @@ public:
 
     // One header line of any response in the chain (redirects and 1xx included).
     // Shoutcast servers answer with an "ICY 200 OK" status line.
-    bool OnHeaderLine(const QByteArray &line) {
+    bool onHeaderLine(const QByteArray &line) {
         if (line.startsWith("HTTP/") || line.startsWith("ICY ")) {
             result_.contentType.clear();
             result_.headers.clear();
         } else if (line.isEmpty()) {
-            return OnHeadersComplete();
+            return onHeadersComplete();
         } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
             const QByteArray name = line.left(colon).trimmed().toLower();
             const QByteArray value = line.mid(colon + 1).trimmed();
@@ -54,17 +54,17 @@ public:
 
     // A piece of the final response's body (libcurl skips the bodies of the
     // redirects it follows).
-    bool OnBody(const char *data, std::size_t length) {
-        if (!Judge(ResponseCode()))
+    bool onBody(const char *data, std::size_t length) {
+        if (!judge(responseCode()))
             return false;
         if (!request_.bodySink)
-            return Append(data, length);
+            return append(data, length);
         sinkStopped_ = !request_.bodySink(data, length);
         return !sinkStopped_;
     }
 
     // Asks the caller's continueAfterHeaders, once; true to go on.
-    bool Judge(int status) {
+    bool judge(int status) {
         if (judged_ || !request_.continueAfterHeaders)
             return true;
         judged_ = true;
@@ -78,7 +78,7 @@ public:
 
     bool stoppedBySink() const { return sinkStopped_; }
 
-    int ResponseCode() const {
+    int responseCode() const {
         long code = 0;
         curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
         return static_cast<int>(code);
@@ -87,15 +87,15 @@ public:
 private:
     // Interim (1xx) and redirect responses are not the final one: a 3xx that ends
     // the chain is judged at its first body byte or when the transfer ends.
-    bool OnHeadersComplete() {
-        const int status = ResponseCode();
+    bool onHeadersComplete() {
+        const int status = responseCode();
         if (status < 200 || (status >= 300 && status < 400))
             return true;
-        return Judge(status);
+        return judge(status);
     }
 
     // Keeps at most maxBodyBytes, and never lets the buffer's capacity pass them.
-    bool Append(const char *data, std::size_t length) {
+    bool append(const char *data, std::size_t length) {
         QByteArray &body = result_.body;
         const std::size_t cap = request_.limits.maxBodyBytes;
         const std::size_t held = static_cast<std::size_t>(body.size());
@@ -120,12 +120,12 @@ private:
 std::size_t HeaderCallback(char *data, std::size_t size, std::size_t count, void *user) {
     const std::size_t length = size * count;
     const QByteArray line = QByteArray(data, static_cast<qsizetype>(length)).trimmed();
-    return static_cast<Exchange *>(user)->OnHeaderLine(line) ? length : 0;
+    return static_cast<Exchange *>(user)->onHeaderLine(line) ? length : 0;
 }
 
 std::size_t BodyCallback(char *data, std::size_t size, std::size_t count, void *user) {
     const std::size_t length = size * count;
-    return static_cast<Exchange *>(user)->OnBody(data, length) ? length : 0;
+    return static_cast<Exchange *>(user)->onBody(data, length) ? length : 0;
 }
 
 // Sets the method and body; false for a method the program never sends.
@@ -191,7 +191,7 @@ void SetCallbacks(CURL *easy, Exchange &exchange) {
 class Turns {
 public:
     Turns(CURL *easy, const TransferRequest &request, const std::atomic<bool> *cancel)
-        : easy_(easy), request_(request), cancel_(cancel), lastDataAt_(Now()) {}
+        : easy_(easy), request_(request), cancel_(cancel), lastDataAt_(now()) {}
 
     bool goOn() {
         if (cancel_ && cancel_->load())
@@ -211,26 +211,26 @@ public:
         curl_easy_getinfo(easy_, CURLINFO_SIZE_DOWNLOAD_T, &received);
         if (received != received_ || held_) {
             received_ = received;
-            lastDataAt_ = Now();
+            lastDataAt_ = now();
         }
     }
 
     bool stalled() const {
         const long limit = request_.limits.stallTimeoutMs;
-        return limit > 0 && !held_ && Now() - lastDataAt_ > std::chrono::milliseconds(limit);
+        return limit > 0 && !held_ && now() - lastDataAt_ > std::chrono::milliseconds(limit);
     }
 
     int waitMs() const { return held_ ? kHeldCheckIntervalMs : kCancelCheckIntervalMs; }
 
 private:
     using Clock = std::chrono::steady_clock;
-    static Clock::time_point Now() { return Clock::now(); }
+    static Clock::time_point now() { return Clock::now(); }
 
     void hold(bool held) {
         if (held == held_)
             return;
         held_ = held;
-        lastDataAt_ = Now();
+        lastDataAt_ = now();
         curl_easy_pause(easy_, held ? CURLPAUSE_RECV : CURLPAUSE_CONT);
     }
 
@@ -281,12 +281,12 @@ void Finish(CURL *easy, CURLcode code, Exchange &exchange) {
         result = TransferResult{};
         return;
     }
-    result.status = exchange.ResponseCode();
+    result.status = exchange.responseCode();
     char *effectiveUrl = nullptr;
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effectiveUrl);
     result.effectiveUrl = QString::fromUtf8(effectiveUrl);
     // A response without a body has not been judged yet; its body is empty either way.
-    exchange.Judge(result.status);
+    exchange.judge(result.status);
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 
 namespace platform {
 
-BoxChoice QtMessageBoxes::Show(QWidget *parent, const QString &text, BoxButtons buttons,
+BoxChoice QtMessageBoxes::show(QWidget *parent, const QString &text, BoxButtons buttons,
                                BoxIcon icon, const QString &title) {
     QMessageBox box(icon == BoxIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon,
                     title, text, QMessageBox::Ok, parent);

@@ -18,13 +18,13 @@ enum class BoxChoice { Ok, Cancel };
 class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
-    virtual BoxChoice Show(QWidget *parent, const QString &text, BoxButtons buttons, BoxIcon icon,
+    virtual BoxChoice show(QWidget *parent, const QString &text, BoxButtons buttons, BoxIcon icon,
                            const QString &title = kApplicationTitle) = 0;
 };
 
 class QtMessageBoxes final : public MessageBoxes {
 public:
-    BoxChoice Show(QWidget *parent, const QString &text, BoxButtons buttons, BoxIcon icon,
+    BoxChoice show(QWidget *parent, const QString &text, BoxButtons buttons, BoxIcon icon,
                    const QString &title = kApplicationTitle) override;
 };
 

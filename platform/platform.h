@@ -18,10 +18,10 @@ class Platform {
 public:
     virtual ~Platform() = default;
 
-    virtual std::unique_ptr<MediaPlayer> CreateMediaPlayer() = 0;
-    virtual std::unique_ptr<WebBrowser> CreateWebBrowser() = 0;
+    virtual std::unique_ptr<MediaPlayer> createMediaPlayer() = 0;
+    virtual std::unique_ptr<WebBrowser> createWebBrowser() = 0;
     // One request per exchange.
-    virtual std::unique_ptr<HttpRequest> CreateHttpRequest() = 0;
+    virtual std::unique_ptr<HttpRequest> createHttpRequest() = 0;
     virtual MessageBoxes &messageBoxes() = 0;
     virtual UrlOpener &urlOpener() = 0;
     virtual const Endpoints &endpoints() const = 0;

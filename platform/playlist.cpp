@@ -36,7 +36,7 @@ bool IsPlaylistResponse(const QByteArray &contentType, const QString &url,
     return text && (PlaylistByType(contentType, url) || HasPlaylistOpening(*text));
 }
 
-std::optional<QString> StationEntries::Next() {
+std::optional<QString> StationEntries::next() {
     while (!candidates_.empty() && tried_ < kMaxEntriesTried) {
         const Candidate candidate = candidates_.front();
         candidates_.pop_front();
@@ -49,7 +49,7 @@ std::optional<QString> StationEntries::Next() {
     return std::nullopt;
 }
 
-void StationEntries::ReadPlaylist(const QStringList &entries) {
+void StationEntries::readPlaylist(const QStringList &entries) {
     if (currentDepth_ > kMaxPlaylistDepth || ++playlistsRead_ > kMaxPlaylistFetches)
         return;
     for (auto entry = entries.crbegin(); entry != entries.crend(); ++entry)

@@ -38,9 +38,9 @@ public:
     explicit StationEntries(const QString &url) : candidates_{{url, 0}} {}
 
     // The next entry to connect to, or nothing when none is left.
-    std::optional<QString> Next();
+    std::optional<QString> next();
     // The entry Next gave last turned out to be a playlist with these entries.
-    void ReadPlaylist(const QStringList &entries);
+    void readPlaylist(const QStringList &entries);
 
 private:
     struct Candidate {

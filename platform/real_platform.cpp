@@ -9,18 +9,18 @@ namespace platform {
 RealPlatform::RealPlatform(Endpoints endpoints, PlayerFactory playerFactory)
     : endpoints_(std::move(endpoints)), playerFactory_(std::move(playerFactory)) {}
 
-std::unique_ptr<MediaPlayer> RealPlatform::CreateMediaPlayer() {
+std::unique_ptr<MediaPlayer> RealPlatform::createMediaPlayer() {
     if (playerFactory_) {
         return playerFactory_();
     }
     return std::make_unique<VlcMediaPlayer>(QStringList{});
 }
 
-std::unique_ptr<WebBrowser> RealPlatform::CreateWebBrowser() {
+std::unique_ptr<WebBrowser> RealPlatform::createWebBrowser() {
     return std::make_unique<HtmlBrowser>();
 }
 
-std::unique_ptr<HttpRequest> RealPlatform::CreateHttpRequest() {
+std::unique_ptr<HttpRequest> RealPlatform::createHttpRequest() {
     return std::make_unique<CurlHttpRequest>();
 }
 

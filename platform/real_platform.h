@@ -16,9 +16,9 @@ public:
     // player plays through the desktop's sound output.
     explicit RealPlatform(Endpoints endpoints, PlayerFactory playerFactory = {});
 
-    std::unique_ptr<MediaPlayer> CreateMediaPlayer() override;
-    std::unique_ptr<WebBrowser> CreateWebBrowser() override;
-    std::unique_ptr<HttpRequest> CreateHttpRequest() override;
+    std::unique_ptr<MediaPlayer> createMediaPlayer() override;
+    std::unique_ptr<WebBrowser> createWebBrowser() override;
+    std::unique_ptr<HttpRequest> createHttpRequest() override;
     MessageBoxes &messageBoxes() override { return boxes_; }
     UrlOpener &urlOpener() override { return opener_; }
     const Endpoints &endpoints() const override { return endpoints_; }

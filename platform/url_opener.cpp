@@ -4,7 +4,7 @@
 
 namespace platform {
 
-bool DesktopUrlOpener::Open(const QString &address) {
+bool DesktopUrlOpener::open(const QString &address) {
     const QUrl url = WebAddress(address);
     return url.isValid() && QDesktopServices::openUrl(url);
 }

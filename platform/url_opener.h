@@ -12,14 +12,14 @@ public:
     virtual ~UrlOpener() = default;
     // Opens the address when it is an http or https URL; false (and nothing
     // started) for anything else.
-    virtual bool Open(const QString &address) = 0;
+    virtual bool open(const QString &address) = 0;
 };
 
 // Hands the address to the desktop's URL handler as one argument; no shell
 // is involved.
 class DesktopUrlOpener final : public UrlOpener {
 public:
-    bool Open(const QString &address) override;
+    bool open(const QString &address) override;
 };
 
 } // namespace platform

@@ -86,9 +86,9 @@ struct Play {
     quint64 id = 0;
     const BackgroundTask &task;
 
-    bool cancelled() const { return task.IsCancelled(); }
+    bool cancelled() const { return task.isCancelled(); }
     // Waits for the duration; false when the play was cancelled meanwhile.
-    bool sleep(std::chrono::milliseconds duration) const { return task.SleepFor(duration); }
+    bool sleep(std::chrono::milliseconds duration) const { return task.sleepFor(duration); }
 };
 
 // libVLC's input thread reads the feed the media was made with.
@@ -158,7 +158,7 @@ private:
     void announceTitle(const Play &play, const QString &title);
 
     // On libVLC's threads.
-    static void OnEvent(const libvlc_event_t *event, void *opaque);
+    static void onEvent(const libvlc_event_t *event, void *opaque);
 
     // On the UI thread, or (the volume) on a worker.
     void post(std::function<void()> call);
@@ -226,7 +226,7 @@ VlcMediaPlayer::Engine::Engine(const QStringList &arguments, const Configure &co
     for (const libvlc_event_e type :
          {libvlc_MediaPlayerPlaying, libvlc_MediaPlayerTimeChanged, libvlc_MediaPlayerESAdded,
           libvlc_MediaPlayerEncounteredError, libvlc_MediaPlayerEndReached})
-        libvlc_event_attach(events, type, &Engine::OnEvent, this);
+        libvlc_event_attach(events, type, &Engine::onEvent, this);
 }
 
 VlcMediaPlayer::Engine::~Engine() {
@@ -239,7 +239,7 @@ VlcMediaPlayer::Engine::~Engine() {
 }
 
 // Runs on libVLC's threads: only atomics and posts.
-void VlcMediaPlayer::Engine::OnEvent(const libvlc_event_t *event, void *opaque) {
+void VlcMediaPlayer::Engine::onEvent(const libvlc_event_t *event, void *opaque) {
     auto *engine = static_cast<Engine *>(opaque);
     switch (event->type) {
     case libvlc_MediaPlayerESAdded:
@@ -297,7 +297,7 @@ void VlcMediaPlayer::Engine::start(const QString &url) {
 
 void VlcMediaPlayer::Engine::stop() {
     if (current_)
-        current_->task->Cancel();
+        current_->task->cancel();
     current_ = nullptr;
     title_.clear();
     const std::lock_guard lock(control_);
@@ -312,7 +312,7 @@ void VlcMediaPlayer::Engine::stop() {
 // The entries of the URL in order, playlists read in place, until one plays.
 void VlcMediaPlayer::Engine::run(const Play &play, const QString &url) {
     StationEntries station(url);
-    while (const std::optional<QString> entry = station.Next()) {
+    while (const std::optional<QString> entry = station.next()) {
         QStringList entries;
         switch (connect(play, *entry, entries)) {
         case Outcome::Cancelled:
@@ -322,7 +322,7 @@ void VlcMediaPlayer::Engine::run(const Play &play, const QString &url) {
             reconnect(play, *entry);
             return;
         case Outcome::Playlist:
-            station.ReadPlaylist(entries);
+            station.readPlaylist(entries);
             break;
         case Outcome::Failed:
             if (!setPhase(play, Phase::Connecting))
@@ -437,7 +437,7 @@ Outcome VlcMediaPlayer::Engine::connect(const Play &play, const QString &url,
             return TransferPace::Stop;
         return feed->size() > kFeedAheadBytes ? TransferPace::Hold : TransferPace::Go;
     };
-    const TransferResult result = Transfer(request, &play.task.CancelFlag());
+    const TransferResult result = Transfer(request, &play.task.cancelFlag());
     if (play.cancelled())
         return Outcome::Cancelled;
     if (mode == Mode::Undecided && result.responded && !body.isEmpty())

@@ -24,14 +24,14 @@ public:
     // The body's innerText, lines joined by CR LF.
     virtual QString BodyText() const = 0;
     // HTTP status of the document now held: 0 for a failed load and "about:blank".
-    virtual int HttpStatus() const = 0;
+    virtual int httpStatus() const = 0;
 
     // Sets the value of the element with this id; false when there is none.
-    virtual bool SetElementValue(const QString &id, const QString &value) = 0;
+    virtual bool setElementValue(const QString &id, const QString &value) = 0;
     // Clicks the element with this id; for a submit control this submits its
     // form, a navigation that ends in DocumentComplete. False when there is no
     // such element; true when the click started a submission.
-    virtual bool ClickElement(const QString &id) = 0;
+    virtual bool clickElement(const QString &id) = 0;
 
 signals:
     // Follows every load that was not superseded, failed loads included.

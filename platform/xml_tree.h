@@ -53,23 +53,23 @@ template <typename Predicate> xmlNode *FindElement(xmlNode *root, Predicate matc
 xmlNode *RootOf(xmlDoc *document);
 xmlNode *ElementById(xmlNode *root, const QString &id);
 
-// Calls visitor.Enter for the nodes below root in document order; its children
-// are visited when it returns true, and visitor.Leave follows them.
+// Calls visitor.enter for the nodes below root in document order; its children
+// are visited when it returns true, and visitor.leave follows them.
 template <typename Visitor> void Walk(const xmlNode *root, Visitor &visitor) {
     const xmlNode *node = root->children;
     while (node) {
-        if (visitor.Enter(node)) {
+        if (visitor.enter(node)) {
             if (node->children) {
                 node = node->children;
                 continue;
             }
-            visitor.Leave(node);
+            visitor.leave(node);
         }
         while (!node->next) {
             node = node->parent;
             if (!node || node == root)
                 return;
-            visitor.Leave(node);
+            visitor.leave(node);
         }
         node = node->next;
     }

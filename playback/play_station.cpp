@@ -33,8 +33,8 @@ QString PlayReportUrl(const QString &directoryServer, const QString &id) {
            QString::fromLatin1(QUrl::toPercentEncoding(id));
 }
 
-void Form1::StartStation(const QString &id, PlayReport report) {
-    const std::optional<QString> line = StationIds.FirstLine(*List1, id);
+void Form1::startStation(const QString &id, PlayReport report) {
+    const std::optional<QString> line = StationIds.firstLine(*List1, id);
     if (!line) {
         return;
     }
@@ -51,7 +51,7 @@ void Form1::StartStation(const QString &id, PlayReport report) {
 namespace Module1 {
 
 void PlayStationById(Form1 &main, const QString &id) {
-    main.StartStation(id, Form1::PlayReport::None);
+    main.startStation(id, Form1::PlayReport::None);
 }
 
 } // namespace Module1

@@ -12,26 +12,26 @@
 #include <QTreeWidget>
 
 void Form1::PlayAndReport(const QString &id) {
-    StartStation(id, PlayReport::Send);
+    startStation(id, PlayReport::Send);
 }
 
 void Form1::idz(const QString &id) {
     PlayReportsWaiting_.append(PlayReportUrl(platform_.endpoints().directoryServer, id));
     if (!PlayReportRequest_) {
-        SendNextPlayReport();
+        sendNextPlayReport();
     }
 }
 
-void Form1::SendNextPlayReport() {
+void Form1::sendNextPlayReport() {
     if (PlayReportsWaiting_.isEmpty()) {
         return;
     }
-    PlayReportRequest_ = platform_.CreateHttpRequest();
+    PlayReportRequest_ = platform_.createHttpRequest();
     PlayReportRequest_->Open(QStringLiteral("GET"), PlayReportsWaiting_.takeFirst(), true);
     // The answer is not looked at; a report that fails is simply lost.
-    PlayReportRequest_->OnDone([this] {
+    PlayReportRequest_->onDone([this] {
         PlayReportRequest_.reset();
-        SendNextPlayReport();
+        sendNextPlayReport();
     });
     PlayReportRequest_->send();
 }
@@ -43,22 +43,22 @@ void Form1::ListView1_DblClick() {
     }
 }
 
-bool Form1::ChannelsFetchedOrTell() {
+bool Form1::channelsFetchedOrTell() {
     if (!ChannelsFetched) {
-        platform_.messageBoxes().Show(this, QStringLiteral("请先获取频道！"),
+        platform_.messageBoxes().show(this, QStringLiteral("请先获取频道！"),
                                       platform::BoxButtons::Ok, platform::BoxIcon::Information);
     }
     return ChannelsFetched;
 }
 
 void Form1::Image3_Click() {
-    if (ChannelsFetchedOrTell()) {
+    if (channelsFetchedOrTell()) {
         PlayAndReport(Text1->text());
     }
 }
 
 void Form1::Image5_Click() {
-    if (!ChannelsFetchedOrTell()) {
+    if (!channelsFetchedOrTell()) {
         return;
     }
     if (!Form3_) {

@@ -80,7 +80,7 @@ void Form3::Form_Load() {
 void Form3::Command1_Click() {
     const QString keyword = Text1->currentText();
     if (keyword.isEmpty()) {
-        main_.platform().messageBoxes().Show(this, QStringLiteral("请输入关键字"),
+        main_.platform().messageBoxes().show(this, QStringLiteral("请输入关键字"),
                                              platform::BoxButtons::Ok, platform::BoxIcon::None);
         return;
     }

@@ -34,7 +34,7 @@ constexpr qsizetype kChunk = 256 * 1024;
 // and each is decoded on its own.
 class LineReader {
 public:
-    void Read(QByteArrayView bytes) {
+    void read(QByteArrayView bytes) {
         qsizetype at = 0;
         if (lfBelongsToBreak_ && !bytes.isEmpty()) {
             lfBelongsToBreak_ = false;
@@ -65,7 +65,7 @@ public:
         }
     }
 
-    QStringList Lines() && {
+    QStringList lines() && {
         if (!partial_.isEmpty()) {
             lines_.append(QString::fromUtf8(partial_));
         }
@@ -113,21 +113,21 @@ std::optional<QStringList> WriteAndReadBack(int fd, const QString &text) {
     QByteArray buffer(kChunk, Qt::Uninitialized);
     qint64 read = 0;
     for (qint64 got; (got = file.read(buffer.data(), buffer.size())) > 0;) {
-        reader.Read(QByteArrayView(buffer.constData(), got));
+        reader.read(QByteArrayView(buffer.constData(), got));
         read += got;
     }
     if (read != written) {
         return std::nullopt;
     }
-    return std::move(reader).Lines();
+    return std::move(reader).lines();
 }
 
 } // namespace
 
 QStringList SplitDirectoryLines(const QString &text) {
     LineReader reader;
-    reader.Read(text.toUtf8());
-    return std::move(reader).Lines();
+    reader.read(text.toUtf8());
+    return std::move(reader).lines();
 }
 
 QStringList PassThroughCacheFile(const QStringList &folders, const QString &text) {

@@ -33,7 +33,7 @@ void Form1::Form_Load() {
     Label3->setText(QStringLiteral("版本： ") + QLatin1StringView(contract::kVersion));
     Label4->clear();
     Label2->setText(QStringLiteral("状态：连接服务器"));
-    SetUpStationTable();
+    setUpStationTable();
 }
 
 void Form1::WebBrowser1_DocumentComplete() {
@@ -51,7 +51,7 @@ void Form1::WebBrowser1_DocumentComplete() {
 
 void Form1::FetchChannels() {
     if (!ServerReady) {
-        platform_.messageBoxes().Show(this, QStringLiteral("请等待服务器连接成功！"),
+        platform_.messageBoxes().show(this, QStringLiteral("请等待服务器连接成功！"),
                                       platform::BoxButtons::Ok, platform::BoxIcon::Information);
         return;
     }
@@ -64,7 +64,7 @@ void Form1::FetchChannels() {
         return;
     }
     ListView1->clear();
-    AddStationLines(PassThroughCacheFile(CacheFolders, WebBrowser1->BodyText()));
+    addStationLines(PassThroughCacheFile(CacheFolders, WebBrowser1->BodyText()));
     ChannelsFetched = true;
     WebBrowser1->Navigate2(kBlankPage);
 }

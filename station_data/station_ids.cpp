@@ -5,7 +5,7 @@
 
 #include <QListWidget>
 
-void StationIdIndex::CatchUp(const QListWidget &list) {
+void StationIdIndex::catchUp(const QListWidget &list) {
     const int count = list.count();
     first_.reserve(count);
     for (; taken_ < count; ++taken_) {
@@ -22,8 +22,8 @@ void StationIdIndex::CatchUp(const QListWidget &list) {
     }
 }
 
-std::optional<QString> StationIdIndex::FirstLine(const QListWidget &list, const QString &id) {
-    CatchUp(list);
+std::optional<QString> StationIdIndex::firstLine(const QListWidget &list, const QString &id) {
+    catchUp(list);
     const auto found = first_.constFind(id);
     if (found == first_.constEnd()) {
         return std::nullopt;

@@ -12,10 +12,10 @@ class QListWidget;
 class StationIdIndex {
 public:
     // Takes in the lines appended to the list since the last call.
-    void CatchUp(const QListWidget &list);
+    void catchUp(const QListWidget &list);
     // The first line, in list order, whose ID field equals id exactly (no
     // trimming, case-sensitive), or nothing. An empty id matches no line.
-    std::optional<QString> FirstLine(const QListWidget &list, const QString &id);
+    std::optional<QString> firstLine(const QListWidget &list, const QString &id);
 
 private:
     QHash<QString, int> first_; // ID -> index of its first line

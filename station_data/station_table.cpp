@@ -41,7 +41,7 @@ int ColumnOf(const QTreeWidget *table, const char *key) {
 
 } // namespace
 
-void Form1::SetUpStationTable() {
+void Form1::setUpStationTable() {
     ListView1->setColumnCount(std::size(kColumns));
     ListView1->header()->setMinimumSectionSize(1);
     ListView1->header()->setStretchLastSection(false);
@@ -54,12 +54,12 @@ void Form1::SetUpStationTable() {
 }
 
 void Form1::AddStationLine(const QString &line) {
-    AddStationLines({line});
+    addStationLines({line});
 }
 
-void Form1::AddStationLines(const QStringList &lines) {
+void Form1::addStationLines(const QStringList &lines) {
     List1->addItems(lines);
-    StationIds.CatchUp(*List1);
+    StationIds.catchUp(*List1);
     const int localColumn = ColumnOf(ListView1, "Local");
     const int nameColumn = ColumnOf(ListView1, "name");
     const int stateColumn = ColumnOf(ListView1, "state");

@@ -49,17 +49,17 @@ class TestCurlHttpRequest : public QObject {
 public:
     TestCurlHttpRequest() {
         const QString text = QString::fromUtf8("你好，世界");
-        server_.Serve("/ok", text.toUtf8(), "text/html; charset=utf-8");
-        server_.Serve("/missing", "not here", "text/plain", 404);
-        server_.Serve("/gbk", EncodeGbk(text), "text/plain; charset=gbk");
-        server_.Serve("/undeclared-gbk", EncodeGbk(text), "text/plain");
-        server_.ServeNever("/never");
-        server_.Serve("/big", QByteArray(kBigBody, 'x'), "application/octet-stream");
-        server_.Get(R"(/hop/(\d+))", &Redirect);
-        server_.Get("/to-file", [](const httplib::Request &, httplib::Response &response) {
+        server_.serve("/ok", text.toUtf8(), "text/html; charset=utf-8");
+        server_.serve("/missing", "not here", "text/plain", 404);
+        server_.serve("/gbk", encodeGbk(text), "text/plain; charset=gbk");
+        server_.serve("/undeclared-gbk", encodeGbk(text), "text/plain");
+        server_.serveNever("/never");
+        server_.serve("/big", QByteArray(kBigBody, 'x'), "application/octet-stream");
+        server_.get(R"(/hop/(\d+))", &Redirect);
+        server_.get("/to-file", [](const httplib::Request &, httplib::Response &response) {
             response.set_redirect("file:///etc/passwd");
         });
-        server_.ServeStream("/stream", "audio/mpeg", [] { return QByteArray(4096, 'x'); });
+        server_.serveStream("/stream", "audio/mpeg", [] { return QByteArray(4096, 'x'); });
     }
 
 private slots:
@@ -83,7 +83,7 @@ private slots:
             request.Open("GET", server_.url(path), async);
             QVERIFY(request.send());
             if (async) {
-                QVERIFY(WaitUntilDone(request));
+                QVERIFY(waitUntilDone(request));
             }
             QCOMPARE(request.ReadyState(), 4);
             QCOMPARE(request.status(), status);
@@ -118,7 +118,7 @@ private slots:
         timer.restart();
         QVERIFY(request.send());
         QVERIFY(timer.elapsed() < 500);
-        QVERIFY(WaitUntilDone(request));
+        QVERIFY(waitUntilDone(request));
         QVERIFY2(timer.elapsed() < kFailureBoundMs, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(request.ReadyState() < 4);
         QCOMPARE(request.status(), 0);
@@ -133,7 +133,7 @@ private slots:
         {
             CurlHttpRequest request(ShortLimits());
             request.Open("GET", server_.url("/never"), true);
-            request.OnDone([&] { reported = true; });
+            request.onDone([&] { reported = true; });
             QVERIFY(request.send());
         }
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
@@ -142,7 +142,7 @@ private slots:
 
         auto request = std::make_unique<CurlHttpRequest>(ShortLimits());
         request->Open("GET", server_.url("/ok"), true);
-        request->OnDone([&] {
+        request->onDone([&] {
             reported = request->ReadyState() == platform::HttpRequest::kDone;
             request.reset();
         });
@@ -216,7 +216,7 @@ private slots:
         // The flags outlive this function: the server may still be in the handler after it.
         auto cancel = std::make_shared<std::atomic<bool>>(false);
         auto release = std::make_shared<std::atomic<bool>>(false);
-        server_.Get("/hold",
+        server_.get("/hold",
                     [cancel, release](const httplib::Request &, httplib::Response &response) {
                         *cancel = true;
                         for (int step = 0; step < 500 && !*release; ++step)
@@ -234,13 +234,13 @@ private slots:
 
 private:
     // Waits for the report of an asynchronous send.
-    static bool WaitUntilDone(CurlHttpRequest &request) {
+    static bool waitUntilDone(CurlHttpRequest &request) {
         bool done = false;
-        request.OnDone([&done] { done = true; });
+        request.onDone([&done] { done = true; });
         return QTest::qWaitFor([&done] { return done; }, kFailureBoundMs);
     }
 
-    static QByteArray EncodeGbk(const QString &text) { return QStringEncoder("gbk")(text); }
+    static QByteArray encodeGbk(const QString &text) { return QStringEncoder("gbk")(text); }
 
     LoopbackServer server_;
 };

@@ -485,10 +485,10 @@ private slots:
     void badStationLinesAreLeftOut() {
         DirectoryServerProcess server;
         QVERIFY(QDir().mkpath(server.dataDir()));
-        WriteFile(server.file("stations.txt"), "1 | 北京 | 好台 | /stream/1.mp3\n"
+        writeFile(server.file("stations.txt"), "1 | 北京 | 好台 | /stream/1.mp3\n"
                                                "2 | 北京 | 坏(/title)台 | /stream/2.mp3\n"
                                                "3 | 上海 | <b>粗 & 体</b> | /stream/3.mp3 | 7\n");
-        WriteFile(server.file("announcements.txt"), "公告\n");
+        writeFile(server.file("announcements.txt"), "公告\n");
         QVERIFY2(server.start(), server.errors().constData());
         const std::string page = server.get(kDirectory);
         QCOMPARE(HeatOfPage(page), (std::map<std::string, std::int64_t>{{"1", 0}, {"3", 7}}));
@@ -521,11 +521,11 @@ private slots:
             arguments[1] = QString::number(occupant.port());
         } else if (setup == "no stations") {
             QVERIFY(QDir().mkpath(server.dataDir()));
-            WriteFile(server.file("announcements.txt"), "公告\n");
+            writeFile(server.file("announcements.txt"), "公告\n");
         } else if (setup == "stations is a folder") {
             QVERIFY(QDir().mkpath(server.file("stations.txt")));
         } else if (setup == "data is a file") {
-            WriteFile(server.dataDir(), "x");
+            writeFile(server.dataDir(), "x");
         } else if (setup == "bad port") {
             arguments[1] = "80a";
         } else {
@@ -543,7 +543,7 @@ private slots:
     }
 
 private:
-    static void WriteFile(const QString &path, const QByteArray &content) {
+    static void writeFile(const QString &path, const QByteArray &content) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);

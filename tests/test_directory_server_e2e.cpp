@@ -41,7 +41,7 @@ private:
         QSignalSpy completions(&browser_, &platform::WebBrowser::DocumentComplete);
         browser_.Navigate2(address);
         QTRY_COMPARE_WITH_TIMEOUT(completions.size(), 1, kLoadWaitMs);
-        QCOMPARE(browser_.HttpStatus(), 200);
+        QCOMPARE(browser_.httpStatus(), 200);
     }
 
     // The directory as the player reads it: the station lines by id.
@@ -111,7 +111,7 @@ private slots:
         if (stored) {
             expected.append(message.toUtf8());
         }
-        testsupport::LoopbackPlatform platform(testsupport::LoopbackPlatform::OnServer(url("")));
+        testsupport::LoopbackPlatform platform(testsupport::LoopbackPlatform::onServer(url("")));
         Form2 form(platform);
         QTRY_COMPARE_WITH_TIMEOUT(form.WebBrowser1->LocationURL(), url("/maiz.asp"), kLoadWaitMs);
         form.Text2->setPlainText(message);

@@ -56,9 +56,9 @@ std::unique_ptr<Form1> TestForm1RealDirectory::start(platform::Platform &platfor
 void TestForm1RealDirectory::loadsDirectoryPage() {
     testsupport::LoopbackServer server;
     // Declared only inside the page, as many servers do.
-    server.Serve("/radio/1.59.asp", platform::EncodeText(QString::fromUtf8(kDirectoryPage), "gbk"),
+    server.serve("/radio/1.59.asp", platform::EncodeText(QString::fromUtf8(kDirectoryPage), "gbk"),
                  "text/html");
-    testsupport::LoopbackPlatform platform(testsupport::LoopbackPlatform::OnServer(server.url("")));
+    testsupport::LoopbackPlatform platform(testsupport::LoopbackPlatform::onServer(server.url("")));
     const std::unique_ptr<Form1> form = start(platform);
     QCOMPARE(form->Label2->text(), QStringLiteral("状态：连接服务器"));
     QTRY_COMPARE_WITH_TIMEOUT(form->Label2->text(), QStringLiteral("状态：就绪"), 10000);
@@ -98,13 +98,13 @@ void TestForm1RealDirectory::notReady() {
     const QByteArray line = QStringLiteral("<br>(id)101(/id)(title)北京音乐台(/title)(url)http://"
                                            "127.0.0.1:1/101(/url)(local)北京(/local)(hot)3(/hot)")
                                 .toUtf8();
-    const auto cap = static_cast<qint64>(platform::HtmlBrowser::DocumentLimits().maxBodyBytes);
-    server.ServeRepeated("/radio/1.59.asp", "<html><body>(zebok)", line, cap / line.size() + 1,
+    const auto cap = static_cast<qint64>(platform::HtmlBrowser::documentLimits().maxBodyBytes);
+    server.serveRepeated("/radio/1.59.asp", "<html><body>(zebok)", line, cap / line.size() + 1,
                          "</body></html>");
     const QString root = serverUp
                              ? server.url("")
                              : QStringLiteral("http://127.0.0.1:%1").arg(testsupport::UnusedPort());
-    testsupport::LoopbackPlatform platform(testsupport::LoopbackPlatform::OnServer(root));
+    testsupport::LoopbackPlatform platform(testsupport::LoopbackPlatform::onServer(root));
     const std::unique_ptr<Form1> form = start(platform);
     QTRY_COMPARE_WITH_TIMEOUT(form->Label2->text(), QStringLiteral("状态：连接失败"), 20000);
     QVERIFY(!form->WebBrowser1->BodyText().contains(QStringLiteral("(zebok)")));

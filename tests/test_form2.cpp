@@ -78,7 +78,7 @@ void TestForm2::layout() {
                             "无插件，无病毒。\n\n\n\n制作人：Quorvel 开发组\n"));
     QVERIFY(form_->Text1->isReadOnly());
     QVERIFY(!form_->Text2->isReadOnly());
-    QCOMPARE(form_->FeedbackText(), QStringLiteral("致：Quorvel收音机作者\r\n"));
+    QCOMPARE(form_->feedbackText(), QStringLiteral("致：Quorvel收音机作者\r\n"));
     QVERIFY(!form_->Command2->isEnabled());
     QCOMPARE(form_->Command2->text(), QStringLiteral("发送"));
     QCOMPARE(form_->Command1->text(), QStringLiteral("返回"));
@@ -95,7 +95,7 @@ void TestForm2::sendButtonEnablesOnFirstChange() {
     QTest::keyClick(form_->Text2, Qt::Key_A);
     QVERIFY(form_->Command2->isEnabled());
     QTest::keyClick(form_->Text2, Qt::Key_Backspace);
-    QCOMPARE(form_->FeedbackText(), QStringLiteral("致：Quorvel收音机作者\r\n"));
+    QCOMPARE(form_->feedbackText(), QStringLiteral("致：Quorvel收音机作者\r\n"));
     QVERIFY(form_->Command2->isEnabled());
 }
 
@@ -107,7 +107,7 @@ void TestForm2::escapeKeepsTheWindow() {
     QTest::keyClicks(form_->Text2, "half");
     QTest::keyClick(form_->Text2, Qt::Key_Escape);
     QVERIFY(form_->isVisible());
-    QCOMPARE(form_->FeedbackText(), QStringLiteral("致：Quorvel收音机作者\r\nhalf"));
+    QCOMPARE(form_->feedbackText(), QStringLiteral("致：Quorvel收音机作者\r\nhalf"));
 }
 
 void TestForm2::qtButtonsReadChinese() {
@@ -129,7 +129,7 @@ void TestForm2::sendSucceeds() {
     QCOMPARE(platform_->boxes.shown.first().text, QStringLiteral("发送成功！感谢你的支持"));
     QCOMPARE(platform_->boxes.shown.first().icon, platform::BoxIcon::None);
     QCOMPARE(platform_->boxes.shown.first().title, QStringLiteral("Quorvel收音机"));
-    QCOMPARE(form_->FeedbackText(), QStringLiteral("致：Quorvel收音机作者\r\n"));
+    QCOMPARE(form_->feedbackText(), QStringLiteral("致：Quorvel收音机作者\r\n"));
     QVERIFY(form_->Command2->isEnabled());
 }
 

@@ -68,14 +68,14 @@ void TestForm2RealBoard::postsWholeText_data() {
 void TestForm2RealBoard::postsWholeText() {
     QFETCH(QByteArray, charset);
     LoopbackServer server;
-    server.Serve("/maiz.asp",
+    server.serve("/maiz.asp",
                  platform::EncodeText(
                      kBoardForm.arg(QString::fromLatin1(charset), kTextarea, kButton), charset),
                  "text/html");
-    server.Post("/post.asp", [](const httplib::Request &, httplib::Response &response) {
+    server.post("/post.asp", [](const httplib::Request &, httplib::Response &response) {
         response.set_content("<html><body>谢谢</body></html>", "text/html; charset=utf-8");
     });
-    LoopbackPlatform platform(LoopbackPlatform::OnServer(server.url("")));
+    LoopbackPlatform platform(LoopbackPlatform::onServer(server.url("")));
     const std::unique_ptr<Form2> form = open(platform);
 
     const QString message =
@@ -85,7 +85,7 @@ void TestForm2RealBoard::postsWholeText() {
 
     QCOMPARE(platform.boxes.shown.size(), 1);
     QCOMPARE(platform.boxes.shown.first().text, QStringLiteral("发送成功！感谢你的支持"));
-    QCOMPARE(form->FeedbackText(), kFeedbackGreeting);
+    QCOMPARE(form->feedbackText(), kFeedbackGreeting);
     // At once a second send in the same opening, of the bare greeting: it
     // waits for the board page to come back and posts through it.
     form->Command2->click();
@@ -120,15 +120,15 @@ void TestForm2RealBoard::failureKeepsText() {
     QFETCH(QString, page);
     QFETCH(int, answer);
     LoopbackServer server;
-    server.Serve("/maiz.asp", page.toUtf8(), "text/html; charset=utf-8");
-    server.Post("/post.asp", [answer](const httplib::Request &, httplib::Response &response) {
+    server.serve("/maiz.asp", page.toUtf8(), "text/html; charset=utf-8");
+    server.post("/post.asp", [answer](const httplib::Request &, httplib::Response &response) {
         response.status = answer;
         response.set_content("oops", "text/plain");
     });
     const QString root = page.isEmpty()
                              ? QStringLiteral("http://127.0.0.1:%1").arg(testsupport::UnusedPort())
                              : server.url("");
-    LoopbackPlatform platform(LoopbackPlatform::OnServer(root));
+    LoopbackPlatform platform(LoopbackPlatform::onServer(root));
     const std::unique_ptr<Form2> form = open(platform);
 
     const QString message = QStringLiteral("致：Quorvel收音机作者\n这段话不能丢");
@@ -142,10 +142,10 @@ void TestForm2RealBoard::failureKeepsText() {
 
 void TestForm2RealBoard::updateCheck() {
     LoopbackServer server;
-    server.Serve("/", QStringLiteral("<p>(radio)http://127.0.0.1/新 版.exe?a=1&b=\"2\"(/radio)"
+    server.serve("/", QStringLiteral("<p>(radio)http://127.0.0.1/新 版.exe?a=1&b=\"2\"(/radio)"
                                      "最新：(radioban)1.60(/radioban)</p>")
                           .toUtf8());
-    LoopbackPlatform platform(LoopbackPlatform::OnServer(server.url("")));
+    LoopbackPlatform platform(LoopbackPlatform::onServer(server.url("")));
     Form2 form(platform);
     form.Command3->click();
     QCOMPARE(platform.boxes.shown.size(), 1);

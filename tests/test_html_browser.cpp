@@ -52,40 +52,40 @@ class TestHtmlBrowser : public QObject {
 
 public:
     TestHtmlBrowser() {
-        server_.Serve("/page",
+        server_.serve("/page",
                       QString::fromUtf8("<html><head><style>p{color:red}</style><script>"
                                         "document.write('x')</script></head><body>第一行<br>第二行"
                                         "<p>段落</p><table><tr><td>a</td><td>b</td></tr></table>"
                                         "</body></html>")
                           .toUtf8());
-        server_.Serve("/missing", "<p>not here</p>", "text/html", 404);
-        server_.Serve("/meta-gb2312",
+        server_.serve("/missing", "<p>not here</p>", "text/html", 404);
+        server_.serve("/meta-gb2312",
                       "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
                       "charset=gb2312\"></head><body>" +
                           Gbk(QString::fromUtf8("中文电台")) + "</body></html>",
                       "text/html");
-        server_.Serve("/junk", QByteArray::fromHex("00ff3c3cfe3e3e0080e9").repeated(5000),
+        server_.serve("/junk", QByteArray::fromHex("00ff3c3cfe3e3e0080e9").repeated(5000),
                       "text/html");
-        server_.Get("/moved", [](const httplib::Request &, httplib::Response &response) {
+        server_.get("/moved", [](const httplib::Request &, httplib::Response &response) {
             response.set_redirect("/page");
         });
-        server_.ServeSlowly("/slow", std::chrono::milliseconds(500), "<p>slow</p>");
-        server_.ServeNever("/never");
+        server_.serveSlowly("/slow", std::chrono::milliseconds(500), "<p>slow</p>");
+        server_.serveNever("/never");
         const QByteArray directory =
             QString::fromUtf8("(zebok)\r\n(id)1(/id)<b>\n\n(id)2(/id)").toUtf8();
-        server_.Serve("/plain", directory, "Text/Plain; charset=utf-8");
-        server_.Serve("/untyped-text", directory, "");
-        server_.Serve("/untyped-html", " <p>(id)1(/id)\n(id)2(/id)", "");
-        server_.Serve("/board", BoardPage("", "post", "/maiz.asp").toUtf8());
-        server_.Serve("/board-get", BoardPage("", "get", "maiz.asp?old=1").toUtf8());
-        server_.Serve("/board-gbk", Gbk(BoardPage("<meta charset=gbk>", "post", "/maiz.asp")),
+        server_.serve("/plain", directory, "Text/Plain; charset=utf-8");
+        server_.serve("/untyped-text", directory, "");
+        server_.serve("/untyped-html", " <p>(id)1(/id)\n(id)2(/id)", "");
+        server_.serve("/board", BoardPage("", "post", "/maiz.asp").toUtf8());
+        server_.serve("/board-get", BoardPage("", "get", "maiz.asp?old=1").toUtf8());
+        server_.serve("/board-gbk", Gbk(BoardPage("<meta charset=gbk>", "post", "/maiz.asp")),
                       "text/html");
         const auto thanks = [](const httplib::Request &, httplib::Response &response) {
             response.set_content(("<h1>" + kThanks + "</h1>").toStdString(),
                                  "text/html; charset=utf-8");
         };
-        server_.Post("/maiz.asp", thanks);
-        server_.Get("/maiz.asp", thanks);
+        server_.post("/maiz.asp", thanks);
+        server_.get("/maiz.asp", thanks);
     }
 
 private slots:
@@ -133,7 +133,7 @@ private slots:
         QSignalSpy completions(&browser, &HtmlBrowser::DocumentComplete);
         QVERIFY(Load(browser, completions, url));
         QCOMPARE(browser.LocationURL(), location);
-        QCOMPARE(browser.HttpStatus(), status);
+        QCOMPARE(browser.httpStatus(), status);
         if (whole)
             QCOMPARE(browser.BodyText(), text);
         else
@@ -176,14 +176,14 @@ private slots:
         QSignalSpy completions(&browser, &HtmlBrowser::DocumentComplete);
         QVERIFY(Load(browser, completions, server_.url(page)));
 
-        QVERIFY(!browser.SetElementValue("no-such-id", "x"));
-        QVERIFY(!browser.ClickElement("no-such-id"));
-        QVERIFY(browser.SetElementValue("textarea", kTyped));
-        QVERIFY(browser.ClickElement("button"));
+        QVERIFY(!browser.setElementValue("no-such-id", "x"));
+        QVERIFY(!browser.clickElement("no-such-id"));
+        QVERIFY(browser.setElementValue("textarea", kTyped));
+        QVERIFY(browser.clickElement("button"));
         QTRY_COMPARE_WITH_TIMEOUT(completions.size(), 2, kLoadWaitMs);
 
         QCOMPARE(browser.BodyText(), kThanks);
-        QCOMPARE(browser.HttpStatus(), 200);
+        QCOMPARE(browser.httpStatus(), 200);
         QCOMPARE(browser.LocationURL(), server_.url(target));
         QCOMPARE(server_.requestCount("/maiz.asp"), postsBefore + 1);
         const testsupport::ReceivedRequest sent = server_.received().back();
@@ -200,25 +200,25 @@ private slots:
     void onlyAStalledLoadEnds() {
         auto pieces = std::make_shared<std::atomic<int>>(0);
         // A type the server sends as it comes, uncompressed.
-        server_.ServeStream("/trickle", "application/octet-stream", [pieces] {
+        server_.serveStream("/trickle", "application/octet-stream", [pieces] {
             if (*pieces == 6)
                 return QByteArray();
             if (*pieces > 0) // the server's pace: slower than the stall limit overall
                 std::this_thread::sleep_for(std::chrono::milliseconds(400));
             return QByteArray::number((*pieces)++);
         });
-        platform::TransferLimits limits = HtmlBrowser::DocumentLimits();
+        platform::TransferLimits limits = HtmlBrowser::documentLimits();
         limits.stallTimeoutMs = 1000;
         HtmlBrowser browser(limits);
         QSignalSpy completions(&browser, &HtmlBrowser::DocumentComplete);
         QVERIFY(Load(browser, completions, server_.url("/trickle")));
-        QCOMPARE(browser.HttpStatus(), 200);
+        QCOMPARE(browser.httpStatus(), 200);
         QCOMPARE(browser.BodyText(), "012345");
 
         QElapsedTimer timer;
         timer.start();
         QVERIFY(Load(browser, completions, server_.url("/never")));
-        QCOMPARE(browser.HttpStatus(), 0);
+        QCOMPARE(browser.httpStatus(), 0);
         QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     }
 

@@ -70,7 +70,7 @@ private slots:
     void innerText() {
         QFETCH(QString, html);
         QFETCH(QString, text);
-        QCOMPARE(HtmlDocument(html.toUtf8(), kPageUrl).InnerText(), text);
+        QCOMPARE(HtmlDocument(html.toUtf8(), kPageUrl).innerText(), text);
     }
 
     void charset_data() {
@@ -99,7 +99,7 @@ private slots:
         QFETCH(QByteArray, charset);
         const HtmlDocument document(bytes, kPageUrl, contentType);
         QCOMPARE(document.charset(), charset);
-        QCOMPARE(document.InnerText(), QString::fromUtf8("你好"));
+        QCOMPARE(document.innerText(), QString::fromUtf8("你好"));
     }
 
     void submission_data() {
@@ -170,8 +170,8 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QByteArray, contentType);
         HtmlDocument document(page, kPageUrl);
-        document.SetElementValue("textarea", kTyped);
-        const std::optional<FormSubmission> submission = document.SubmissionOnClick(clicked);
+        document.setElementValue("textarea", kTyped);
+        const std::optional<FormSubmission> submission = document.submissionOnClick(clicked);
         QVERIFY(submission);
         // The multipart boundary is random: the expectation uses "B" for it.
         const QByteArray boundary =
@@ -199,15 +199,15 @@ private slots:
                                     "<input type=submit id=disabled disabled></form>"
                                     "<input type=submit id=outside>",
                                     kPageUrl);
-        QVERIFY(!document.SubmissionOnClick(id));
+        QVERIFY(!document.submissionOnClick(id));
     }
 
     void missingIdChangesNothing() {
         HtmlDocument document(BoardForm("method=post").toUtf8(), kPageUrl);
-        QVERIFY(document.SetElementValue("textarea", "kept"));
-        QVERIFY(!document.SetElementValue("no-such-id", "lost"));
-        QVERIFY(!document.SetElementValue("", "lost"));
-        QCOMPARE(document.SubmissionOnClick("button")->body.left(13), QByteArray("message=kept&"));
+        QVERIFY(document.setElementValue("textarea", "kept"));
+        QVERIFY(!document.setElementValue("no-such-id", "lost"));
+        QVERIFY(!document.setElementValue("", "lost"));
+        QCOMPARE(document.submissionOnClick("button")->body.left(13), QByteArray("message=kept&"));
     }
 
     // Text runs beyond libxml2's own limit of 10,000,000 bytes are read to the end.
@@ -230,7 +230,7 @@ private slots:
     void longTextKeptWhole() {
         QFETCH(QByteArray, html);
         QFETCH(QString, text);
-        const QString read = HtmlDocument(html, kPageUrl).InnerText();
+        const QString read = HtmlDocument(html, kPageUrl).innerText();
         QVERIFY2(read == text, qPrintable(QStringLiteral("%1 of %2 characters, from %3 bytes")
                                               .arg(read.size())
                                               .arg(text.size())
@@ -254,9 +254,9 @@ private slots:
     void junkMakesADocument() {
         QFETCH(QByteArray, bytes);
         HtmlDocument document(bytes, kPageUrl);
-        document.SetElementValue("textarea", "x");
-        static_cast<void>(document.SubmissionOnClick("button"));
-        QVERIFY(document.InnerText().size() <= bytes.size());
+        document.setElementValue("textarea", "x");
+        static_cast<void>(document.submissionOnClick("button"));
+        QVERIFY(document.innerText().size() <= bytes.size());
     }
 };
 

@@ -63,9 +63,9 @@ private slots:
     void stationChangeAnnouncesMetadata();
 
 private:
-    QDBusMessage Call(const QString &interface, const QString &method,
+    QDBusMessage call(const QString &interface, const QString &method,
                       const QVariantList &arguments = {});
-    QVariant Get(const QString &interface, const QString &property);
+    QVariant get(const QString &interface, const QString &property);
 
     QDBusConnection client_ = QDBusConnection(QString());
     std::unique_ptr<testsupport::FakePlatform> platform_;
@@ -100,7 +100,7 @@ void TestMediaPlayerService::cleanup() {
     platform_.reset();
 }
 
-QDBusMessage TestMediaPlayerService::Call(const QString &interface, const QString &method,
+QDBusMessage TestMediaPlayerService::call(const QString &interface, const QString &method,
                                           const QVariantList &arguments) {
     QDBusMessage message = QDBusMessage::createMethodCall(
         desktop::kMprisBusName, desktop::kMprisObjectPath, interface, method);
@@ -113,8 +113,8 @@ QDBusMessage TestMediaPlayerService::Call(const QString &interface, const QStrin
     return pending.reply();
 }
 
-QVariant TestMediaPlayerService::Get(const QString &interface, const QString &property) {
-    const QDBusMessage reply = Call(kProperties, QStringLiteral("Get"), {interface, property});
+QVariant TestMediaPlayerService::get(const QString &interface, const QString &property) {
+    const QDBusMessage reply = call(kProperties, QStringLiteral("Get"), {interface, property});
     if (reply.type() != QDBusMessage::ReplyMessage) {
         return {};
     }
@@ -123,12 +123,12 @@ QVariant TestMediaPlayerService::Get(const QString &interface, const QString &pr
 
 void TestMediaPlayerService::introspectionShowsBothInterfaces() {
     const QDBusMessage reply =
-        Call(QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
+        call(QStringLiteral("org.freedesktop.DBus.Introspectable"), QStringLiteral("Introspect"));
     QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
     const QString xml = reply.arguments().value(0).toString();
     QVERIFY(xml.contains(QStringLiteral("<interface name=\"org.mpris.MediaPlayer2\">")));
     QVERIFY(xml.contains(QStringLiteral("<interface name=\"org.mpris.MediaPlayer2.Player\">")));
-    QCOMPARE(Get(kRoot, QStringLiteral("Identity")).toString(), QStringLiteral("Quorvel收音机"));
+    QCOMPARE(get(kRoot, QStringLiteral("Identity")).toString(), QStringLiteral("Quorvel收音机"));
 }
 
 void TestMediaPlayerService::controlsShareTheButtonsFlag_data() {
@@ -156,7 +156,7 @@ void TestMediaPlayerService::controlsShareTheButtonsFlag() {
     QFETCH(int, playerCalls);
     QFETCH(bool, stoppedByButton);
     QFETCH(QString, status);
-    form_->StartStation(QStringLiteral("12"), Form1::PlayReport::None);
+    form_->startStation(QStringLiteral("12"), Form1::PlayReport::None);
     testsupport::FakeMediaPlayer &player = *platform_->player;
     player.state = platform::PlayState::Playing;
     Tick(form_->Timer1);
@@ -165,7 +165,7 @@ void TestMediaPlayerService::controlsShareTheButtonsFlag() {
         if (press == QLatin1String("button")) {
             QMetaObject::invokeMethod(form_->Image9, "clicked");
         } else {
-            QCOMPARE(Call(kPlayer, press).type(), QDBusMessage::ReplyMessage);
+            QCOMPARE(call(kPlayer, press).type(), QDBusMessage::ReplyMessage);
         }
         if (wasStopped && !form_->StoppedByButton) {
             player.state = platform::PlayState::Playing; // the stream comes back
@@ -174,7 +174,7 @@ void TestMediaPlayerService::controlsShareTheButtonsFlag() {
     QCOMPARE(form_->StoppedByButton, stoppedByButton);
     QCOMPARE(player.stopCalls + player.playCalls, playerCalls);
     Tick(form_->Timer1);
-    QCOMPARE(Get(kPlayer, QStringLiteral("PlaybackStatus")).toString(), status);
+    QCOMPARE(get(kPlayer, QStringLiteral("PlaybackStatus")).toString(), status);
     // The last status announced is the status now.
     const auto lastStatus = [this] {
         for (auto change = recorder_->changes.crbegin(); change != recorder_->changes.crend();
@@ -190,19 +190,19 @@ void TestMediaPlayerService::controlsShareTheButtonsFlag() {
 
 void TestMediaPlayerService::volumeMovesSlider1AndPlayer() {
     const QDBusMessage reply =
-        Call(kProperties, QStringLiteral("Set"),
+        call(kProperties, QStringLiteral("Set"),
              {kPlayer, QStringLiteral("Volume"), QVariant::fromValue(QDBusVariant(0.35))});
     QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
     QCOMPARE(form_->Slider1->value(), 35);
     QCOMPARE(platform_->player->volume(), 35);
-    QCOMPARE(Get(kPlayer, QStringLiteral("Volume")).toDouble(), 0.35);
+    QCOMPARE(get(kPlayer, QStringLiteral("Volume")).toDouble(), 0.35);
     QTRY_COMPARE(recorder_->changes.size(), 1);
     QCOMPARE(recorder_->changes.first().value(QStringLiteral("Volume")).toDouble(), 0.35);
 }
 
 void TestMediaPlayerService::slider1MovesVolume() {
     form_->Slider1->setValue(20);
-    QCOMPARE(Get(kPlayer, QStringLiteral("Volume")).toDouble(), 0.2);
+    QCOMPARE(get(kPlayer, QStringLiteral("Volume")).toDouble(), 0.2);
     QTRY_COMPARE(recorder_->changes.size(), 1);
     QCOMPARE(recorder_->changes.first().value(QStringLiteral("Volume")).toDouble(), 0.2);
 }
@@ -222,12 +222,12 @@ void TestMediaPlayerService::stationChangeAnnouncesMetadata() {
     QFETCH(QString, id);
     QFETCH(QString, trackId);
     form_->List1->addItem(StationLine(id, QStringLiteral("新闻台")));
-    const QVariantMap none = ToMap(Get(kPlayer, QStringLiteral("Metadata")));
+    const QVariantMap none = ToMap(get(kPlayer, QStringLiteral("Metadata")));
     QCOMPARE(none.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path(),
              QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
-    form_->StartStation(QStringLiteral("12"), Form1::PlayReport::None);
+    form_->startStation(QStringLiteral("12"), Form1::PlayReport::None);
     QTRY_COMPARE(recorder_->changes.size(), 1);
-    form_->StartStation(id, Form1::PlayReport::None);
+    form_->startStation(id, Form1::PlayReport::None);
     QTRY_COMPARE(recorder_->changes.size(), 2);
     const QVariantMap metadata = ToMap(recorder_->changes.last().value(QStringLiteral("Metadata")));
     QCOMPARE(metadata.value(QStringLiteral("xesam:album")).toString(), QStringLiteral("新闻台"));
@@ -236,7 +236,7 @@ void TestMediaPlayerService::stationChangeAnnouncesMetadata() {
              trackId);
     // Nothing new: nothing more announced.
     Tick(form_->Timer1);
-    QCOMPARE(ToMap(Get(kPlayer, QStringLiteral("Metadata"))).value(QStringLiteral("quorvel:id")),
+    QCOMPARE(ToMap(get(kPlayer, QStringLiteral("Metadata"))).value(QStringLiteral("quorvel:id")),
              QVariant(id));
     QCOMPARE(recorder_->changes.size(), 2);
     // The station's now-playing title, once it sends one, is announced as the title.

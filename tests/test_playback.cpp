@@ -119,12 +119,12 @@ void TestPlayback::findsFirstExactId() {
     QListWidget list;
     StationIdIndex index;
     list.addItems({"(zebok)", StationLine("12", "A", "http://a/first")});
-    index.CatchUp(list);
+    index.catchUp(list);
     // Lines appended after the index last looked are found too.
     list.addItems(
         {StationLine("7", "B", "http://a/seven"), StationLine("12", "C", "http://a/second"),
          StationLine(" 9 ", "D", "http://a/nine"), "(title)no id(/title)(url)http://a/noid(/url)"});
-    const std::optional<QString> line = index.FirstLine(list, id);
+    const std::optional<QString> line = index.firstLine(list, id);
     QCOMPARE(line.has_value(), !url.isEmpty());
     if (line) {
         QVERIFY(line->contains(url));
@@ -169,9 +169,9 @@ void TestPlayback::tableDoubleClickPlaysAndReports() {
     doubleClickRow(1);
     QCOMPARE(player_->urlsSet, (QStringList{"http://s/12", "http://s/15", "http://s/12"}));
     QCOMPARE(platform_->httpLog.size(), 1);
-    platform_->AnswerHeldHttpRequests();
+    platform_->answerHeldHttpRequests();
     QCOMPARE(platform_->httpLog.size(), 2);
-    platform_->AnswerHeldHttpRequests();
+    platform_->answerHeldHttpRequests();
     QCOMPARE(platform_->httpLog,
              (QStringList{kReportBase + "12", kReportBase + "15", kReportBase + "12"}));
 }
@@ -225,7 +225,7 @@ void TestPlayback::playStopButton() {
     QMetaObject::invokeMethod(form_->Image9, "clicked"); // stop
     QCOMPARE(player_->stopCalls, 1);
     QVERIFY(form_->Image8->isHidden());
-    form_->StartStation("12", Form1::PlayReport::None);
+    form_->startStation("12", Form1::PlayReport::None);
     QMetaObject::invokeMethod(form_->Image9, "clicked"); // play: the station goes on
     QCOMPARE(player_->stopCalls, 1);
     QCOMPARE(player_->playCalls, 1);
@@ -285,7 +285,7 @@ void TestPlayback::statusWords() {
 
 void TestPlayback::failedStreamFallsBack() {
     loadDirectory({StationLine("12", "A", "http://s/12")});
-    form_->StartStation("12", Form1::PlayReport::None);
+    form_->startStation("12", Form1::PlayReport::None);
     const QString caption = form_->windowTitle();
     player_->state = Playing;
     Tick(form_->Timer1);
@@ -327,7 +327,7 @@ void TestPlayback::announcements() {
     QFETCH(QString, page);
     QFETCH(QString, shown);
     loadDirectory({StationLine("12", "A", "http://s/12")});
-    form_->StartStation("12", Form1::PlayReport::None);
+    form_->startStation("12", Form1::PlayReport::None);
     platform_->httpResponder = [answered,
                                 page](const QString &) -> std::optional<testsupport::FakePage> {
         if (!answered) {
@@ -342,8 +342,8 @@ void TestPlayback::announcements() {
     Tick(form_->Timer3); // the first is still awaited: no second request
     QCOMPARE(platform_->httpLog.size(), 1);
     // The answer lands even after a play has written the line meanwhile.
-    form_->StartStation("12", Form1::PlayReport::None);
-    platform_->AnswerHeldHttpRequests();
+    form_->startStation("12", Form1::PlayReport::None);
+    platform_->answerHeldHttpRequests();
     QCOMPARE(form_->Label4->text(), shown);
     Tick(form_->Timer3); // answered or not, the next tick asks again
     QCOMPARE(platform_->httpLog.size(), 2);
@@ -352,7 +352,7 @@ void TestPlayback::announcements() {
 void TestPlayback::announcementSourceFollowsReadiness() {
     platform_->holdHttpAnswers = true;
     Tick(form_->Timer3);
-    platform_->AnswerHeldHttpRequests();
+    platform_->answerHeldHttpRequests();
     loadDirectory({});
     Tick(form_->Timer3);
     QCOMPARE(platform_->httpLog,

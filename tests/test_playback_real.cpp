@@ -31,7 +31,7 @@ constexpr qint64 kHalfSecond = 44100;
 
 void ServeTone(LoopbackServer &server, const std::string &path, double frequencyHz) {
     const QByteArray loop = QByteArray::fromStdString(tone::EncodeToneLoop({frequencyHz}));
-    server.ServeStream(path, "audio/mpeg", [loop] { return loop; });
+    server.serveStream(path, "audio/mpeg", [loop] { return loop; });
 }
 
 // A WAV file of a 440 Hz tone, mono 16-bit at 44.1 kHz.
@@ -132,15 +132,15 @@ void TestPlaybackReal::init() {
     server_ = std::make_unique<LoopbackServer>();
     const QString dead =
         QStringLiteral("http://127.0.0.1:%1/dead.mp3").arg(testsupport::UnusedPort());
-    server_->Serve("/radio/1.59.asp",
+    server_->serve("/radio/1.59.asp",
                    ("<html><body>(zebok)<br>" +
                     StationLine("12", QStringLiteral("音乐台"), streams_->url("/a.mp3")) + "<br>" +
                     StationLine("13", QStringLiteral("无声台"), dead) + "<br>" +
                     StationLine("14", QStringLiteral("新台"), streams_->url("/fourteen")) + "<br>" +
                     "</body></html>")
                        .toUtf8());
-    server_->Serve("/radio/hot.asp", "ok", "text/plain");
-    server_->Serve("/fallback.asx",
+    server_->serve("/radio/hot.asp", "ok", "text/plain");
+    server_->serve("/fallback.asx",
                    ("<asx version=\"3.0\"><entry><ref href=\"" + streams_->url("/fallback.mp3") +
                     "\"/></entry></asx>")
                        .toUtf8(),
@@ -157,7 +157,7 @@ void TestPlaybackReal::cleanup() {
 
 void TestPlaybackReal::start(LoopbackServer &directory) {
     platform_ =
-        std::make_unique<LoopbackPlatform>(LoopbackPlatform::OnServer(directory.url("")), &tap_);
+        std::make_unique<LoopbackPlatform>(LoopbackPlatform::onServer(directory.url("")), &tap_);
     form_ = std::make_unique<Form1>(*platform_);
     form_->CacheFolders = {cacheFolder_.path()};
     form_->Timer3->stop(); // announcements are not looked at here
@@ -246,7 +246,7 @@ void TestPlaybackReal::droppedStationThatNeverReturnsFallsBack() {
 
 // A recording that ends: "ended", then the line reads stopped, and no fallback.
 void TestPlaybackReal::finiteStationEndsStopped() {
-    streams_->Serve("/fourteen", ToneWav(1.5), "audio/wav");
+    streams_->serve("/fourteen", ToneWav(1.5), "audio/wav");
     startStation14();
     QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
     QTRY_COMPARE_WITH_TIMEOUT(form_->WindowsMediaPlayer1->playState(),
@@ -276,12 +276,12 @@ void TestPlaybackReal::localFileNeverOpened() {
     file.close();
     const std::string fileUrl = QUrl::fromLocalFile(secret).toString().toStdString();
     if (redirect) {
-        streams_->Get("/fourteen",
+        streams_->get("/fourteen",
                       [fileUrl](const httplib::Request &, httplib::Response &response) {
                           response.set_redirect(fileUrl);
                       });
     } else {
-        streams_->Serve("/fourteen", QByteArray("#EXTM3U\n") + fileUrl.c_str() + "\n",
+        streams_->serve("/fourteen", QByteArray("#EXTM3U\n") + fileUrl.c_str() + "\n",
                         "audio/mpeg");
     }
     const OpenWatch watch(secret);

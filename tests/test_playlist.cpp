@@ -204,10 +204,10 @@ private slots:
         QFETCH(QStringList, tried);
         platform::StationEntries station(tried.front());
         QStringList given;
-        while (const std::optional<QString> entry = station.Next()) {
+        while (const std::optional<QString> entry = station.next()) {
             given.append(*entry);
             if (playlists.contains(*entry))
-                station.ReadPlaylist(playlists[*entry]);
+                station.readPlaylist(playlists[*entry]);
         }
         QCOMPARE(given, tried);
     }

@@ -104,13 +104,13 @@ void TestServerText::shownAsWritten() {
     const QString markup = "<b>x</b><img src=\"" + picture + "\">";
 
     LoopbackServer server;
-    LoopbackPlatform platform(LoopbackPlatform::OnServer(server.url("")));
+    LoopbackPlatform platform(LoopbackPlatform::onServer(server.url("")));
     platform.realMessageBoxes = true;
     QString expected;
     QString shown;
     Qt::TextFormat format = Qt::AutoText;
     if (where == u"version") {
-        server.Serve(
+        server.serve(
             "/",
             ("(radioban)" + markup + "(/radioban)(radio)http://127.0.0.1:1/(/radio)").toUtf8());
         Form2 about(platform);
@@ -123,8 +123,8 @@ void TestServerText::shownAsWritten() {
     } else {
         // Both announcement sources, since the directory may be ready by the tick.
         for (const char *path : {"/", "/radio/new.asp"})
-            server.Serve(path, ("(radiomsg)" + markup + "(/radiomsg)").toUtf8());
-        server.Serve("/radio/1.59.asp",
+            server.serve(path, ("(radiomsg)" + markup + "(/radiomsg)").toUtf8());
+        server.serve("/radio/1.59.asp",
                      ("<body>(zebok)<br>(id)7(/id)(title)" + markup.toHtmlEscaped() +
                       "(/title)(url)http://127.0.0.1:1/7(/url)</body>")
                          .toUtf8());

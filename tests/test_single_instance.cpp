@@ -68,9 +68,9 @@ void TestSingleInstance::secondStartRaisesFirst() {
     testsupport::FakePlatform platform;
     Form1 form(platform);
     desktop::SingleInstance first(connection, runtimeFolder.path());
-    QVERIFY(!first.RaiseRunningInstance());
+    QVERIFY(!first.raiseRunningInstance());
     desktop::MediaPlayerService service(form, connection);
-    QVERIFY(first.Publish());
+    QVERIFY(first.publish());
     connect(&first, &desktop::SingleInstance::raiseRequested, &form,
             [&form] { desktop::RaiseWindow(form); });
     form.showMinimized();

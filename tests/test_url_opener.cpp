@@ -80,7 +80,7 @@ void TestUrlOpener::opensWebAddressesOnly() {
     QFETCH(QString, opened);
 
     platform::DesktopUrlOpener opener;
-    QCOMPARE(opener.Open(address), !opened.isEmpty());
+    QCOMPARE(opener.open(address), !opened.isEmpty());
     if (opened.isEmpty()) {
         QVERIFY(catcher_.caught.isEmpty());
     } else {

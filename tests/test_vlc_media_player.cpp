@@ -32,7 +32,7 @@ const QByteArray &ToneLoop() {
 }
 
 void ServeTone(LoopbackServer &server, const std::string &path) {
-    server.ServeStream(path, "audio/mpeg", [] { return ToneLoop(); });
+    server.serveStream(path, "audio/mpeg", [] { return ToneLoop(); });
 }
 
 // Two seconds of tone, then silence on an open connection until released.
@@ -46,7 +46,7 @@ void ServeStallingTone(LoopbackServer &server, const std::string &path,
 // An endless tone (sent as fast as it is read) with ICY metadata announcing
 // title, given as the raw bytes the station sends.
 void ServeTitledTone(LoopbackServer &server, const std::string &path, const QByteArray &title) {
-    server.Get(path, [title](const httplib::Request &request, httplib::Response &response) {
+    server.get(path, [title](const httplib::Request &request, httplib::Response &response) {
         QVERIFY(request.get_header_value("Icy-MetaData") == "1");
         constexpr std::size_t kInterval = 8192;
         auto icy = std::make_shared<directory::IcyInterleaver>(kInterval, title.toStdString());
@@ -198,7 +198,7 @@ private slots:
     void playsPlaylist() {
         QFETCH(QByteArray, body);
         QFETCH(QByteArray, contentType);
-        server_->Serve("/list", Expand(QString::fromUtf8(body), *server_).toUtf8(),
+        server_->serve("/list", Expand(QString::fromUtf8(body), *server_).toUtf8(),
                        contentType.toStdString());
         playAndHear(server_->url("/list"));
     }
@@ -216,7 +216,7 @@ private slots:
                                         << QByteArray("audio/x-mpegurl");
     }
     void skipsDeadFirstEntry() {
-        server_->Serve("/junk.mp3", RandomBytes(), "audio/mpeg");
+        server_->serve("/junk.mp3", RandomBytes(), "audio/mpeg");
         playsPlaylist();
     }
 
@@ -236,14 +236,14 @@ private slots:
     void failsLikeUnreachableStream() {
         QFETCH(QString, url);
         const QByteArray junk = RandomBytes();
-        server_->Serve("/junk.bin", junk, "application/octet-stream");
-        server_->Serve("/junk.txt", junk, "text/plain");
-        server_->Serve("/junk.mp3", junk, "audio/mpeg");
-        server_->Serve(
+        server_->serve("/junk.bin", junk, "application/octet-stream");
+        server_->serve("/junk.txt", junk, "text/plain");
+        server_->serve("/junk.mp3", junk, "audio/mpeg");
+        server_->serve(
             "/dead.pls",
             Expand("[playlist]\nFile1={refused}/a\nFile2={server}/missing\n", *server_).toUtf8(),
             "audio/x-scpls");
-        server_->Serve("/local.m3u", "file:///etc/passwd\nv4l2://\n", "audio/x-mpegurl");
+        server_->serve("/local.m3u", "file:///etc/passwd\nv4l2://\n", "audio/x-mpegurl");
         player_->setURL(Expand(url, *server_));
         StateTrail trail(*player_);
         QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Ready, kFailMs);
@@ -289,7 +289,7 @@ private slots:
     void finiteStreamEndsAsMediaEnded() {
         tone::ToneSettings shortTone;
         shortTone.loopSeconds = 1.5;
-        server_->Serve("/short.mp3", QByteArray::fromStdString(tone::EncodeToneLoop(shortTone)),
+        server_->serve("/short.mp3", QByteArray::fromStdString(tone::EncodeToneLoop(shortTone)),
                        "audio/mpeg");
         STEP(playAndHear(server_->url("/short.mp3")));
         QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::MediaEnded, kConnectMs);
@@ -365,7 +365,7 @@ private slots:
     void destroysWhileConnecting() {
         QFETCH(QString, url);
         testsupport::RawTcpServer silent(testsupport::RawTcpServer::Mode::AcceptAndStaySilent);
-        server_->Serve("/silent.pls", "[playlist]\nFile1=" + silent.url("/a.mp3").toUtf8() + "\n",
+        server_->serve("/silent.pls", "[playlist]\nFile1=" + silent.url("/a.mp3").toUtf8() + "\n",
                        "audio/x-scpls");
         player_->setURL(
             Expand(url, *server_).replace(QStringLiteral("{silent}"), silent.url(QString())));

@@ -6,9 +6,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     const QList<QByteArray> parts = fuzz::SplitInput(data, size, 4);
     platform::HtmlDocument document(parts[3], QStringLiteral("http://127.0.0.1:8159/x/maiz.asp"));
-    document.SetElementValue(QString::fromUtf8(parts[1]), QString::fromUtf8(parts[2]));
+    document.setElementValue(QString::fromUtf8(parts[1]), QString::fromUtf8(parts[2]));
     const std::optional<platform::FormSubmission> submission =
-        document.SubmissionOnClick(QString::fromUtf8(parts[0]));
+        document.submissionOnClick(QString::fromUtf8(parts[0]));
     if (submission) {
         fuzz::Require(submission->method == "GET" || submission->method == "POST");
         fuzz::Require(submission->method == "POST" || submission->body.isEmpty());

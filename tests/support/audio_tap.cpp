@@ -18,14 +18,14 @@ constexpr int kSilenceThreshold = 64;
 
 platform::VlcMediaPlayer::Configure AudioTap::hook() {
     return [this](libvlc_media_player_t *player) {
-        libvlc_audio_set_callbacks(player, &AudioTap::OnPlay, nullptr, nullptr, nullptr, nullptr,
+        libvlc_audio_set_callbacks(player, &AudioTap::onPlay, nullptr, nullptr, nullptr, nullptr,
                                    this);
         libvlc_audio_set_format(player, "S16N", kRate, kChannels);
     };
 }
 
 // Runs on libVLC's audio thread.
-void AudioTap::OnPlay(void *opaque, const void *samples, unsigned count, int64_t) {
+void AudioTap::onPlay(void *opaque, const void *samples, unsigned count, int64_t) {
     static_cast<AudioTap *>(opaque)->add(static_cast<const qint16 *>(samples),
                                          static_cast<qint64>(count) * kChannels);
 }

@@ -34,7 +34,7 @@ public:
     void reset();
 
 private:
-    static void OnPlay(void *opaque, const void *samples, unsigned count, int64_t pts);
+    static void onPlay(void *opaque, const void *samples, unsigned count, int64_t pts);
     void add(const qint16 *samples, qint64 count);
 
     mutable std::mutex mutex_;

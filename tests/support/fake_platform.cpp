@@ -56,7 +56,7 @@ void FakeWebBrowser::finish(const QString &url) {
     }
 }
 
-bool FakeWebBrowser::SetElementValue(const QString &id, const QString &value) {
+bool FakeWebBrowser::setElementValue(const QString &id, const QString &value) {
     if (!elementValues.contains(id)) {
         return false;
     }
@@ -64,7 +64,7 @@ bool FakeWebBrowser::SetElementValue(const QString &id, const QString &value) {
     return true;
 }
 
-bool FakeWebBrowser::ClickElement(const QString &id) {
+bool FakeWebBrowser::clickElement(const QString &id) {
     clicks.append(id);
     const auto target = submitTargets.constFind(id);
     if (target == submitTargets.constEnd()) {
@@ -84,14 +84,14 @@ void FakeHttpRequest::Open(const QString &, const QString &url, bool async) {
 bool FakeHttpRequest::send() {
     log_.append(url_);
     if (!async_) {
-        Answer();
+        answer();
         return readyState_ == kDone;
     }
     delivery_([this, alive = alive_] {
         if (!*alive) {
             return;
         }
-        Answer();
+        answer();
         const std::function<void()> done = done_; // done may destroy the request
         if (done) {
             done();
@@ -100,21 +100,21 @@ bool FakeHttpRequest::send() {
     return true;
 }
 
-void FakeHttpRequest::Answer() {
+void FakeHttpRequest::answer() {
     if (const std::optional<FakePage> answer = responder_(url_)) {
         response_ = *answer;
         readyState_ = kDone;
     }
 }
 
-platform::BoxChoice FakeMessageBoxes::Show(QWidget *, const QString &text,
+platform::BoxChoice FakeMessageBoxes::show(QWidget *, const QString &text,
                                            platform::BoxButtons buttons, platform::BoxIcon icon,
                                            const QString &title) {
     shown.append(ShownBox{text, title, buttons, icon});
     return buttons == platform::BoxButtons::Ok ? platform::BoxChoice::Ok : answer;
 }
 
-bool FakeUrlOpener::Open(const QString &address) {
+bool FakeUrlOpener::open(const QString &address) {
     attempted.append(address);
     const QUrl url = platform::WebAddress(address);
     if (!url.isValid()) {
@@ -126,26 +126,26 @@ bool FakeUrlOpener::Open(const QString &address) {
 
 FakePlatform::FakePlatform(platform::Endpoints endpoints) : endpoints_(std::move(endpoints)) {}
 
-platform::Endpoints FakePlatform::TestEndpoints() {
+platform::Endpoints FakePlatform::testEndpoints() {
     return platform::Endpoints{QStringLiteral("http://directory.invalid"),
                                QStringLiteral("http://home.invalid/"),
                                QStringLiteral("http://board.invalid/maiz.asp"),
                                QStringLiteral("http://fallback.invalid/fallback.asx")};
 }
 
-std::unique_ptr<platform::MediaPlayer> FakePlatform::CreateMediaPlayer() {
+std::unique_ptr<platform::MediaPlayer> FakePlatform::createMediaPlayer() {
     auto created = std::make_unique<FakeMediaPlayer>();
     player = created.get();
     return created;
 }
 
-std::unique_ptr<platform::WebBrowser> FakePlatform::CreateWebBrowser() {
+std::unique_ptr<platform::WebBrowser> FakePlatform::createWebBrowser() {
     auto created = std::make_unique<FakeWebBrowser>();
     browsers.append(created.get());
     return created;
 }
 
-std::unique_ptr<platform::HttpRequest> FakePlatform::CreateHttpRequest() {
+std::unique_ptr<platform::HttpRequest> FakePlatform::createHttpRequest() {
     return std::make_unique<FakeHttpRequest>(httpResponder, httpLog,
                                              [this](std::function<void()> answer) {
                                                  if (holdHttpAnswers) {
@@ -156,7 +156,7 @@ std::unique_ptr<platform::HttpRequest> FakePlatform::CreateHttpRequest() {
                                              });
 }
 
-void FakePlatform::AnswerHeldHttpRequests() {
+void FakePlatform::answerHeldHttpRequests() {
     const QList<std::function<void()>> answers = std::exchange(heldHttpAnswers_, {});
     for (const std::function<void()> &answer : answers) {
         answer();

@@ -51,9 +51,9 @@ public:
     void Navigate2(const QString &url) override;
     QString LocationURL() const override { return location_; }
     QString BodyText() const override { return body_; }
-    int HttpStatus() const override { return status_; }
-    bool SetElementValue(const QString &id, const QString &value) override;
-    bool ClickElement(const QString &id) override;
+    int httpStatus() const override { return status_; }
+    bool setElementValue(const QString &id, const QString &value) override;
+    bool clickElement(const QString &id) override;
 
     // Finishes the newest held load now and emits DocumentComplete.
     void completePending();
@@ -94,13 +94,13 @@ public:
     // Logs the URL as the request leaves; an asynchronous one is answered
     // when the delivery says.
     bool send() override;
-    void OnDone(std::function<void()> done) override { done_ = std::move(done); }
+    void onDone(std::function<void()> done) override { done_ = std::move(done); }
     int ReadyState() const override { return readyState_; }
     QString responseText() const override { return readyState_ == kDone ? response_.bodyText : ""; }
     int status() const override { return readyState_ == kDone ? response_.status : 0; }
 
 private:
-    void Answer();
+    void answer();
 
     FakeHttpResponder responder_;
     QStringList &log_;
@@ -122,7 +122,7 @@ struct ShownBox {
 
 class FakeMessageBoxes final : public platform::MessageBoxes {
 public:
-    platform::BoxChoice Show(QWidget *parent, const QString &text, platform::BoxButtons buttons,
+    platform::BoxChoice show(QWidget *parent, const QString &text, platform::BoxButtons buttons,
                              platform::BoxIcon icon, const QString &title) override;
     QList<ShownBox> shown;
     platform::BoxChoice answer = platform::BoxChoice::Ok;
@@ -132,24 +132,24 @@ public:
 // records both the attempts and the addresses opened.
 class FakeUrlOpener final : public platform::UrlOpener {
 public:
-    bool Open(const QString &address) override;
+    bool open(const QString &address) override;
     QStringList attempted;
     QStringList opened;
 };
 
 class FakePlatform final : public platform::Platform {
 public:
-    explicit FakePlatform(platform::Endpoints endpoints = TestEndpoints());
+    explicit FakePlatform(platform::Endpoints endpoints = testEndpoints());
 
-    std::unique_ptr<platform::MediaPlayer> CreateMediaPlayer() override;
-    std::unique_ptr<platform::WebBrowser> CreateWebBrowser() override;
-    std::unique_ptr<platform::HttpRequest> CreateHttpRequest() override;
+    std::unique_ptr<platform::MediaPlayer> createMediaPlayer() override;
+    std::unique_ptr<platform::WebBrowser> createWebBrowser() override;
+    std::unique_ptr<platform::HttpRequest> createHttpRequest() override;
     platform::MessageBoxes &messageBoxes() override { return boxes; }
     platform::UrlOpener &urlOpener() override { return opener; }
     const platform::Endpoints &endpoints() const override { return endpoints_; }
 
     // Endpoints on hosts that exist nowhere, for tests that must not reach a network.
-    static platform::Endpoints TestEndpoints();
+    static platform::Endpoints testEndpoints();
 
     // The newest player and browsers created (owned by the windows).
     FakeMediaPlayer *player = nullptr;
@@ -158,9 +158,9 @@ public:
     FakeHttpResponder httpResponder = [](const QString &) { return std::nullopt; };
     QStringList httpLog; // URLs sent, in order
     // Asynchronous requests are answered on the next event-loop turn, or, while
-    // this is set, only by AnswerHeldHttpRequests().
+    // this is set, only by answerHeldHttpRequests().
     bool holdHttpAnswers = false;
-    void AnswerHeldHttpRequests();
+    void answerHeldHttpRequests();
 
     FakeMessageBoxes boxes;
     FakeUrlOpener opener;

@@ -12,7 +12,7 @@ using namespace std::chrono_literals;
 void ServeLiveTone(LoopbackServer &server, const std::string &path, LivePlan plan,
                    double frequencyHz) {
     auto connections = std::make_shared<std::atomic<int>>(0);
-    server.Get(path, [connections, plan, frequencyHz](const httplib::Request &,
+    server.get(path, [connections, plan, frequencyHz](const httplib::Request &,
                                                       httplib::Response &response) {
         const int connection = ++*connections;
         if (plan(connection, {}) == Next::End) {

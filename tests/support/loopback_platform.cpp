@@ -21,19 +21,19 @@ platform::RealPlatform::PlayerFactory PlayerFor(AudioTap *tap) {
 LoopbackPlatform::LoopbackPlatform(platform::Endpoints endpoints, AudioTap *tap)
     : real_(std::move(endpoints), PlayerFor(tap)) {}
 
-std::unique_ptr<platform::MediaPlayer> LoopbackPlatform::CreateMediaPlayer() {
-    return real_.CreateMediaPlayer();
+std::unique_ptr<platform::MediaPlayer> LoopbackPlatform::createMediaPlayer() {
+    return real_.createMediaPlayer();
 }
 
-std::unique_ptr<platform::WebBrowser> LoopbackPlatform::CreateWebBrowser() {
-    return real_.CreateWebBrowser();
+std::unique_ptr<platform::WebBrowser> LoopbackPlatform::createWebBrowser() {
+    return real_.createWebBrowser();
 }
 
-std::unique_ptr<platform::HttpRequest> LoopbackPlatform::CreateHttpRequest() {
-    return real_.CreateHttpRequest();
+std::unique_ptr<platform::HttpRequest> LoopbackPlatform::createHttpRequest() {
+    return real_.createHttpRequest();
 }
 
-platform::Endpoints LoopbackPlatform::OnServer(const QString &root) {
+platform::Endpoints LoopbackPlatform::onServer(const QString &root) {
     return {root, root + "/", root + "/maiz.asp", root + "/fallback.asx"};
 }
 

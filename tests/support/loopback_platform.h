@@ -15,9 +15,9 @@ public:
     // libVLC player, its audio going to the tap (which must outlive it).
     explicit LoopbackPlatform(platform::Endpoints endpoints, AudioTap *tap = nullptr);
 
-    std::unique_ptr<platform::MediaPlayer> CreateMediaPlayer() override;
-    std::unique_ptr<platform::WebBrowser> CreateWebBrowser() override;
-    std::unique_ptr<platform::HttpRequest> CreateHttpRequest() override;
+    std::unique_ptr<platform::MediaPlayer> createMediaPlayer() override;
+    std::unique_ptr<platform::WebBrowser> createWebBrowser() override;
+    std::unique_ptr<platform::HttpRequest> createHttpRequest() override;
     platform::MessageBoxes &messageBoxes() override {
         return realMessageBoxes ? real_.messageBoxes() : boxes;
     }
@@ -25,7 +25,7 @@ public:
     const platform::Endpoints &endpoints() const override { return real_.endpoints(); }
 
     // All four endpoints on one server: its root, "/", "/maiz.asp" and "/fallback.asx".
-    static platform::Endpoints OnServer(const QString &root);
+    static platform::Endpoints onServer(const QString &root);
 
     FakeMessageBoxes boxes;
     FakeUrlOpener opener;

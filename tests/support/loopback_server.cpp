@@ -72,7 +72,7 @@ void LoopbackServer::record(const httplib::Request &request) {
     received_.push_back(std::move(entry));
 }
 
-void LoopbackServer::Get(const std::string &pattern, Handler handler) {
+void LoopbackServer::get(const std::string &pattern, Handler handler) {
     server_.Get(pattern, [this, handler = std::move(handler)](const httplib::Request &request,
                                                               httplib::Response &response) {
         record(request);
@@ -80,7 +80,7 @@ void LoopbackServer::Get(const std::string &pattern, Handler handler) {
     });
 }
 
-void LoopbackServer::Post(const std::string &pattern, Handler handler) {
+void LoopbackServer::post(const std::string &pattern, Handler handler) {
     server_.Post(pattern, [this, handler = std::move(handler)](const httplib::Request &request,
                                                                httplib::Response &response) {
         record(request);
@@ -88,34 +88,34 @@ void LoopbackServer::Post(const std::string &pattern, Handler handler) {
     });
 }
 
-void LoopbackServer::Serve(const std::string &pattern, const QByteArray &body,
+void LoopbackServer::serve(const std::string &pattern, const QByteArray &body,
                            const std::string &contentType, int status) {
-    Get(pattern,
+    get(pattern,
         [body, contentType, status](const httplib::Request &, httplib::Response &response) {
             response.status = status;
             response.set_content(body.toStdString(), contentType);
         });
 }
 
-void LoopbackServer::ServeSlowly(const std::string &pattern, std::chrono::milliseconds delay,
+void LoopbackServer::serveSlowly(const std::string &pattern, std::chrono::milliseconds delay,
                                  const QByteArray &body, const std::string &contentType) {
-    Get(pattern,
+    get(pattern,
         [this, delay, body, contentType](const httplib::Request &, httplib::Response &response) {
             waitUnlessStopping(delay);
             response.set_content(body.toStdString(), contentType);
         });
 }
 
-void LoopbackServer::ServeNever(const std::string &pattern) {
-    Get(pattern, [this](const httplib::Request &, httplib::Response &response) {
+void LoopbackServer::serveNever(const std::string &pattern) {
+    get(pattern, [this](const httplib::Request &, httplib::Response &response) {
         waitUnlessStopping(kLongestWait);
         response.status = 503;
     });
 }
 
-void LoopbackServer::ServeStream(const std::string &pattern, const std::string &contentType,
+void LoopbackServer::serveStream(const std::string &pattern, const std::string &contentType,
                                  ChunkSource source) {
-    Get(pattern,
+    get(pattern,
         [this, contentType, source](const httplib::Request &, httplib::Response &response) {
             ++streamsStarted_;
             response.set_chunked_content_provider(
@@ -135,11 +135,11 @@ void LoopbackServer::ServeStream(const std::string &pattern, const std::string &
         });
 }
 
-void LoopbackServer::ServeRepeated(const std::string &pattern, const QByteArray &head,
+void LoopbackServer::serveRepeated(const std::string &pattern, const QByteArray &head,
                                    const QByteArray &piece, qint64 count, const QByteArray &tail,
                                    const std::string &contentType) {
     const qint64 length = head.size() + piece.size() * count + tail.size();
-    Get(pattern, [=, this](const httplib::Request &, httplib::Response &response) {
+    get(pattern, [=, this](const httplib::Request &, httplib::Response &response) {
         response.set_content_provider(
             static_cast<size_t>(length), contentType,
             [=, this](size_t offset, size_t, httplib::DataSink &sink) {

@@ -44,33 +44,33 @@ public:
     QString url(const QString &path = QStringLiteral("/")) const;
 
     // Handlers; patterns are httplib's (regular expressions over the path).
-    void Get(const std::string &pattern, Handler handler);
-    void Post(const std::string &pattern, Handler handler);
+    void get(const std::string &pattern, Handler handler);
+    void post(const std::string &pattern, Handler handler);
 
     // Answers GET pattern with a fixed status, body and Content-Type.
-    void Serve(const std::string &pattern, const QByteArray &body,
+    void serve(const std::string &pattern, const QByteArray &body,
                const std::string &contentType = "text/html; charset=utf-8", int status = 200);
     // Answers after the delay (cut short when the server stops).
-    void ServeSlowly(const std::string &pattern, std::chrono::milliseconds delay,
+    void serveSlowly(const std::string &pattern, std::chrono::milliseconds delay,
                      const QByteArray &body,
                      const std::string &contentType = "text/html; charset=utf-8");
     // Accepts the request and never answers, until the server stops.
-    void ServeNever(const std::string &pattern);
+    void serveNever(const std::string &pattern);
     // An endless response (a body without length) fed by source, until the
     // client goes away, source returns nothing, or the server stops.
-    void ServeStream(const std::string &pattern, const std::string &contentType,
+    void serveStream(const std::string &pattern, const std::string &contentType,
                      ChunkSource source);
 
     // A large body sent as it is made, never held whole: head, then piece
     // repeated count times, then tail (a directory beyond the browser's cap, a
     // title line of megabytes).
-    void ServeRepeated(const std::string &pattern, const QByteArray &head, const QByteArray &piece,
+    void serveRepeated(const std::string &pattern, const QByteArray &head, const QByteArray &piece,
                        qint64 count, const QByteArray &tail,
                        const std::string &contentType = "text/html; charset=utf-8");
 
     std::vector<ReceivedRequest> received() const;
     int requestCount(const std::string &path) const;
-    // Streams of ServeStream that have begun, and those whose client has gone.
+    // Streams of serveStream that have begun, and those whose client has gone.
     int streamsStarted() const { return streamsStarted_.load(); }
     int streamsClosed() const { return streamsClosed_.load(); }
 
