@@ -2,7 +2,6 @@
 
 #include "directory_server/text_rules.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <stdexcept>

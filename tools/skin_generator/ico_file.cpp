@@ -1,4 +1,4 @@
-#include "ico_file.h"
+#include "tools/skin_generator/ico_file.h"
 
 #include <QBuffer>
 #include <QtEndian>

@@ -1,4 +1,4 @@
-#include "icon_art.h"
+#include "tools/skin_generator/icon_art.h"
 
 #include <QLinearGradient>
 #include <QPainter>

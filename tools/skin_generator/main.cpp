@@ -1,9 +1,9 @@
 // Draws the main window's skin pictures and the program icon and writes them
 // into the repository given as the only argument.
 
-#include "ico_file.h"
-#include "icon_art.h"
-#include "skin_art.h"
+#include "tools/skin_generator/ico_file.h"
+#include "tools/skin_generator/icon_art.h"
+#include "tools/skin_generator/skin_art.h"
 
 #include <QDir>
 #include <QFile>

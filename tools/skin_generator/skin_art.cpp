@@ -1,4 +1,4 @@
-#include "skin_art.h"
+#include "tools/skin_generator/skin_art.h"
 
 #include <QFont>
 #include <QFontMetricsF>
