@@ -23,10 +23,6 @@ template <class Marker> QStringView Between(QStringView text, Marker opening, Ma
     return head.right(length);
 }
 
-QLatin1StringView Marker(std::string_view word) {
-    return QLatin1StringView(word.data(), static_cast<qsizetype>(word.size()));
-}
-
 } // namespace
 
 QString TextBetween(QString text, const QString &opening, const QString &closing) {
@@ -42,7 +38,7 @@ QString TextBetween(QStringView text, const contract::Tag &tag) {
 }
 
 QStringView TextBetweenView(QStringView text, const contract::Tag &tag) {
-    return Between(text, Marker(tag.opening), Marker(tag.closing));
+    return Between(text, QLatin1StringView(tag.opening), QLatin1StringView(tag.closing));
 }
 
 } // namespace Module1
