@@ -18,14 +18,22 @@ namespace {
 
 const QColor kLabelGreen(0, 255, 0);
 
-// 宋体 10.5 pt at 96 dots per inch; the CJK fonts stand in where it is missing.
-QFont SongTypeface() {
+// 宋体 with the GB2312 character set, at a size in pixels (at 96 dots per inch
+// 10.5 pt is 14 pixels, 9 pt 12). Where it is missing, AR PL SungtiL GB stands
+// in: a Song face of the same character set, Latin letters included, in one
+// small file that also serves bold (drawn from the regular face), so the
+// window maps a single small CJK font. The Noto CJK faces draw what it lacks.
+QFont SongTypeface(int pixelSize) {
     QFont font;
     font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
-                      QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")});
-    font.setPixelSize(14);
+                      QStringLiteral("AR PL SungtiL GB"), QStringLiteral("Noto Serif CJK SC"),
+                      QStringLiteral("Noto Sans CJK SC")});
+    font.setPixelSize(pixelSize);
     return font;
 }
+
+constexpr int kSongPixels = 14;       // 10.5 pt: the title and the station table
+constexpr int kWindowSongPixels = 12; // 9 pt: every other text of the window
 
 Picture *MakeLabel(QWidget *parent, const QRect &place) {
     auto *label = new Picture(parent);
@@ -86,6 +94,7 @@ void Form1::createControls() {
     setWindowTitle(platform::kApplicationTitle);
     setWindowIcon(QIcon(QStringLiteral(":/icons/quorvel-128.png")));
     setFixedSize(skin::kClientSize);
+    setFont(SongTypeface(kWindowSongPixels)); // the texts without a font of their own
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
@@ -126,7 +135,7 @@ void Form1::createControls() {
     Label3 = MakeLabel(this, {5, 448, 73, 17});
     Label4 = MakeLabel(this, {80, 448, 425, 17});
     Label1 = MakeLabel(this, {5, 8, 84, 14});
-    Label1->setFont(SongTypeface());
+    Label1->setFont(SongTypeface(kSongPixels));
     Label1->setText(platform::kApplicationTitle);
     Label1->adjustSize();
     Image11->setEnabled(false);
@@ -134,7 +143,7 @@ void Form1::createControls() {
     // Child windows lie above every picture and label.
     ListView1 = new QTreeWidget(this);
     ListView1->setGeometry(skin::kTableArea);
-    ListView1->setFont(SongTypeface());
+    ListView1->setFont(SongTypeface(kSongPixels));
     ListView1->setRootIsDecorated(false);
     ListView1->setUniformRowHeights(true);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -66,7 +66,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quorvel.org/")
 # run time: the screen, the stream decoders and audio outputs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, vlc-plugin-base, libvlc-bin, ca-certificates")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-wayland, systemd")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-arphic-gbsn00lp, fonts-noto-cjk, qt6-wayland, systemd")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/resources/debian/postinst
     ${PROJECT_SOURCE_DIR}/resources/debian/prerm
