@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <iterator>
+#include <malloc.h>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -82,6 +83,24 @@ HtmlBrowser::HtmlBrowser(TransferLimits limits, QObject *parent)
 void HtmlBrowser::Navigate2(const QString &url) {
     TransferRequest request;
     request.url = url.trimmed();
+    if (IsBlankPage(request.url)) {
+        // The blank page needs no load: the page held so far is let go at once
+        // (a large one holds its tree and its text), and the completion still
+        // comes from the event loop. The tree was built on a load's thread,
+        // whose free memory the allocator keeps unless asked to give it back.
+        cancelRunningLoads();
+        const std::uint64_t generation = ++generation_;
+        show(Page{HtmlDocument(), {}, kBlankPage, 0});
+        malloc_trim(0);
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                if (generation == generation_)
+                    emit DocumentComplete();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     start([request = std::move(request)] { return request; });
 }
 
@@ -172,13 +191,17 @@ void HtmlBrowser::finish(Load *load, const std::shared_ptr<Page> &page) {
     loads_.remove_if([load](const std::unique_ptr<Load> &entry) { return entry.get() == load; });
     if (!newest)
         return;
-    document_ = std::make_shared<HtmlDocument>(std::move(page->document));
-    documentSubmitted_ = false;
-    bodyText_ = std::move(page->bodyText);
-    bodyTextStale_ = false;
-    location_ = page->location;
-    status_ = page->status;
+    show(std::move(*page));
     emit DocumentComplete();
+}
+
+void HtmlBrowser::show(Page &&page) {
+    document_ = std::make_shared<HtmlDocument>(std::move(page.document));
+    documentSubmitted_ = false;
+    bodyText_ = std::move(page.bodyText);
+    bodyTextStale_ = false;
+    location_ = std::move(page.location);
+    status_ = page.status;
 }
 
 void HtmlBrowser::cancelRunningLoads() {

@@ -59,6 +59,8 @@ private:
     static Page readPage(const QByteArray &bytes, const QByteArray &contentType,
                          const QString &location, int status);
     void finish(Load *load, const std::shared_ptr<Page> &page);
+    // Makes the page the one held.
+    void show(Page &&page);
     void cancelRunningLoads();
 
     TransferLimits limits_;
