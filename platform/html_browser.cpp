@@ -164,21 +164,21 @@ HtmlBrowser::Page HtmlBrowser::fetch(const TransferRequest &request,
                                      const std::atomic<bool> &cancel) {
     if (IsBlankPage(request.url))
         return {HtmlDocument(), {}, kBlankPage, 0};
-    const TransferResult result = Transfer(request, &cancel);
+    TransferResult result = Transfer(request, &cancel);
     if (cancel.load())
         return {}; // superseded: no one looks at it
     // A page cut at the cap is no page: shown whole it would pass for complete
     // (a directory quietly missing its later stations).
     if (!result.responded || result.bodyTruncated)
         return readPage(FailurePage(), "text/html; charset=utf-8", request.url, 0);
-    return readPage(result.body, result.contentType, result.effectiveUrl, result.status);
+    return readPage(std::move(result.body), result.contentType, result.effectiveUrl, result.status);
 }
 
-HtmlBrowser::Page HtmlBrowser::readPage(const QByteArray &bytes, const QByteArray &contentType,
+HtmlBrowser::Page HtmlBrowser::readPage(QByteArray bytes, const QByteArray &contentType,
                                         const QString &location, int status) {
     Page page{IsPlainText(bytes, contentType)
                   ? HtmlDocument(PreformattedPage(bytes, contentType), location, "text/html")
-                  : HtmlDocument(bytes, location, contentType),
+                  : HtmlDocument(std::move(bytes), location, contentType),
               {},
               location,
               status};

@@ -35,10 +35,10 @@ HtmlDocument HtmlDocument::copy() const {
     return copy;
 }
 
-HtmlDocument::HtmlDocument(const QByteArray &bytes, const QString &url,
-                           const QByteArray &contentType)
+HtmlDocument::HtmlDocument(QByteArray bytes, const QString &url, const QByteArray &contentType)
     : url_(url) {
     DecodedText decoded = DecodeTextAndCharset(bytes, DeclaredPageCharset(bytes, contentType));
+    bytes = QByteArray();
     charset_ = decoded.charset;
     // The decoded text goes before the parse: a large page is held once as
     // UTF-8 and once as the parsed tree, not a third time.
