@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 #include <iterator>
-#include <malloc.h>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -86,12 +85,11 @@ void HtmlBrowser::Navigate2(const QString &url) {
     if (IsBlankPage(request.url)) {
         // The blank page needs no load: the page held so far is let go at once
         // (a large one holds its tree and its text), and the completion still
-        // comes from the event loop. The tree was built on a load's thread,
-        // whose free memory the allocator keeps unless asked to give it back.
+        // comes from the event loop.
         cancelRunningLoads();
         const std::uint64_t generation = ++generation_;
         show(Page{HtmlDocument(), {}, kBlankPage, 0});
-        malloc_trim(0);
+        ReturnFreeMemory();
         QMetaObject::invokeMethod(
             this,
             [this, generation] {
