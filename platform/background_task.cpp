@@ -1,6 +1,7 @@
 #include "platform/background_task.h"
 
 #include <QCoreApplication>
+#include <malloc.h>
 
 namespace platform {
 
@@ -45,6 +46,10 @@ void BackgroundTask::complete() {
     const std::function<void()> done = std::move(done_);
     if (done)
         done();
+}
+
+void ReturnFreeMemory() {
+    malloc_trim(0);
 }
 
 } // namespace platform

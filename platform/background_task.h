@@ -63,4 +63,10 @@ private:
     std::thread thread_; // last: started once everything above is set up
 };
 
+// Gives the system back the free memory the allocator keeps. What a task's
+// work allocated comes from an allocator area of its thread; when a large
+// result of it (a parsed page, its text) is freed on the UI thread, that area
+// keeps the memory, and the UI thread's own allocations cannot use it.
+void ReturnFreeMemory();
+
 } // namespace platform

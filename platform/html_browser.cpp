@@ -82,6 +82,23 @@ HtmlBrowser::HtmlBrowser(TransferLimits limits, QObject *parent)
 void HtmlBrowser::Navigate2(const QString &url) {
     TransferRequest request;
     request.url = url.trimmed();
+    if (IsBlankPage(request.url)) {
+        // The blank page needs no load: the page held so far is let go at once
+        // (a large one holds its tree and its text), and the completion still
+        // comes from the event loop.
+        cancelRunningLoads();
+        const std::uint64_t generation = ++generation_;
+        show(Page{HtmlDocument(), {}, kBlankPage, 0});
+        ReturnFreeMemory();
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                if (generation == generation_)
+                    emit DocumentComplete();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     start([request = std::move(request)] { return request; });
 }
 
@@ -145,21 +162,21 @@ HtmlBrowser::Page HtmlBrowser::fetch(const TransferRequest &request,
                                      const std::atomic<bool> &cancel) {
     if (IsBlankPage(request.url))
         return {HtmlDocument(), {}, kBlankPage, 0};
-    const TransferResult result = Transfer(request, &cancel);
+    TransferResult result = Transfer(request, &cancel);
     if (cancel.load())
         return {}; // superseded: no one looks at it
     // A page cut at the cap is no page: shown whole it would pass for complete
     // (a directory quietly missing its later stations).
     if (!result.responded || result.bodyTruncated)
         return readPage(FailurePage(), "text/html; charset=utf-8", request.url, 0);
-    return readPage(result.body, result.contentType, result.effectiveUrl, result.status);
+    return readPage(std::move(result.body), result.contentType, result.effectiveUrl, result.status);
 }
 
-HtmlBrowser::Page HtmlBrowser::readPage(const QByteArray &bytes, const QByteArray &contentType,
+HtmlBrowser::Page HtmlBrowser::readPage(QByteArray bytes, const QByteArray &contentType,
                                         const QString &location, int status) {
     Page page{IsPlainText(bytes, contentType)
                   ? HtmlDocument(PreformattedPage(bytes, contentType), location, "text/html")
-                  : HtmlDocument(bytes, location, contentType),
+                  : HtmlDocument(std::move(bytes), location, contentType),
               {},
               location,
               status};
@@ -172,13 +189,17 @@ void HtmlBrowser::finish(Load *load, const std::shared_ptr<Page> &page) {
     loads_.remove_if([load](const std::unique_ptr<Load> &entry) { return entry.get() == load; });
     if (!newest)
         return;
-    document_ = std::make_shared<HtmlDocument>(std::move(page->document));
-    documentSubmitted_ = false;
-    bodyText_ = std::move(page->bodyText);
-    bodyTextStale_ = false;
-    location_ = page->location;
-    status_ = page->status;
+    show(std::move(*page));
     emit DocumentComplete();
+}
+
+void HtmlBrowser::show(Page &&page) {
+    document_ = std::make_shared<HtmlDocument>(std::move(page.document));
+    documentSubmitted_ = false;
+    bodyText_ = std::move(page.bodyText);
+    bodyTextStale_ = false;
+    location_ = std::move(page.location);
+    status_ = page.status;
 }
 
 void HtmlBrowser::cancelRunningLoads() {

@@ -56,9 +56,12 @@ private:
     void start(std::function<TransferRequest()> makeRequest);
     // Runs on the load's thread.
     static Page fetch(const TransferRequest &request, const std::atomic<bool> &cancel);
-    static Page readPage(const QByteArray &bytes, const QByteArray &contentType,
-                         const QString &location, int status);
+    // Lets the bytes go once they are read.
+    static Page readPage(QByteArray bytes, const QByteArray &contentType, const QString &location,
+                         int status);
     void finish(Load *load, const std::shared_ptr<Page> &page);
+    // Makes the page the one held.
+    void show(Page &&page);
     void cancelRunningLoads();
 
     TransferLimits limits_;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <libxml/HTMLparser.h>
+#include <utility>
 
 namespace platform {
 
@@ -34,13 +35,15 @@ HtmlDocument HtmlDocument::copy() const {
     return copy;
 }
 
-HtmlDocument::HtmlDocument(const QByteArray &bytes, const QString &url,
-                           const QByteArray &contentType)
+HtmlDocument::HtmlDocument(QByteArray bytes, const QString &url, const QByteArray &contentType)
     : url_(url) {
     DecodedText decoded = DecodeTextAndCharset(bytes, DeclaredPageCharset(bytes, contentType));
+    bytes = QByteArray();
     charset_ = decoded.charset;
+    // The decoded text goes before the parse: a large page is held once as
+    // UTF-8 and once as the parsed tree, not a third time.
     const QByteArray utf8 =
-        decoded.text.replace(QChar(u'\0'), QChar::ReplacementCharacter).toUtf8();
+        std::exchange(decoded.text, {}).replace(QChar(u'\0'), QChar::ReplacementCharacter).toUtf8();
     xml::InitialiseLibxml();
     document_.reset(htmlReadMemory(utf8.constData(),
                                    static_cast<int>(std::min<qsizetype>(utf8.size(), INT_MAX)),

@@ -25,7 +25,8 @@ struct FormSubmission {
 class HtmlDocument {
 public:
     HtmlDocument() = default; // the empty document
-    HtmlDocument(const QByteArray &bytes, const QString &url, const QByteArray &contentType = {});
+    // Lets the bytes go once they are decoded, when the caller has handed them over.
+    HtmlDocument(QByteArray bytes, const QString &url, const QByteArray &contentType = {});
 
     QString url() const { return url_; }
     // The charset the page was read with; forms are encoded in it.

@@ -15,6 +15,8 @@ public:
 
     // Starts loading url (http, https or "about:blank") and returns at once. A
     // newer navigation supersedes a load still running: only the newest one completes.
+    // "about:blank" is held at once, letting the page before it go; its
+    // DocumentComplete still follows from the event loop.
     virtual void Navigate2(const QString &url) = 0;
     void Navigate(const QString &url) { Navigate2(url); }
 

@@ -26,6 +26,12 @@ const QStringList kRegions{"北京",   "上海",   "福建", "江苏", "浙江",
 
 constexpr int kKeyRole = Qt::UserRole;
 
+// The cells of a found line: its ID and its name.
+StationRow::Cells SearchCells(QStringView line) {
+    const StationCellViews cells = CellViewsOfLine(line);
+    return {cells.id, cells.name};
+}
+
 } // namespace
 
 Form3::Form3(Form1 &main) : FixedDialog(&main, {302, 198}), main_(main) {
@@ -102,11 +108,7 @@ void Form3::ListMatchingStations(const QString &keyword) {
         if (!line.contains(keyword, Qt::CaseSensitive)) {
             continue;
         }
-        auto *row = new StationRow(line, MatchCounter);
-        const StationCellViews cells = CellViewsOfLine(row->line());
-        row->cells[0] = cells.id;
-        row->cells[1] = cells.name;
-        rows.append(row);
+        rows.append(new StationRow(line, MatchCounter, SearchCells));
         ++MatchCounter;
     }
     std::reverse(rows.begin(), rows.end());

@@ -29,6 +29,14 @@ int CreateCacheFile(const QByteArray &path) {
 // so that the file never needs a second copy of the whole text in memory.
 constexpr qsizetype kChunk = 256 * 1024;
 
+// A line of the directory decoded from UTF-8, holding no more memory than its
+// text needs: the decoder reserves room for as many characters as there are
+// bytes, and a large directory keeps every line for as long as it is shown.
+QString DecodedLine(QByteArrayView bytes) {
+    const QString decoded = QString::fromUtf8(bytes);
+    return QString(decoded.constData(), decoded.size());
+}
+
 // Collects the lines of UTF-8 text handed over in pieces. A CR byte never
 // occurs inside the encoding of another character, so lines are cut on bytes
 // and each is decoded on its own.
@@ -50,10 +58,10 @@ public:
             }
             const QByteArrayView rest = bytes.sliced(at, cr - at);
             if (partial_.isEmpty()) {
-                lines_.append(QString::fromUtf8(rest));
+                lines_.append(DecodedLine(rest));
             } else {
                 partial_.append(rest);
-                lines_.append(QString::fromUtf8(partial_));
+                lines_.append(DecodedLine(partial_));
                 partial_.clear();
             }
             at = cr + 1;
@@ -67,7 +75,7 @@ public:
 
     QStringList lines() && {
         if (!partial_.isEmpty()) {
-            lines_.append(QString::fromUtf8(partial_));
+            lines_.append(DecodedLine(partial_));
         }
         return std::move(lines_);
     }

@@ -11,6 +11,7 @@
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QTreeWidget>
+#include <utility>
 
 namespace {
 
@@ -64,7 +65,11 @@ void Form1::FetchChannels() {
         return;
     }
     ListView1->clear();
-    addStationLines(PassThroughCacheFile(CacheFolders, WebBrowser1->BodyText()));
-    ChannelsFetched = true;
+    // The browser lets the page go as soon as its text is taken, so that a
+    // large directory is not held as a page and as a table at once.
+    QString text = WebBrowser1->BodyText();
     WebBrowser1->Navigate2(kBlankPage);
+    const QStringList lines = PassThroughCacheFile(CacheFolders, std::exchange(text, {}));
+    addStationLines(lines);
+    ChannelsFetched = true;
 }

@@ -5,18 +5,36 @@
 
 #include <QListWidget>
 
+namespace {
+
+// Lines without a station have an empty ID, which names none.
+QStringView IdOfLine(QStringView line) {
+    return Module1::TextBetweenView(line, contract::kId);
+}
+
+} // namespace
+
+QHash<size_t, int>::const_iterator StationIdIndex::slotOf(const QListWidget &list, QStringView id,
+                                                          size_t &key) const {
+    key = qHash(id, QHashSeed::globalSeed());
+    for (auto slot = first_.constFind(key); slot != first_.constEnd();
+         slot = first_.constFind(++key)) {
+        if (IdOfLine(list.item(*slot)->text()) == id) {
+            return slot;
+        }
+    }
+    return first_.constEnd();
+}
+
 void StationIdIndex::catchUp(const QListWidget &list) {
     const int count = list.count();
     first_.reserve(count);
     for (; taken_ < count; ++taken_) {
-        // Lines without a station have an empty ID, which names none.
         const QString line = list.item(taken_)->text();
-        const QStringView id = Module1::TextBetweenView(line, contract::kId);
-        if (id.isEmpty()) {
-            continue;
-        }
+        const QStringView id = IdOfLine(line);
+        size_t key = 0;
         // A later line of the same ID leaves the first one in place.
-        if (const QString key = id.toString(); !first_.contains(key)) {
+        if (!id.isEmpty() && slotOf(list, id, key) == first_.constEnd()) {
             first_.insert(key, taken_);
         }
     }
@@ -24,9 +42,10 @@ void StationIdIndex::catchUp(const QListWidget &list) {
 
 std::optional<QString> StationIdIndex::firstLine(const QListWidget &list, const QString &id) {
     catchUp(list);
-    const auto found = first_.constFind(id);
-    if (found == first_.constEnd()) {
+    size_t key = 0;
+    const auto slot = slotOf(list, id, key);
+    if (slot == first_.constEnd()) {
         return std::nullopt;
     }
-    return list.item(*found)->text();
+    return list.item(*slot)->text();
 }

@@ -8,7 +8,9 @@ class QListWidget;
 
 // Finds the first line of a station list with a given ID without walking the
 // list: it remembers where each ID first stands and takes in the lines
-// appended since it last looked. The list is only ever appended to.
+// appended since it last looked. The list is only ever appended to. It keeps
+// no text of its own, only a hash of each ID and its line's index; the line
+// itself tells whether its ID is the one asked for.
 class StationIdIndex {
 public:
     // Takes in the lines appended to the list since the last call.
@@ -18,6 +20,13 @@ public:
     std::optional<QString> firstLine(const QListWidget &list, const QString &id);
 
 private:
-    QHash<QString, int> first_; // ID -> index of its first line
-    int taken_ = 0;             // lines taken in so far
+    // The slot of this ID: where it stands, or the free place for it after
+    // the IDs of the same hash.
+    QHash<size_t, int>::const_iterator slotOf(const QListWidget &list, QStringView id,
+                                              size_t &key) const;
+
+    // The hash of an ID, and of the IDs after it of the same hash the hash
+    // plus one, two, ... -> index of the ID's first line.
+    QHash<size_t, int> first_;
+    int taken_ = 0; // lines taken in so far
 };

@@ -2,7 +2,7 @@
 
 QVariant StationRow::data(int column, int role) const {
     if ((role == Qt::DisplayRole || role == Qt::EditRole) && column >= 0 && column < kMaxCells) {
-        return cells[column].toString();
+        return cellsOfLine_(line_)[column].toString();
     }
     if (role == Qt::UserRole && column == 0) {
         return QStringLiteral("hg") + QString::number(key_);

@@ -8,20 +8,20 @@
 #include <QListWidget>
 #include <QTreeWidget>
 #include <algorithm>
-#include <memory>
+#include <optional>
+#include <string_view>
 
 namespace {
 
 struct Column {
     const char *key;
-    QString caption;
+    QStringView caption;
     int widthTwips;
 };
 
-const Column kColumns[] = {
-    {"ID", QStringLiteral("ID"), 500},      {"Local", QStringLiteral("地区"), 1000},
-    {"name", QStringLiteral("名称"), 3500}, {"state", QStringLiteral("状态"), 700},
-    {"hot", QStringLiteral("热度"), 800},   {"beizu", QStringLiteral("备注"), 2000},
+constexpr Column kColumns[] = {
+    {"ID", u"ID", 500},      {"Local", u"地区", 1000}, {"name", u"名称", 3500},
+    {"state", u"状态", 700}, {"hot", u"热度", 800},    {"beizu", u"备注", 2000},
 };
 
 static_assert(std::size(kColumns) <= StationRow::kMaxCells);
@@ -29,14 +29,33 @@ static_assert(std::size(kColumns) <= StationRow::kMaxCells);
 constexpr int kKeyRole = Qt::UserRole;
 
 // The index of the column with this key.
-int ColumnOf(const QTreeWidget *table, const char *key) {
-    const QTreeWidgetItem *header = table->headerItem();
-    for (int column = 0; column < header->columnCount(); ++column) {
-        if (header->data(column, kKeyRole).toString() == QLatin1String(key)) {
+constexpr int ColumnOf(std::string_view key) {
+    for (int column = 0; column < static_cast<int>(std::size(kColumns)); ++column) {
+        if (std::string_view(kColumns[column].key) == key) {
             return column;
         }
     }
     return -1;
+}
+
+// The cells of a station line's row, each in its column.
+StationRow::Cells TableCells(QStringView line) {
+    static constexpr int kId = ColumnOf("ID");
+    static constexpr int kLocal = ColumnOf("Local");
+    static constexpr int kName = ColumnOf("name");
+    static constexpr int kState = ColumnOf("state");
+    static constexpr int kHot = ColumnOf("hot");
+    static constexpr int kStars = ColumnOf("beizu");
+    StationRow::Cells cells;
+    if (const std::optional<StationCellViews> views = CellViewsOfStationLine(line)) {
+        cells[kId] = views->id;
+        cells[kLocal] = views->local;
+        cells[kName] = views->name;
+        cells[kState] = u"ok";
+        cells[kHot] = views->hot;
+        cells[kStars] = views->stars;
+    }
+    return cells;
 }
 
 } // namespace
@@ -47,7 +66,7 @@ void Form1::setUpStationTable() {
     ListView1->header()->setStretchLastSection(false);
     QTreeWidgetItem *header = ListView1->headerItem();
     for (int column = 0; column < static_cast<int>(std::size(kColumns)); ++column) {
-        header->setText(column, kColumns[column].caption);
+        header->setText(column, kColumns[column].caption.toString());
         header->setData(column, kKeyRole, QString::fromLatin1(kColumns[column].key));
         ListView1->setColumnWidth(column, (kColumns[column].widthTwips + 7) / 15);
     }
@@ -60,28 +79,15 @@ void Form1::AddStationLine(const QString &line) {
 void Form1::addStationLines(const QStringList &lines) {
     List1->addItems(lines);
     StationIds.catchUp(*List1);
-    const int localColumn = ColumnOf(ListView1, "Local");
-    const int nameColumn = ColumnOf(ListView1, "name");
-    const int stateColumn = ColumnOf(ListView1, "state");
-    const int hotColumn = ColumnOf(ListView1, "hot");
-    const int starsColumn = ColumnOf(ListView1, "beizu");
     // Each row goes on top of the earlier ones: collect them in line order and
     // hand them to the table at once, newest first.
     QList<QTreeWidgetItem *> rows;
     rows.reserve(lines.size());
     for (const QString &line : lines) {
-        auto row = std::make_unique<StationRow>(line, RowKeyCounter);
-        const std::optional<StationCellViews> cells = CellViewsOfStationLine(row->line());
-        if (!cells) {
+        if (!CellViewsOfStationLine(line)) {
             continue;
         }
-        row->cells[0] = cells->id;
-        row->cells[localColumn] = cells->local;
-        row->cells[nameColumn] = cells->name;
-        row->cells[stateColumn] = u"ok";
-        row->cells[hotColumn] = cells->hot;
-        row->cells[starsColumn] = cells->stars;
-        rows.append(row.release());
+        rows.append(new StationRow(line, RowKeyCounter, TableCells));
         ++RowKeyCounter;
     }
     std::reverse(rows.begin(), rows.end());

@@ -25,6 +25,9 @@ void FakeMediaPlayer::setVolume(int volume) {
 void FakeWebBrowser::Navigate2(const QString &url) {
     navigations.append(url);
     pending_ = url;
+    if (url == QLatin1String("about:blank")) {
+        finish(url);
+    }
     if (!holdLoads) {
         QTimer::singleShot(0, this, [this, url] {
             if (pending_ == url) {

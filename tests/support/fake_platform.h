@@ -47,7 +47,8 @@ class FakeWebBrowser final : public platform::WebBrowser {
 public:
     // Starts a load: it completes on the next event-loop turn with the page
     // scripted for the URL (or a failed load when there is none), unless
-    // holdLoads is set, in which case completePending() finishes it.
+    // holdLoads is set, in which case completePending() finishes it. Like the
+    // real browser, it holds "about:blank" at once.
     void Navigate2(const QString &url) override;
     QString LocationURL() const override { return location_; }
     QString BodyText() const override { return body_; }
