@@ -6,6 +6,7 @@
 #include "platform/playlist.h"
 #include "platform/stream_feed.h"
 
+#include <QAbstractEventDispatcher>
 #include <QObject>
 #include <QRandomGenerator>
 #include <algorithm>
@@ -119,6 +120,12 @@ void CloseFeed(void *) {}
 // libVLC and applies the volume on its own, and posts only the station's title
 // to the UI thread (through context_) and, through its task, that it has
 // ended; libVLC's callbacks touch only atomics.
+//
+// Starting libVLC (its plugins, its player and the sound server's connection)
+// takes longer than showing the window, so it is not done before the window
+// shows: a thread of its own starts it when the UI thread's event loop first
+// runs out of work (the window is up by then), and a play that comes sooner
+// starts it itself or waits for it, while its connection is already reading.
 class VlcMediaPlayer::Engine {
 public:
     Engine(const QStringList &arguments, const Configure &configure,
@@ -147,6 +154,9 @@ private:
         Stopped,      // stopped by the caller
     };
 
+    // On the preparing thread or a play's worker thread.
+    bool prepare();
+
     // On a play's worker thread.
     void run(const Play &play, const QString &url);
     Outcome connect(const Play &play, const QString &url, QStringList &entries);
@@ -173,9 +183,16 @@ private:
     bool madeSound() const { return mediaHasAudio_ && (mediaPlayed_ || mediaEnded_); }
 
     QObject context_; // receives the calls posted to the UI thread; goes last
+    const QStringList arguments_;
+    const Configure configure_;
+    const std::chrono::milliseconds reconnectFor_;
+
+    // Made once by prepare(); read by others only once ready_ is set.
+    std::once_flag prepared_;
+    std::atomic<bool> ready_{false};
     libvlc_instance_t *instance_ = nullptr;
     libvlc_media_player_t *player_ = nullptr;
-    const std::chrono::milliseconds reconnectFor_;
+    std::unique_ptr<BackgroundTask> preparation_; // the UI thread's own
 
     // The UI thread's own.
     // A play as the UI thread keeps it: its worker, until the worker has returned.
@@ -207,35 +224,53 @@ private:
 
 VlcMediaPlayer::Engine::Engine(const QStringList &arguments, const Configure &configure,
                                std::chrono::milliseconds reconnectFor)
-    : reconnectFor_(reconnectFor) {
-    std::vector<QByteArray> storage;
-    for (const QString &argument : kBaseArguments + arguments)
-        storage.push_back(argument.toUtf8());
-    std::vector<const char *> argv;
-    for (const QByteArray &argument : storage)
-        argv.push_back(argument.constData());
-    instance_ = libvlc_new(static_cast<int>(argv.size()), argv.data());
-    if (!instance_)
-        return;
-    player_ = libvlc_media_player_new(instance_);
-    if (!player_)
-        return;
-    if (configure)
-        configure(player_);
-    libvlc_event_manager_t *events = libvlc_media_player_event_manager(player_);
-    for (const libvlc_event_e type :
-         {libvlc_MediaPlayerPlaying, libvlc_MediaPlayerTimeChanged, libvlc_MediaPlayerESAdded,
-          libvlc_MediaPlayerEncounteredError, libvlc_MediaPlayerEndReached})
-        libvlc_event_attach(events, type, &Engine::onEvent, this);
+    : arguments_(arguments), configure_(configure), reconnectFor_(reconnectFor) {
+    if (const QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance()) {
+        QObject::connect(
+            dispatcher, &QAbstractEventDispatcher::aboutToBlock, &context_,
+            [this] {
+                preparation_ =
+                    std::make_unique<BackgroundTask>([this](const BackgroundTask &) { prepare(); },
+                                                     [this] { preparation_.reset(); });
+            },
+            Qt::SingleShotConnection);
+    }
 }
 
 VlcMediaPlayer::Engine::~Engine() {
+    preparation_.reset();
     stop();
     plays_.clear(); // every play is cancelled by now: their workers end at once
     if (player_)
         libvlc_media_player_release(player_);
     if (instance_)
         libvlc_release(instance_);
+}
+
+bool VlcMediaPlayer::Engine::prepare() {
+    std::call_once(prepared_, [this] {
+        std::vector<QByteArray> storage;
+        for (const QString &argument : kBaseArguments + arguments_)
+            storage.push_back(argument.toUtf8());
+        std::vector<const char *> argv;
+        for (const QByteArray &argument : storage)
+            argv.push_back(argument.constData());
+        instance_ = libvlc_new(static_cast<int>(argv.size()), argv.data());
+        if (!instance_)
+            return;
+        player_ = libvlc_media_player_new(instance_);
+        if (!player_)
+            return;
+        if (configure_)
+            configure_(player_);
+        libvlc_event_manager_t *events = libvlc_media_player_event_manager(player_);
+        for (const libvlc_event_e type :
+             {libvlc_MediaPlayerPlaying, libvlc_MediaPlayerTimeChanged, libvlc_MediaPlayerESAdded,
+              libvlc_MediaPlayerEncounteredError, libvlc_MediaPlayerEndReached})
+            libvlc_event_attach(events, type, &Engine::onEvent, this);
+        ready_ = true;
+    });
+    return ready_;
 }
 
 // Runs on libVLC's threads: only atomics and posts.
@@ -272,7 +307,7 @@ void VlcMediaPlayer::Engine::post(std::function<void()> call) {
 void VlcMediaPlayer::Engine::start(const QString &url) {
     stop();
     const QString trimmed = url.trimmed();
-    if (!player_ || !IsHttpUrl(trimmed)) {
+    if (!IsHttpUrl(trimmed)) {
         // Only http and https are read: any other address fails like a
         // stream that cannot be reached.
         phase_ = Phase::Failed;
@@ -303,7 +338,7 @@ void VlcMediaPlayer::Engine::stop() {
     const std::lock_guard lock(control_);
     if (feedInPlayer_)
         feedInPlayer_->close();
-    if (player_)
+    if (ready_)
         libvlc_media_player_stop(player_);
     if (phase_ != Phase::Idle)
         phase_ = Phase::Stopped;
@@ -473,6 +508,8 @@ void VlcMediaPlayer::Engine::awaitSound(const Play &play, qint64 untilMs) {
 // Hands a connection's feed to libVLC, with the demuxer its type names.
 bool VlcMediaPlayer::Engine::begin(const Play &play, const std::shared_ptr<Feed> &feed,
                                    const QByteArray &demuxer) {
+    if (!prepare())
+        return false;
     const std::lock_guard lock(control_);
     if (play.cancelled())
         return false;
@@ -513,7 +550,8 @@ void VlcMediaPlayer::Engine::fail(const Play &play) {
         return;
     if (feedInPlayer_)
         feedInPlayer_->close();
-    libvlc_media_player_stop(player_);
+    if (ready_)
+        libvlc_media_player_stop(player_);
     phase_ = Phase::Failed;
 }
 
@@ -533,7 +571,7 @@ void VlcMediaPlayer::Engine::applyVolume() {
 
 void VlcMediaPlayer::Engine::setVolume(int volume) {
     volume_ = std::clamp(volume, 0, 100);
-    if (player_)
+    if (ready_)
         applyVolume();
 }
 
