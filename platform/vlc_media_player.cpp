@@ -7,8 +7,10 @@
 #include "platform/stream_feed.h"
 
 #include <QAbstractEventDispatcher>
+#include <QGuiApplication>
 #include <QObject>
 #include <QRandomGenerator>
+#include <QWindow>
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -123,9 +125,9 @@ void CloseFeed(void *) {}
 //
 // Starting libVLC (its plugins, its player and the sound server's connection)
 // takes longer than showing the window, so it is not done before the window
-// shows: a thread of its own starts it when the UI thread's event loop first
-// runs out of work (the window is up by then), and a play that comes sooner
-// starts it itself or waits for it, while its connection is already reading.
+// shows: a thread of its own starts it when the UI thread's event loop waits
+// and no window waits for its first paint any more, and a play that comes
+// sooner starts it itself or waits for it, while its connection already reads.
 class VlcMediaPlayer::Engine {
 public:
     Engine(const QStringList &arguments, const Configure &configure,
@@ -154,6 +156,8 @@ private:
         Stopped,      // stopped by the caller
     };
 
+    // On the UI thread.
+    void prepareOnceWindowsShow();
     // On the preparing thread or a play's worker thread.
     bool prepare();
 
@@ -192,7 +196,6 @@ private:
     std::atomic<bool> ready_{false};
     libvlc_instance_t *instance_ = nullptr;
     libvlc_media_player_t *player_ = nullptr;
-    std::unique_ptr<BackgroundTask> preparation_; // the UI thread's own
 
     // The UI thread's own.
     // A play as the UI thread keeps it: its worker, until the worker has returned.
@@ -204,6 +207,8 @@ private:
     PlayTask *current_ = nullptr;
     quint64 lastPlayId_ = 0;
     QString title_;
+    QMetaObject::Connection waitForWindows_;      // until libVLC's start is under way
+    std::unique_ptr<BackgroundTask> preparation_; // starts libVLC
 
     // Phase changes and libVLC's stop, set-media and play happen under control_,
     // so that a cancelled play can start nothing any more.
@@ -226,14 +231,8 @@ VlcMediaPlayer::Engine::Engine(const QStringList &arguments, const Configure &co
                                std::chrono::milliseconds reconnectFor)
     : arguments_(arguments), configure_(configure), reconnectFor_(reconnectFor) {
     if (const QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance()) {
-        QObject::connect(
-            dispatcher, &QAbstractEventDispatcher::aboutToBlock, &context_,
-            [this] {
-                preparation_ =
-                    std::make_unique<BackgroundTask>([this](const BackgroundTask &) { prepare(); },
-                                                     [this] { preparation_.reset(); });
-            },
-            Qt::SingleShotConnection);
+        waitForWindows_ = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock,
+                                           &context_, [this] { prepareOnceWindowsShow(); });
     }
 }
 
@@ -245,6 +244,18 @@ VlcMediaPlayer::Engine::~Engine() {
         libvlc_media_player_release(player_);
     if (instance_)
         libvlc_release(instance_);
+}
+
+// The event loop is about to wait: once no window waits for its first paint
+// any more, libVLC is started on a thread of its own.
+void VlcMediaPlayer::Engine::prepareOnceWindowsShow() {
+    if (std::ranges::any_of(QGuiApplication::topLevelWindows(), [](const QWindow *window) {
+            return window->isVisible() && !window->isExposed();
+        }))
+        return;
+    QObject::disconnect(waitForWindows_);
+    preparation_ = std::make_unique<BackgroundTask>([this](const BackgroundTask &) { prepare(); },
+                                                    [this] { preparation_.reset(); });
 }
 
 bool VlcMediaPlayer::Engine::prepare() {
