@@ -6,8 +6,11 @@
 #include "platform/playlist.h"
 #include "platform/stream_feed.h"
 
+#include <QAbstractEventDispatcher>
+#include <QGuiApplication>
 #include <QObject>
 #include <QRandomGenerator>
+#include <QWindow>
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -119,6 +122,12 @@ void CloseFeed(void *) {}
 // libVLC and applies the volume on its own, and posts only the station's title
 // to the UI thread (through context_) and, through its task, that it has
 // ended; libVLC's callbacks touch only atomics.
+//
+// Starting libVLC (its plugins, its player and the sound server's connection)
+// takes longer than showing the window, so it is not done before the window
+// shows: a thread of its own starts it when the UI thread's event loop waits
+// and no window waits for its first paint any more, and a play that comes
+// sooner starts it itself or waits for it, while its connection already reads.
 class VlcMediaPlayer::Engine {
 public:
     Engine(const QStringList &arguments, const Configure &configure,
@@ -147,6 +156,11 @@ private:
         Stopped,      // stopped by the caller
     };
 
+    // On the UI thread.
+    void prepareOnceWindowsShow();
+    // On the preparing thread or a play's worker thread.
+    bool prepare();
+
     // On a play's worker thread.
     void run(const Play &play, const QString &url);
     Outcome connect(const Play &play, const QString &url, QStringList &entries);
@@ -173,9 +187,15 @@ private:
     bool madeSound() const { return mediaHasAudio_ && (mediaPlayed_ || mediaEnded_); }
 
     QObject context_; // receives the calls posted to the UI thread; goes last
+    const QStringList arguments_;
+    const Configure configure_;
+    const std::chrono::milliseconds reconnectFor_;
+
+    // Made once by prepare(); read by others only once ready_ is set.
+    std::once_flag prepared_;
+    std::atomic<bool> ready_{false};
     libvlc_instance_t *instance_ = nullptr;
     libvlc_media_player_t *player_ = nullptr;
-    const std::chrono::milliseconds reconnectFor_;
 
     // The UI thread's own.
     // A play as the UI thread keeps it: its worker, until the worker has returned.
@@ -187,6 +207,8 @@ private:
     PlayTask *current_ = nullptr;
     quint64 lastPlayId_ = 0;
     QString title_;
+    QMetaObject::Connection waitForWindows_;      // until libVLC's start is under way
+    std::unique_ptr<BackgroundTask> preparation_; // starts libVLC
 
     // Phase changes and libVLC's stop, set-media and play happen under control_,
     // so that a cancelled play can start nothing any more.
@@ -207,35 +229,59 @@ private:
 
 VlcMediaPlayer::Engine::Engine(const QStringList &arguments, const Configure &configure,
                                std::chrono::milliseconds reconnectFor)
-    : reconnectFor_(reconnectFor) {
-    std::vector<QByteArray> storage;
-    for (const QString &argument : kBaseArguments + arguments)
-        storage.push_back(argument.toUtf8());
-    std::vector<const char *> argv;
-    for (const QByteArray &argument : storage)
-        argv.push_back(argument.constData());
-    instance_ = libvlc_new(static_cast<int>(argv.size()), argv.data());
-    if (!instance_)
-        return;
-    player_ = libvlc_media_player_new(instance_);
-    if (!player_)
-        return;
-    if (configure)
-        configure(player_);
-    libvlc_event_manager_t *events = libvlc_media_player_event_manager(player_);
-    for (const libvlc_event_e type :
-         {libvlc_MediaPlayerPlaying, libvlc_MediaPlayerTimeChanged, libvlc_MediaPlayerESAdded,
-          libvlc_MediaPlayerEncounteredError, libvlc_MediaPlayerEndReached})
-        libvlc_event_attach(events, type, &Engine::onEvent, this);
+    : arguments_(arguments), configure_(configure), reconnectFor_(reconnectFor) {
+    if (const QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance()) {
+        waitForWindows_ = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock,
+                                           &context_, [this] { prepareOnceWindowsShow(); });
+    }
 }
 
 VlcMediaPlayer::Engine::~Engine() {
+    preparation_.reset();
     stop();
     plays_.clear(); // every play is cancelled by now: their workers end at once
     if (player_)
         libvlc_media_player_release(player_);
     if (instance_)
         libvlc_release(instance_);
+}
+
+// The event loop is about to wait: once no window waits for its first paint
+// any more, libVLC is started on a thread of its own.
+void VlcMediaPlayer::Engine::prepareOnceWindowsShow() {
+    if (std::ranges::any_of(QGuiApplication::topLevelWindows(), [](const QWindow *window) {
+            return window->isVisible() && !window->isExposed();
+        }))
+        return;
+    QObject::disconnect(waitForWindows_);
+    preparation_ = std::make_unique<BackgroundTask>([this](const BackgroundTask &) { prepare(); },
+                                                    [this] { preparation_.reset(); });
+}
+
+bool VlcMediaPlayer::Engine::prepare() {
+    std::call_once(prepared_, [this] {
+        std::vector<QByteArray> storage;
+        for (const QString &argument : kBaseArguments + arguments_)
+            storage.push_back(argument.toUtf8());
+        std::vector<const char *> argv;
+        for (const QByteArray &argument : storage)
+            argv.push_back(argument.constData());
+        instance_ = libvlc_new(static_cast<int>(argv.size()), argv.data());
+        if (!instance_)
+            return;
+        player_ = libvlc_media_player_new(instance_);
+        if (!player_)
+            return;
+        if (configure_)
+            configure_(player_);
+        libvlc_event_manager_t *events = libvlc_media_player_event_manager(player_);
+        for (const libvlc_event_e type :
+             {libvlc_MediaPlayerPlaying, libvlc_MediaPlayerTimeChanged, libvlc_MediaPlayerESAdded,
+              libvlc_MediaPlayerEncounteredError, libvlc_MediaPlayerEndReached})
+            libvlc_event_attach(events, type, &Engine::onEvent, this);
+        ready_ = true;
+    });
+    return ready_;
 }
 
 // Runs on libVLC's threads: only atomics and posts.
@@ -272,7 +318,7 @@ void VlcMediaPlayer::Engine::post(std::function<void()> call) {
 void VlcMediaPlayer::Engine::start(const QString &url) {
     stop();
     const QString trimmed = url.trimmed();
-    if (!player_ || !IsHttpUrl(trimmed)) {
+    if (!IsHttpUrl(trimmed)) {
         // Only http and https are read: any other address fails like a
         // stream that cannot be reached.
         phase_ = Phase::Failed;
@@ -303,7 +349,7 @@ void VlcMediaPlayer::Engine::stop() {
     const std::lock_guard lock(control_);
     if (feedInPlayer_)
         feedInPlayer_->close();
-    if (player_)
+    if (ready_)
         libvlc_media_player_stop(player_);
     if (phase_ != Phase::Idle)
         phase_ = Phase::Stopped;
@@ -473,6 +519,8 @@ void VlcMediaPlayer::Engine::awaitSound(const Play &play, qint64 untilMs) {
 // Hands a connection's feed to libVLC, with the demuxer its type names.
 bool VlcMediaPlayer::Engine::begin(const Play &play, const std::shared_ptr<Feed> &feed,
                                    const QByteArray &demuxer) {
+    if (!prepare())
+        return false;
     const std::lock_guard lock(control_);
     if (play.cancelled())
         return false;
@@ -513,7 +561,8 @@ void VlcMediaPlayer::Engine::fail(const Play &play) {
         return;
     if (feedInPlayer_)
         feedInPlayer_->close();
-    libvlc_media_player_stop(player_);
+    if (ready_)
+        libvlc_media_player_stop(player_);
     phase_ = Phase::Failed;
 }
 
@@ -533,7 +582,7 @@ void VlcMediaPlayer::Engine::applyVolume() {
 
 void VlcMediaPlayer::Engine::setVolume(int volume) {
     volume_ = std::clamp(volume, 0, 100);
-    if (player_)
+    if (ready_)
         applyVolume();
 }
 

@@ -18,8 +18,8 @@ namespace platform {
 // file or device. A live stream that goes away is connected again.
 class VlcMediaPlayer final : public MediaPlayer {
 public:
-    // Called once with the libVLC player before anything plays (tests hook
-    // their audio tap in here).
+    // Called once with the libVLC player before anything plays, on the thread
+    // that starts libVLC (tests hook their audio tap in here).
     using Configure = std::function<void(libvlc_media_player_t *)>;
 
     // How long a live stream that went away is tried again before the play
