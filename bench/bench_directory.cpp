@@ -267,8 +267,10 @@ int main(int argc, char *argv[]) {
         }
         const double fetch = Median(fetches);
         const double anchor = Median(anchors);
-        std::printf("%6d stations (page %5.1f MiB UTF-8)%14s %10.1f %10.1f %7.2fx\n", stations,
-                    pageMiB, "", fetch, anchor, fetch / anchor);
+        std::printf("%6d stations (page %5.1f MiB UTF-8)%14s %10.1f %10.1f %7.2fx "
+                    "(target %d ms)\n",
+                    stations, pageMiB, "", fetch, anchor, fetch / anchor,
+                    stations > 32767 ? 450 : 150);
         std::printf("%6d stations: play by ID of the last %7.3f ms, of the last of 9: %7.3f ms\n",
                     stations, Median(plays), Median(playAnchors));
         std::printf("%6d stations: peak RSS %6.1f MiB (%5.1f MiB before the click), "
@@ -278,10 +280,11 @@ int main(int argc, char *argv[]) {
     if (const auto real = RealBrowserPeak(100000)) {
         const auto [peakMiB, baseMiB, pageBytes, fetchMs] = *real;
         const double pageMiB = pageBytes / (1024.0 * 1024.0);
-        std::printf("100000 stations from the companion server through the real browser "
-                    "(page %4.1f MiB): peak RSS %6.1f MiB (%5.1f MiB before the window), "
-                    "%4.1fx the page (target 8.0); click to painted table %.1f ms\n",
-                    pageMiB, peakMiB, baseMiB, peakMiB / pageMiB, fetchMs);
+        std::printf(
+            "100000 stations from the companion server through the real browser "
+            "(page %4.1f MiB): peak RSS %6.1f MiB (%5.1f MiB before the window), "
+            "%4.1fx the page (target 8.0); click to painted table %.1f ms (target 450 ms)\n",
+            pageMiB, peakMiB, baseMiB, peakMiB / pageMiB, fetchMs);
     }
     return 0;
 }
