@@ -1,5 +1,6 @@
 #include "main_window/form1.h"
 
+#include "main_window/cursor_blink.h"
 #include "main_window/picture.h"
 #include "main_window/skin_layout.h"
 
@@ -183,6 +184,7 @@ void Form1::createControls() {
     setTabOrder(Slider1, ListView1);
     describeToAssistiveTechnology();
     Text1->setFocus(); // where the focus is when the window is first shown
+    new CursorBlinkTimeout(this);
 }
 
 void Form1::connectHandlers() {

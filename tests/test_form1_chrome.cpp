@@ -1,3 +1,4 @@
+#include "main_window/cursor_blink.h"
 #include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "tests/support/fake_platform.h"
@@ -53,6 +54,7 @@ private slots:
     void text1LostFocus_data();
     void text1LostFocus();
     void text1ContextMenuKeepsTheBox();
+    void cursorBlinkRests();
     void keyboardFocusChain();
     void reminimiseKeeper();
     void closeStopsSound();
@@ -232,6 +234,21 @@ void TestForm1Chrome::text1ClickClears() {
     QCOMPARE(form_->Text1->text(), "123");
     QTest::mouseClick(form_->Text1, Qt::LeftButton);
     QCOMPARE(form_->Text1->text(), QString());
+}
+
+// Without input the cursor stops blinking; a key makes it blink again, and the
+// desktop's rate comes back when the watcher goes.
+void TestForm1Chrome::cursorBlinkRests() {
+    const int desktop = QApplication::cursorFlashTime();
+    QVERIFY(desktop > 0);
+    {
+        CursorBlinkTimeout timeout(nullptr, std::chrono::milliseconds(20));
+        QTRY_COMPARE(QApplication::cursorFlashTime(), 0);
+        QTest::keyClick(form_->Text1, Qt::Key_1);
+        QCOMPARE(QApplication::cursorFlashTime(), desktop);
+        QTRY_COMPARE(QApplication::cursorFlashTime(), 0);
+    }
+    QCOMPARE(QApplication::cursorFlashTime(), desktop);
 }
 
 void TestForm1Chrome::text1LostFocus_data() {
