@@ -65,8 +65,9 @@ void Form1::FetchChannels() {
         return;
     }
     ListView1->clear();
-    // The browser lets the page go as soon as its text is taken, so that a
-    // large directory is not held as a page and as a table at once.
+    // The browser lets the page go as soon as its text is taken, and the text
+    // goes once it has been through the cache file, so that a large directory
+    // is not held as a page or a text and as a table at once.
     QString text = WebBrowser1->BodyText();
     WebBrowser1->Navigate2(kBlankPage);
     const QStringList lines = PassThroughCacheFile(CacheFolders, std::exchange(text, {}));
