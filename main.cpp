@@ -2,6 +2,7 @@
 #include "desktop/media_player_service.h"
 #include "desktop/single_instance.h"
 #include "main_window/form1.h"
+#include "platform/background_task.h"
 #include "platform/qt_translation.h"
 #include "platform/real_platform.h"
 
@@ -9,6 +10,7 @@
 #include <QStandardPaths>
 
 int main(int argc, char *argv[]) {
+    platform::SetUpAllocator();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quorvel-radio"));
     QApplication::setApplicationVersion(QLatin1StringView(contract::kVersion));

@@ -8,6 +8,8 @@
 #include "contract/directory_contract.h"
 #include "main_window/form1.h"
 #include "main_window/picture.h"
+#include "platform/background_task.h"
+#include "station_data/station_rows.h"
 #include "tests/support/directory_server_process.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/loopback_platform.h"
@@ -17,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -30,6 +33,8 @@
 #include <vector>
 
 namespace {
+
+const QString kRealBrowserArgument = QStringLiteral("--real-browser");
 
 constexpr int kRuns = 5;
 
@@ -125,7 +130,7 @@ double FetchOnceMs(const QString &page, const QString &lastId = {}, double *play
     timer.start();
     QTest::mouseClick(form.Image10, Qt::LeftButton);
     const double elapsed = MsUntilPainted(timer, watch);
-    if (form.ListView1->topLevelItemCount() == 0) {
+    if (form.ListView1Rows->rowCount() == 0) {
         std::fprintf(stderr, "the directory did not load\n");
     }
     if (playMs) {
@@ -229,18 +234,37 @@ std::optional<std::array<double, 4>> RealBrowserPeak(int stations) {
     timer.start();
     QTest::mouseClick(form.Image10, Qt::LeftButton);
     const double fetchMs = MsUntilPainted(timer, watch);
-    if (form.ListView1->topLevelItemCount() != stations) {
+    if (form.ListView1Rows->rowCount() != stations) {
         std::fprintf(stderr, "the directory did not load through the real browser\n");
     }
     return std::array{static_cast<double>(StatusKiB("VmHWM:")) / 1024.0, baseMiB, pageBytes,
                       fetchMs};
 }
 
+// Prints the peak memory and fetch time through the real browser.
+int PrintRealBrowserPeak() {
+    const auto real = RealBrowserPeak(100000);
+    if (!real) {
+        return 1;
+    }
+    const auto [peakMiB, baseMiB, pageBytes, fetchMs] = *real;
+    const double pageMiB = pageBytes / (1024.0 * 1024.0);
+    std::printf("100000 stations from the companion server through the real browser "
+                "(page %4.1f MiB): peak RSS %6.1f MiB (%5.1f MiB before the window), "
+                "%4.1fx the page (target 8.0); click to painted table %.1f ms (target 450 ms)\n",
+                pageMiB, peakMiB, baseMiB, peakMiB / pageMiB, fetchMs);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
+    platform::SetUpAllocator();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    if (application.arguments().contains(kRealBrowserArgument)) {
+        return PrintRealBrowserPeak();
+    }
     std::printf("%-44s %10s %10s %8s\n", "directory fetch, click to painted table", "fetch ms",
                 "anchor ms", "ratio");
     const QString smallPage = DirectoryPage(9);
@@ -277,14 +301,12 @@ int main(int argc, char *argv[]) {
                     "%4.1fx the page (target 8.0)\n",
                     stations, peakMiB, baseMiB, peakMiB / pageMiB);
     }
-    if (const auto real = RealBrowserPeak(100000)) {
-        const auto [peakMiB, baseMiB, pageBytes, fetchMs] = *real;
-        const double pageMiB = pageBytes / (1024.0 * 1024.0);
-        std::printf(
-            "100000 stations from the companion server through the real browser "
-            "(page %4.1f MiB): peak RSS %6.1f MiB (%5.1f MiB before the window), "
-            "%4.1fx the page (target 8.0); click to painted table %.1f ms (target 450 ms)\n",
-            pageMiB, peakMiB, baseMiB, peakMiB / pageMiB, fetchMs);
-    }
+    // The program fetches its directory once, in a process of its own: so
+    // does this figure, in a fresh process of this bench.
+    std::fflush(stdout);
+    QProcess real;
+    real.setProcessChannelMode(QProcess::ForwardedChannels);
+    real.start(QCoreApplication::applicationFilePath(), {kRealBrowserArgument});
+    real.waitForFinished(-1);
     return 0;
 }

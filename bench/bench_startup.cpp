@@ -7,6 +7,7 @@
 
 #include "bench/process_figures.h"
 #include "main_window/form1.h"
+#include "platform/background_task.h"
 #include "platform/real_platform.h"
 
 #include <QApplication>
@@ -24,6 +25,7 @@ constexpr int kStarts = 7;
 
 // In the child: shows the window, then tells the parent and leaves.
 int ShowWindow(int argc, char *argv[]) {
+    platform::SetUpAllocator();
     QApplication application(argc, argv);
     // A server that answers nothing, so that no network wait counts.
     platform::RealPlatform platform(platform::Endpoints{"http://127.0.0.1:9", "http://127.0.0.1:9/",

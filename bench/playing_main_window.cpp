@@ -4,12 +4,14 @@
 
 #include "bench/playing_measure.h"
 #include "main_window/form1.h"
+#include "platform/background_task.h"
 #include "platform/real_platform.h"
 #include "platform/vlc_media_player.h"
 
 int main(int argc, char *argv[]) {
     if (argc < 2)
         return 2;
+    platform::SetUpAllocator();
     QApplication application(argc, argv);
     platform::VlcMediaPlayer *player = nullptr;
     // A directory server that answers nothing, so that only the stream runs.

@@ -10,7 +10,7 @@
 #include <QAccessibleWidget>
 #include <QLineEdit>
 #include <QScrollBar>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <mutex>
 
 namespace {

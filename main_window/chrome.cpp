@@ -12,7 +12,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <cmath>
 
 namespace {

@@ -1,6 +1,7 @@
 #include "main_window/form1.h"
 
 #include "main_window/cursor_blink.h"
+#include "main_window/list_box.h"
 #include "main_window/picture.h"
 #include "main_window/skin_layout.h"
 
@@ -9,11 +10,10 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace {
 
@@ -142,7 +142,7 @@ void Form1::createControls() {
     Image11->setEnabled(false);
 
     // Child windows lie above every picture and label.
-    ListView1 = new QTreeWidget(this);
+    ListView1 = new QTreeView(this);
     ListView1->setGeometry(skin::kTableArea);
     ListView1->setFont(SongTypeface(kSongPixels));
     ListView1->setRootIsDecorated(false);
@@ -174,7 +174,7 @@ void Form1::createControls() {
     Frame1 = new QGroupBox(QStringLiteral("Frame1"), this);
     Frame1->setGeometry(296, 80, 233, 177);
     Frame1->hide();
-    List1 = new QListWidget(Frame1);
+    List1 = new ListBox(Frame1);
     List1->setGeometry(208, 96, 33, 40);
 
     WebBrowser1 = platform_.createWebBrowser();

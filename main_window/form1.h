@@ -9,14 +9,15 @@
 #include <memory>
 
 class Form3;
+class ListBox;
 class Picture;
 class QColor;
 class QGroupBox;
 class QLineEdit;
-class QListWidget;
 class QScrollBar;
 class QTimer;
-class QTreeWidget;
+class QTreeView;
+class StationRows;
 
 inline const QString kText1Placeholder = QStringLiteral("输入ID");
 inline const QString kText1PlaceholderAfterFocus = QStringLiteral("频道ID");
@@ -36,12 +37,13 @@ public:
     QTimer *Timer3;
     QTimer *Timer1;
     QGroupBox *Frame1; // never shown: holds the hidden station list
-    QListWidget *List1;
+    ListBox *List1;
     std::unique_ptr<platform::WebBrowser> WebBrowser1;
     std::unique_ptr<platform::MediaPlayer> WindowsMediaPlayer1;
     QScrollBar *Slider1;
     QLineEdit *Text1;
-    QTreeWidget *ListView1;
+    QTreeView *ListView1;
+    StationRows *ListView1Rows = nullptr; // the rows ListView1 shows
     Picture *Label1;
     Picture *Label4;
     Picture *Label3;

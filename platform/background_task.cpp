@@ -48,6 +48,11 @@ void BackgroundTask::complete() {
         done();
 }
 
+void SetUpAllocator() {
+    mallopt(M_ARENA_MAX, 1);
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+}
+
 void ReturnFreeMemory() {
     malloc_trim(0);
 }

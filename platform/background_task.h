@@ -63,10 +63,17 @@ private:
     std::thread thread_; // last: started once everything above is set up
 };
 
-// Gives the system back the free memory the allocator keeps. What a task's
-// work allocated comes from an allocator area of its thread; when a large
-// result of it (a parsed page, its text) is freed on the UI thread, that area
-// keeps the memory, and the UI thread's own allocations cannot use it.
+// Sets the allocator up for tasks whose large results (a parsed page, its
+// text) the UI thread frees: all threads share one allocator area, so that
+// what one thread frees another can use and ReturnFreeMemory can give back
+// (the area of a task's own thread would keep it), and every block of a
+// megabyte or more is mapped on its own and given back as soon as it is
+// freed (by default that size grows with the largest block freed so far, and
+// a large page's buffers would then stay with the allocator). Called first
+// thing in main(), before any thread starts.
+void SetUpAllocator();
+
+// Gives the system back the free memory the allocator keeps.
 void ReturnFreeMemory();
 
 } // namespace platform

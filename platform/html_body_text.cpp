@@ -3,6 +3,7 @@
 #include "platform/xml_tree.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace platform {
 
@@ -12,7 +13,9 @@ namespace {
 
 // Assembles rendered text: collapses white space, and merges the line breaks
 // that block boundaries ask for with those already written, so that no block
-// boundary adds an empty line of its own or one at the start or the end.
+// boundary adds an empty line of its own or one at the start or the end. Line
+// breaks are written as CR LF as they come, so that a large page's text is
+// never rewritten into a second copy.
 class InnerTextBuilder {
 public:
     void text(QStringView text, bool keepWhiteSpace) {
@@ -36,17 +39,22 @@ public:
         }
     }
 
-    void lineBreak() { appendSeparator(u'\n'); }
-    void cellSeparator() { appendSeparator(u'\t'); }
+    void lineBreak() { appendSeparator(kLineBreak); }
+    void cellSeparator() { appendSeparator(u"\t"); }
 
     void requireLineBreaks(int count) {
         requiredBreaks_ = std::max(requiredBreaks_, count);
         pendingSpace_ = false;
     }
 
-    QString finish() { return out_.replace(u'\n', QLatin1String("\r\n")); }
+    QString finish() {
+        out_.squeeze();
+        return std::move(out_);
+    }
 
 private:
+    static constexpr QStringView kLineBreak = u"\r\n";
+
     static bool isCollapsible(QChar c) {
         return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f';
     }
@@ -58,11 +66,21 @@ private:
         if (pendingSpace_)
             out_ += u' ';
         pendingSpace_ = false;
-        out_ += run;
+        // Only preformatted runs hold line breaks, as LF alone.
+        for (qsizetype at = 0; at < run.size();) {
+            const qsizetype lf = run.indexOf(u'\n', at);
+            if (lf < 0) {
+                out_ += run.sliced(at);
+                break;
+            }
+            out_ += run.sliced(at, lf - at);
+            out_ += kLineBreak;
+            at = lf + 1;
+        }
         atLineStart_ = run.endsWith(u'\n');
     }
 
-    void appendSeparator(QChar separator) {
+    void appendSeparator(QStringView separator) {
         flushLineBreaks();
         pendingSpace_ = false;
         out_ += separator;
@@ -71,11 +89,12 @@ private:
 
     void flushLineBreaks() {
         if (requiredBreaks_ > 0 && !out_.isEmpty()) {
-            qsizetype present = 0;
-            while (present < requiredBreaks_ && present < out_.size() &&
-                   out_.at(out_.size() - 1 - present) == u'\n')
+            int present = 0;
+            while (present < requiredBreaks_ &&
+                   QStringView(out_).chopped(present * kLineBreak.size()).endsWith(kLineBreak))
                 ++present;
-            out_ += QString(requiredBreaks_ - present, u'\n');
+            for (; present < requiredBreaks_; ++present)
+                out_ += kLineBreak;
             atLineStart_ = true;
         }
         requiredBreaks_ = 0;

@@ -6,7 +6,6 @@
 #include "platform/xml_tree.h"
 
 #include <algorithm>
-#include <climits>
 #include <libxml/HTMLparser.h>
 #include <utility>
 
@@ -20,6 +19,21 @@ namespace {
 // bounds the size instead.
 constexpr int kParseOptions = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
                               HTML_PARSE_NONET | HTML_PARSE_IGNORE_ENC | XML_PARSE_HUGE;
+
+// Parses a page of UTF-8. The parser reads it through a callback, a piece at
+// a time, and keeps only the pieces it is working on: its memory parser would
+// copy the whole page first, and decode that copy into another.
+xmlDoc *ParseHtml(const QByteArray &utf8) {
+    QByteArrayView unread(utf8);
+    const auto read = [](void *context, char *buffer, int length) {
+        QByteArrayView &rest = *static_cast<QByteArrayView *>(context);
+        const qsizetype count = std::min<qsizetype>(length, rest.size());
+        std::copy_n(rest.data(), count, buffer);
+        rest = rest.sliced(count);
+        return static_cast<int>(count);
+    };
+    return htmlReadIO(read, nullptr, &unread, nullptr, "UTF-8", kParseOptions);
+}
 
 } // namespace
 
@@ -45,9 +59,7 @@ HtmlDocument::HtmlDocument(QByteArray bytes, const QString &url, const QByteArra
     const QByteArray utf8 =
         std::exchange(decoded.text, {}).replace(QChar(u'\0'), QChar::ReplacementCharacter).toUtf8();
     xml::InitialiseLibxml();
-    document_.reset(htmlReadMemory(utf8.constData(),
-                                   static_cast<int>(std::min<qsizetype>(utf8.size(), INT_MAX)),
-                                   nullptr, "UTF-8", kParseOptions));
+    document_.reset(ParseHtml(utf8));
 }
 
 QString HtmlDocument::innerText() const {

@@ -2,6 +2,7 @@
 
 #include "contract/directory_contract.h"
 #include "main_window/form1.h"
+#include "main_window/list_box.h"
 #include "main_window/picture.h"
 #include "platform/media_player.h"
 #include "station_data/text_between.h"
@@ -34,7 +35,7 @@ QString PlayReportUrl(const QString &directoryServer, const QString &id) {
 }
 
 void Form1::startStation(const QString &id, PlayReport report) {
-    const std::optional<QString> line = StationIds.firstLine(*List1, id);
+    const std::optional<QString> line = StationIds.firstLine(List1->lines(), id);
     if (!line) {
         return;
     }

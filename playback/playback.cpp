@@ -7,9 +7,10 @@
 #include "playback/play_station.h"
 #include "search_window/form3.h"
 
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QScrollBar>
-#include <QTreeWidget>
+#include <QTreeView>
 
 void Form1::PlayAndReport(const QString &id) {
     startStation(id, PlayReport::Send);
@@ -37,9 +38,9 @@ void Form1::sendNextPlayReport() {
 }
 
 void Form1::ListView1_DblClick() {
-    const QList<QTreeWidgetItem *> selected = ListView1->selectedItems();
+    const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
     if (!selected.isEmpty()) {
-        PlayAndReport(selected.first()->text(0));
+        PlayAndReport(selected.first().data().toString());
     }
 }
 

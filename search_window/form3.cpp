@@ -1,20 +1,20 @@
 #include "search_window/form3.h"
 
 #include "main_window/form1.h"
+#include "main_window/list_box.h"
 #include "platform/message_boxes.h"
 #include "playback/play_station.h"
 #include "station_data/station_line.h"
-#include "station_data/station_row.h"
+#include "station_data/station_rows.h"
 
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
-#include <QTreeWidget>
-#include <algorithm>
+#include <QTreeView>
 
 namespace {
 
@@ -24,10 +24,8 @@ const QStringList kRegions{"北京",   "上海",   "福建", "江苏", "浙江",
                            "新疆",   "山东",   "辽宁", "吉林", "甘肃", "贵州", "枣庄",
                            "黑龙江", "内蒙古", "香港", "台湾", "海南", "青海"};
 
-constexpr int kKeyRole = Qt::UserRole;
-
 // The cells of a found line: its ID and its name.
-StationRow::Cells SearchCells(QStringView line) {
+StationRows::Cells SearchCells(QStringView line) {
     const StationCellViews cells = CellViewsOfLine(line);
     return {cells.id, cells.name};
 }
@@ -56,7 +54,11 @@ Form3::Form3(Form1 &main) : FixedDialog(&main, {302, 198}), main_(main) {
     Command1 = new QPushButton(QStringLiteral("搜索"), Frame1);
     Command1->setGeometry(240, 16, 41, 17);
     Command1->setDefault(true);
-    ListView1 = new QTreeWidget(Frame1);
+    ListView1 = new QTreeView(Frame1);
+    ListView1Rows = new StationRows({{QStringLiteral("ID"), QStringLiteral("ID")},
+                                     {QStringLiteral("名称"), QStringLiteral("name")}},
+                                    SearchCells, ListView1);
+    ListView1->setModel(ListView1Rows);
     ListView1->setGeometry(8, 40, 273, 145);
     ListView1->setFont(main.ListView1->font());
     ListView1->viewport()->installEventFilter(this);
@@ -73,12 +75,6 @@ void Form3::Form_Load() {
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->header()->setStretchLastSection(false);
-    ListView1->setColumnCount(2);
-    QTreeWidgetItem *header = ListView1->headerItem();
-    header->setText(0, QStringLiteral("ID"));
-    header->setData(0, kKeyRole, QStringLiteral("ID"));
-    header->setText(1, QStringLiteral("名称"));
-    header->setData(1, kKeyRole, QStringLiteral("name"));
     ListView1->setColumnWidth(0, 47);
     ListView1->setColumnWidth(1, 200);
 }
@@ -91,34 +87,29 @@ void Form3::Command1_Click() {
         return;
     }
     MatchCounter = 0;
-    ListView1->clear();
+    ListView1Rows->clear();
     ListMatchingStations(keyword);
 }
 
 void Form3::ListMatchingStations(const QString &keyword) {
     MatchCounter = 0;
-    const QListWidget &directory = *main_.List1;
-    const int count = directory.count();
-    // Each row goes on top of the earlier ones: collect them in line order and
-    // hand them to the list at once, newest first.
-    QList<QTreeWidgetItem *> rows;
-    for (int index = 0; index < count; ++index) {
-        const QString line = directory.item(index)->text();
+    // Each found line goes on top of the earlier ones, numbered on from
+    // MatchCounter.
+    QStringList found;
+    for (const QString &line : main_.List1->lines()) {
         // The keyword anywhere in the raw line, markers included, case-sensitive.
-        if (!line.contains(keyword, Qt::CaseSensitive)) {
-            continue;
+        if (line.contains(keyword, Qt::CaseSensitive)) {
+            found.append(line);
         }
-        rows.append(new StationRow(line, MatchCounter, SearchCells));
-        ++MatchCounter;
     }
-    std::reverse(rows.begin(), rows.end());
-    ListView1->insertTopLevelItems(0, rows);
+    ListView1Rows->addOnTop(found, MatchCounter);
+    MatchCounter += found.size();
 }
 
 void Form3::ListView1_DblClick() {
-    const QList<QTreeWidgetItem *> selected = ListView1->selectedItems();
+    const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
     if (!selected.isEmpty()) {
-        Module1::PlayStationById(main_, selected.first()->text(0));
+        Module1::PlayStationById(main_, selected.first().data().toString());
     }
 }
 

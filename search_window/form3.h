@@ -7,7 +7,8 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
-class QTreeWidget;
+class QTreeView;
+class StationRows;
 
 // The quick-search window: finds stations by keyword in the main window's
 // raw station list and plays a result on double-click. Shown modeless;
@@ -21,7 +22,8 @@ public:
     QLabel *Label1;
     QComboBox *Text1;
     QPushButton *Command1;
-    QTreeWidget *ListView1;
+    QTreeView *ListView1;
+    StationRows *ListView1Rows; // the rows ListView1 shows
 
     int MatchCounter = 0;
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -25,8 +26,7 @@ int CreateCacheFile(const QByteArray &path) {
     return ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
-// Pieces of this many characters or bytes pass between the text and the file,
-// so that the file never needs a second copy of the whole text in memory.
+// Pieces of this many bytes pass between memory and the file.
 constexpr qsizetype kChunk = 256 * 1024;
 
 // A line of the directory decoded from UTF-8, holding no more memory than its
@@ -86,35 +86,28 @@ private:
     bool lfBelongsToBreak_ = false; // the last piece ended with a CR
 };
 
-// Writes the text and a closing CR LF to the open cache file (UTF-8) and reads
-// the file back from its start. Nothing when a write or the read fails.
-std::optional<QStringList> WriteAndReadBack(int fd, const QString &text) {
+// The lines of a UTF-8 text.
+QStringList LinesOfUtf8(QByteArrayView bytes) {
+    LineReader reader;
+    reader.read(bytes);
+    return std::move(reader).lines();
+}
+
+// Writes the bytes to the open cache file and reads the file back from its
+// start. Nothing when a write or the read fails.
+std::optional<QStringList> WriteAndReadBack(int fd, QByteArrayView bytes) {
     QFile file;
     if (!file.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered,
                    QFileDevice::DontCloseHandle)) {
         return std::nullopt;
     }
-    qint64 written = 0;
-    const auto write = [&](QByteArrayView bytes) {
-        if (file.write(bytes.data(), bytes.size()) != bytes.size()) {
-            return false;
-        }
-        written += bytes.size();
-        return true;
-    };
-    const QStringView whole(text);
-    for (qsizetype at = 0; at < whole.size();) {
-        qsizetype length = std::min(kChunk, whole.size() - at);
-        // A surrogate pair stays in one piece.
-        if (at + length < whole.size() && whole[at + length - 1].isHighSurrogate()) {
-            ++length;
-        }
-        if (!write(whole.sliced(at, length).toUtf8())) {
+    for (qsizetype at = 0; at < bytes.size(); at += kChunk) {
+        const QByteArrayView piece = bytes.sliced(at, std::min(kChunk, bytes.size() - at));
+        if (file.write(piece.data(), piece.size()) != piece.size()) {
             return std::nullopt;
         }
-        at += length;
     }
-    if (!write("\r\n") || !file.seek(0)) {
+    if (!file.seek(0)) {
         return std::nullopt;
     }
     LineReader reader;
@@ -124,7 +117,7 @@ std::optional<QStringList> WriteAndReadBack(int fd, const QString &text) {
         reader.read(QByteArrayView(buffer.constData(), got));
         read += got;
     }
-    if (read != written) {
+    if (read != bytes.size()) {
         return std::nullopt;
     }
     return std::move(reader).lines();
@@ -133,24 +126,26 @@ std::optional<QStringList> WriteAndReadBack(int fd, const QString &text) {
 } // namespace
 
 QStringList SplitDirectoryLines(const QString &text) {
-    LineReader reader;
-    reader.read(text.toUtf8());
-    return std::move(reader).lines();
+    return LinesOfUtf8(text.toUtf8());
 }
 
-QStringList PassThroughCacheFile(const QStringList &folders, const QString &text) {
+QStringList PassThroughCacheFile(const QStringList &folders, QString text) {
+    // The file holds UTF-8: the text is let go as soon as it is encoded, so
+    // that it is not held beside the lines that come back, at twice the size.
+    QByteArray bytes = std::exchange(text, {}).toUtf8();
+    bytes += "\r\n";
     for (const QString &folder : folders) {
         const QByteArray path = QFile::encodeName(folder + u'/' + kCacheFileName);
         const int fd = CreateCacheFile(path);
         if (fd < 0) {
             continue;
         }
-        std::optional<QStringList> lines = WriteAndReadBack(fd, text);
+        std::optional<QStringList> lines = WriteAndReadBack(fd, bytes);
         ::close(fd);
         ::unlink(path.constData());
         if (lines) {
             return std::move(*lines);
         }
     }
-    return SplitDirectoryLines(text + QStringLiteral("\r\n"));
+    return LinesOfUtf8(bytes);
 }

@@ -5,12 +5,11 @@
 #include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "station_data/directory_cache.h"
+#include "station_data/station_rows.h"
 
 #include <QCoreApplication>
-#include <QListWidget>
 #include <QScrollBar>
 #include <QStandardPaths>
-#include <QTreeWidget>
 #include <utility>
 
 namespace {
@@ -64,13 +63,13 @@ void Form1::FetchChannels() {
     if (WebBrowser1->LocationURL() == kBlankPage) {
         return;
     }
-    ListView1->clear();
+    ListView1Rows->clear();
     // The browser lets the page go as soon as its text is taken, and the text
-    // goes once it has been through the cache file, so that a large directory
-    // is not held as a page or a text and as a table at once.
+    // goes on into the cache file, so that a large directory is not held as a
+    // page or a text and as a table at once.
     QString text = WebBrowser1->BodyText();
     WebBrowser1->Navigate2(kBlankPage);
-    const QStringList lines = PassThroughCacheFile(CacheFolders, std::exchange(text, {}));
+    const QStringList lines = PassThroughCacheFile(CacheFolders, std::move(text));
     addStationLines(lines);
     ChannelsFetched = true;
 }

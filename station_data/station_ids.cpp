@@ -3,8 +3,6 @@
 #include "contract/directory_contract.h"
 #include "station_data/text_between.h"
 
-#include <QListWidget>
-
 namespace {
 
 // Lines without a station have an empty ID, which names none.
@@ -14,23 +12,23 @@ QStringView IdOfLine(QStringView line) {
 
 } // namespace
 
-QHash<size_t, int>::const_iterator StationIdIndex::slotOf(const QListWidget &list, QStringView id,
+QHash<size_t, int>::const_iterator StationIdIndex::slotOf(const QStringList &list, QStringView id,
                                                           size_t &key) const {
     key = qHash(id, QHashSeed::globalSeed());
     for (auto slot = first_.constFind(key); slot != first_.constEnd();
          slot = first_.constFind(++key)) {
-        if (IdOfLine(list.item(*slot)->text()) == id) {
+        if (IdOfLine(list.at(*slot)) == id) {
             return slot;
         }
     }
     return first_.constEnd();
 }
 
-void StationIdIndex::catchUp(const QListWidget &list) {
-    const int count = list.count();
+void StationIdIndex::catchUp(const QStringList &list) {
+    const int count = list.size();
     first_.reserve(count);
     for (; taken_ < count; ++taken_) {
-        const QString line = list.item(taken_)->text();
+        const QString &line = list.at(taken_);
         const QStringView id = IdOfLine(line);
         size_t key = 0;
         // A later line of the same ID leaves the first one in place.
@@ -40,12 +38,12 @@ void StationIdIndex::catchUp(const QListWidget &list) {
     }
 }
 
-std::optional<QString> StationIdIndex::firstLine(const QListWidget &list, const QString &id) {
+std::optional<QString> StationIdIndex::firstLine(const QStringList &list, const QString &id) {
     catchUp(list);
     size_t key = 0;
     const auto slot = slotOf(list, id, key);
     if (slot == first_.constEnd()) {
         return std::nullopt;
     }
-    return list.item(*slot)->text();
+    return list.at(*slot);
 }

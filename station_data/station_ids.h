@@ -2,9 +2,8 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <optional>
-
-class QListWidget;
 
 // Finds the first line of a station list with a given ID without walking the
 // list: it remembers where each ID first stands and takes in the lines
@@ -14,15 +13,15 @@ class QListWidget;
 class StationIdIndex {
 public:
     // Takes in the lines appended to the list since the last call.
-    void catchUp(const QListWidget &list);
+    void catchUp(const QStringList &list);
     // The first line, in list order, whose ID field equals id exactly (no
     // trimming, case-sensitive), or nothing. An empty id matches no line.
-    std::optional<QString> firstLine(const QListWidget &list, const QString &id);
+    std::optional<QString> firstLine(const QStringList &list, const QString &id);
 
 private:
     // The slot of this ID: where it stands, or the free place for it after
     // the IDs of the same hash.
-    QHash<size_t, int>::const_iterator slotOf(const QListWidget &list, QStringView id,
+    QHash<size_t, int>::const_iterator slotOf(const QStringList &list, QStringView id,
                                               size_t &key) const;
 
     // The hash of an ID, and of the IDs after it of the same hash the hash

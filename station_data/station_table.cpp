@@ -1,15 +1,15 @@
 // The station table: its columns and one row per station line.
 
 #include "main_window/form1.h"
+#include "main_window/list_box.h"
 #include "station_data/station_line.h"
-#include "station_data/station_row.h"
+#include "station_data/station_rows.h"
 
 #include <QHeaderView>
-#include <QListWidget>
-#include <QTreeWidget>
-#include <algorithm>
+#include <QTreeView>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -24,9 +24,7 @@ constexpr Column kColumns[] = {
     {"state", u"状态", 700}, {"hot", u"热度", 800},    {"beizu", u"备注", 2000},
 };
 
-static_assert(std::size(kColumns) <= StationRow::kMaxCells);
-
-constexpr int kKeyRole = Qt::UserRole;
+static_assert(std::size(kColumns) <= StationRows::kMaxCells);
 
 // The index of the column with this key.
 constexpr int ColumnOf(std::string_view key) {
@@ -39,14 +37,14 @@ constexpr int ColumnOf(std::string_view key) {
 }
 
 // The cells of a station line's row, each in its column.
-StationRow::Cells TableCells(QStringView line) {
+StationRows::Cells TableCells(QStringView line) {
     static constexpr int kId = ColumnOf("ID");
     static constexpr int kLocal = ColumnOf("Local");
     static constexpr int kName = ColumnOf("name");
     static constexpr int kState = ColumnOf("state");
     static constexpr int kHot = ColumnOf("hot");
     static constexpr int kStars = ColumnOf("beizu");
-    StationRow::Cells cells;
+    StationRows::Cells cells;
     if (const std::optional<StationCellViews> views = CellViewsOfStationLine(line)) {
         cells[kId] = views->id;
         cells[kLocal] = views->local;
@@ -61,13 +59,15 @@ StationRow::Cells TableCells(QStringView line) {
 } // namespace
 
 void Form1::setUpStationTable() {
-    ListView1->setColumnCount(std::size(kColumns));
+    QList<StationRows::Column> columns;
+    for (const Column &column : kColumns) {
+        columns.append({column.caption.toString(), QString::fromLatin1(column.key)});
+    }
+    ListView1Rows = new StationRows(std::move(columns), TableCells, ListView1);
+    ListView1->setModel(ListView1Rows);
     ListView1->header()->setMinimumSectionSize(1);
     ListView1->header()->setStretchLastSection(false);
-    QTreeWidgetItem *header = ListView1->headerItem();
     for (int column = 0; column < static_cast<int>(std::size(kColumns)); ++column) {
-        header->setText(column, kColumns[column].caption.toString());
-        header->setData(column, kKeyRole, QString::fromLatin1(kColumns[column].key));
         ListView1->setColumnWidth(column, (kColumns[column].widthTwips + 7) / 15);
     }
 }
@@ -78,18 +78,14 @@ void Form1::AddStationLine(const QString &line) {
 
 void Form1::addStationLines(const QStringList &lines) {
     List1->addItems(lines);
-    StationIds.catchUp(*List1);
-    // Each row goes on top of the earlier ones: collect them in line order and
-    // hand them to the table at once, newest first.
-    QList<QTreeWidgetItem *> rows;
-    rows.reserve(lines.size());
+    StationIds.catchUp(List1->lines());
+    QStringList stations;
+    stations.reserve(lines.size());
     for (const QString &line : lines) {
-        if (!CellViewsOfStationLine(line)) {
-            continue;
+        if (CellViewsOfStationLine(line)) {
+            stations.append(line);
         }
-        rows.append(new StationRow(line, RowKeyCounter, TableCells));
-        ++RowKeyCounter;
     }
-    std::reverse(rows.begin(), rows.end());
-    ListView1->insertTopLevelItems(0, rows);
+    ListView1Rows->addOnTop(stations, RowKeyCounter);
+    RowKeyCounter += stations.size();
 }

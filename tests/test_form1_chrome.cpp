@@ -15,7 +15,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using testsupport::Tick;
 

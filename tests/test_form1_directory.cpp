@@ -1,33 +1,28 @@
 #include "main_window/form1.h"
+#include "main_window/list_box.h"
 #include "main_window/picture.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/station_line.h"
 #include "tests/support/table_cells.h"
 
 #include <QDir>
-#include <QListWidget>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using testsupport::FakePlatform;
 using testsupport::FakeWebBrowser;
 
+using testsupport::Cell;
 using testsupport::Column;
+using testsupport::Heading;
+using testsupport::RowCount;
 using testsupport::StationLine;
 
 namespace {
 
 const QString kDirectoryUrl = QStringLiteral("http://directory.invalid/radio/1.59.asp");
-
-QStringList ListEntries(const QListWidget *list) {
-    QStringList entries;
-    for (int row = 0; row < list->count(); ++row) {
-        entries.append(list->item(row)->text());
-    }
-    return entries;
-}
 
 } // namespace
 
@@ -110,14 +105,13 @@ void TestForm1Directory::startUp() {
 }
 
 void TestForm1Directory::tableColumns() {
-    const QTreeWidgetItem *header = form_->ListView1->headerItem();
-    QCOMPARE(header->columnCount(), 6);
+    QCOMPARE(form_->ListView1->model()->columnCount(), 6);
     const QStringList captions{"ID", "地区", "名称", "状态", "热度", "备注"};
     const QStringList keys{"ID", "Local", "name", "state", "hot", "beizu"};
     const QList<int> widths{33, 67, 233, 47, 53, 133};
     for (int column = 0; column < 6; ++column) {
-        QCOMPARE(header->text(column), captions[column]);
-        QCOMPARE(header->data(column, Qt::UserRole).toString(), keys[column]);
+        QCOMPARE(Heading(form_->ListView1, column), captions[column]);
+        QCOMPARE(Heading(form_->ListView1, column, Qt::UserRole), keys[column]);
         QCOMPARE(form_->ListView1->columnWidth(column), widths[column]);
     }
 }
@@ -178,7 +172,7 @@ void TestForm1Directory::fetchFillsListAndTable() {
                                StationLine("3", "丙")};
     fetch(stations.join("\r\n") + "\r\n");
 
-    QCOMPARE(ListEntries(form_->List1), QStringList{"(zebok)"} + stations + QStringList{""});
+    QCOMPARE(form_->List1->lines(), QStringList{"(zebok)"} + stations + QStringList{""});
     QCOMPARE(Column(form_->ListView1, 0), (QStringList{"3", "2", "1"}));
     QCOMPARE(Column(form_->ListView1, 0, Qt::UserRole), (QStringList{"hg2", "hg1", "hg0"}));
     QCOMPARE(Column(form_->ListView1, 2), (QStringList{"丙", "乙", "甲"}));
@@ -204,7 +198,7 @@ void TestForm1Directory::repeatedFetchKeepsTable() {
     form_->FetchChannels(); // the blank page has not completed yet
     browser_->completePending();
     form_->FetchChannels(); // the browser now holds the blank page
-    QCOMPARE(form_->ListView1->topLevelItemCount(), 1);
+    QCOMPARE(RowCount(form_->ListView1), 1);
     QCOMPARE(form_->List1->count(), 2);
     QVERIFY(platform_->boxes.shown.isEmpty());
 }
@@ -219,21 +213,23 @@ void TestForm1Directory::fetchWithoutStations() {
     serveDirectory("(zebok)");
     form_->FetchChannels();
     QVERIFY(form_->ChannelsFetched);
-    QCOMPARE(ListEntries(form_->List1), QStringList{"(zebok)"});
-    QCOMPARE(form_->ListView1->topLevelItemCount(), 0);
+    QCOMPARE(form_->List1->lines(), QStringList{"(zebok)"});
+    QCOMPARE(RowCount(form_->ListView1), 0);
 }
 
 void TestForm1Directory::trimsCellsButKeepsRawLine() {
     const QString line =
         "(id)  42 (/id)(local) 上海\t(/local)(title) 东方 广播 (/title)(hot) 90 (/hot)";
     fetch(line);
-    QCOMPARE(form_->List1->item(1)->text(), line);
-    const QTreeWidgetItem *row = form_->ListView1->topLevelItem(0);
-    QCOMPARE(row->text(0), "42");
-    QCOMPARE(row->text(1), QStringLiteral("上海\t"));
-    QCOMPARE(row->text(2), QStringLiteral("东方 广播"));
-    QCOMPARE(row->text(4), "90");
-    QCOMPARE(row->text(5), QStringLiteral("☆☆"));
+    QCOMPARE(form_->List1->text(1), line);
+    const auto cell = [this](int column) {
+        return Cell(form_->ListView1, 0, column).data().toString();
+    };
+    QCOMPARE(cell(0), "42");
+    QCOMPARE(cell(1), QStringLiteral("上海\t"));
+    QCOMPARE(cell(2), QStringLiteral("东方 广播"));
+    QCOMPARE(cell(4), "90");
+    QCOMPARE(cell(5), QStringLiteral("☆☆"));
 }
 
 void TestForm1Directory::badHeatLosesNoStation() {
@@ -252,10 +248,10 @@ void TestForm1Directory::hundredThousandStations() {
     }
     fetch(lines.join("\r\n"));
     QCOMPARE(form_->List1->count(), 100001);
-    QCOMPARE(form_->ListView1->topLevelItemCount(), 100000);
-    QCOMPARE(form_->ListView1->topLevelItem(0)->data(0, Qt::UserRole).toString(), "hg99999");
-    QCOMPARE(form_->ListView1->topLevelItem(99999)->data(0, Qt::UserRole).toString(), "hg0");
-    QCOMPARE(form_->ListView1->topLevelItem(0)->text(0), "99999");
+    QCOMPARE(RowCount(form_->ListView1), 100000);
+    QCOMPARE(Cell(form_->ListView1, 0).data(Qt::UserRole).toString(), "hg99999");
+    QCOMPARE(Cell(form_->ListView1, 99999).data(Qt::UserRole).toString(), "hg0");
+    QCOMPARE(Cell(form_->ListView1, 0).data().toString(), "99999");
 }
 
 void TestForm1Directory::cacheFileNeverFollowsLinks() {

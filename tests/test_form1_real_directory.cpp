@@ -2,6 +2,7 @@
 // loopback server, through the real browser.
 
 #include "main_window/form1.h"
+#include "main_window/list_box.h"
 #include "main_window/picture.h"
 #include "platform/html_browser.h"
 #include "platform/text_decoding.h"
@@ -9,13 +10,13 @@
 #include "tests/support/loopback_server.h"
 #include "tests/support/table_cells.h"
 
-#include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using testsupport::Column;
+using testsupport::RowCount;
 
 namespace {
 
@@ -73,7 +74,7 @@ void TestForm1RealDirectory::loadsDirectoryPage() {
     QCOMPARE(Column(form->ListView1, 4), (QStringList{"85", "", "320"}));
     QCOMPARE(Column(form->ListView1, 5),
              (QStringList{QStringLiteral("☆☆"), "", QStringLiteral("☆☆☆☆")}));
-    QCOMPARE(form->List1->item(0)->text(), "(zebok)");
+    QCOMPARE(form->List1->text(0), "(zebok)");
     QCOMPARE(form->List1->count(), 4);
     QCOMPARE(server.requestCount("/radio/1.59.asp"), 1);
 
@@ -84,7 +85,7 @@ void TestForm1RealDirectory::loadsDirectoryPage() {
                               5000);
     QTest::qWait(50);
     QCOMPARE(form->Label2->text(), QStringLiteral("状态：就绪"));
-    QCOMPARE(form->ListView1->topLevelItemCount(), 3);
+    QCOMPARE(RowCount(form->ListView1), 3);
     QCOMPARE(form->List1->count(), 4);
 }
 

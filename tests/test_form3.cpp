@@ -8,12 +8,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
+using testsupport::Cell;
 using testsupport::Column;
+using testsupport::Heading;
+using testsupport::RowCount;
 using testsupport::StationLine;
 
 namespace {
@@ -105,8 +107,8 @@ void TestForm3::layout() {
     QCOMPARE(search->Text1->currentText(), QString());
     QCOMPARE(search->Command1->text(), QStringLiteral("搜索"));
     QVERIFY(search->Command1->isDefault());
-    QCOMPARE(search->ListView1->headerItem()->text(1), QStringLiteral("名称"));
-    QCOMPARE(search->ListView1->headerItem()->data(1, Qt::UserRole).toString(), "name");
+    QCOMPARE(Heading(search->ListView1, 1), QStringLiteral("名称"));
+    QCOMPARE(Heading(search->ListView1, 1, Qt::UserRole), "name");
 }
 
 void TestForm3::search_data() {
@@ -140,14 +142,14 @@ void TestForm3::search() {
 void TestForm3::secondSearchStartsAfresh() {
     Form3 *search = open();
     searchFor(search, QStringLiteral("北京"));
-    QCOMPARE(search->ListView1->topLevelItemCount(), 3);
+    QCOMPARE(RowCount(search->ListView1), 3);
     search->Text1->setCurrentIndex(search->Text1->findText(QStringLiteral("上海")));
     search->Command1->click();
     QCOMPARE(Column(search->ListView1, 0), QStringList{"2"});
     QCOMPARE(Column(search->ListView1, 0, Qt::UserRole), QStringList{"hg0"});
     QCOMPARE(Column(search->ListView1, 1), QStringList{"Music FM"});
     searchFor(search, "nowhere");
-    QCOMPARE(search->ListView1->topLevelItemCount(), 0);
+    QCOMPARE(RowCount(search->ListView1), 0);
 }
 
 void TestForm3::emptyKeywordKeepsRows() {
@@ -158,7 +160,7 @@ void TestForm3::emptyKeywordKeepsRows() {
     QCOMPARE(platform_->boxes.shown.first().text, QStringLiteral("请输入关键字"));
     QCOMPARE(platform_->boxes.shown.first().icon, platform::BoxIcon::None);
     QCOMPARE(platform_->boxes.shown.first().buttons, platform::BoxButtons::Ok);
-    QCOMPARE(search->ListView1->topLevelItemCount(), 3);
+    QCOMPARE(RowCount(search->ListView1), 3);
 }
 
 void TestForm3::enterSearches() {
@@ -188,13 +190,13 @@ void TestForm3::keyboard() {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     QVERIFY(search->isVisible());
     QCOMPARE(search->Text1->currentText(), QStringLiteral("北京"));
-    QCOMPARE(search->ListView1->topLevelItemCount(), 3);
+    QCOMPARE(RowCount(search->ListView1), 3);
 }
 
 void TestForm3::doubleClickPlaysWithoutReport() {
     Form3 *search = open();
     searchFor(search, QStringLiteral("北京"));
-    const QRect row = search->ListView1->visualItemRect(search->ListView1->topLevelItem(1));
+    const QRect row = search->ListView1->visualRect(Cell(search->ListView1, 1));
     QTest::mouseClick(search->ListView1->viewport(), Qt::LeftButton, {}, row.center());
     QTest::mouseDClick(search->ListView1->viewport(), Qt::LeftButton, {}, row.center());
     QCOMPARE(platform_->player->urlsSet, QStringList{"http://s/3"});
@@ -202,11 +204,11 @@ void TestForm3::doubleClickPlaysWithoutReport() {
     QCOMPARE(form_->Label4->text(), form_->windowTitle());
     QVERIFY(platform_->httpLog.isEmpty());
     QVERIFY(search->isVisible());
-    QCOMPARE(search->ListView1->topLevelItemCount(), 3);
-    QCOMPARE(search->ListView1->currentItem(), search->ListView1->topLevelItem(1));
+    QCOMPARE(RowCount(search->ListView1), 3);
+    QCOMPARE(search->ListView1->currentIndex().row(), 1);
 
     // The trimmed ID " 4 " is listed as "4" and finds no line: nothing plays.
-    const QRect top = search->ListView1->visualItemRect(search->ListView1->topLevelItem(0));
+    const QRect top = search->ListView1->visualRect(Cell(search->ListView1, 0));
     QTest::mouseClick(search->ListView1->viewport(), Qt::LeftButton, {}, top.center());
     QTest::mouseDClick(search->ListView1->viewport(), Qt::LeftButton, {}, top.center());
     QCOMPARE(platform_->player->urlsSet.size(), 1);
@@ -216,14 +218,14 @@ void TestForm3::reopening() {
     Form3 *search = open();
     searchFor(search, QStringLiteral("北京"));
     QCOMPARE(open(), search); // open already: nothing changes
-    QCOMPARE(search->ListView1->topLevelItemCount(), 3);
+    QCOMPARE(RowCount(search->ListView1), 3);
     QCOMPARE(search->Text1->currentText(), QStringLiteral("北京"));
     QPointer<Form3> closed = search;
     search->close();
     QTRY_VERIFY(!closed);
     Form3 *again = open();
     QVERIFY(again);
-    QCOMPARE(again->ListView1->topLevelItemCount(), 0);
+    QCOMPARE(RowCount(again->ListView1), 0);
     QCOMPARE(again->Text1->currentText(), QString());
 }
 

@@ -3,6 +3,7 @@
 
 #include "desktop/media_player_service.h"
 #include "main_window/form1.h"
+#include "main_window/list_box.h"
 #include "main_window/picture.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/station_line.h"
@@ -14,7 +15,6 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
-#include <QListWidget>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>

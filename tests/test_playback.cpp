@@ -3,21 +3,22 @@
 #include "playback/play_station.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/station_line.h"
+#include "tests/support/table_cells.h"
 #include "tests/support/tick.h"
 
 #include <QLineEdit>
-#include <QListWidget>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using platform::PlayState::Buffering;
 using platform::PlayState::Playing;
 using platform::PlayState::Ready;
 using platform::PlayState::Stopped;
 using platform::PlayState::Transitioning;
+using testsupport::Cell;
 using testsupport::StationLine;
 using testsupport::Tick;
 
@@ -88,7 +89,7 @@ void TestPlayback::loadDirectory(const QStringList &lines) {
 void TestPlayback::doubleClickRow(int row) {
     form_->show();
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-    const QRect place = form_->ListView1->visualItemRect(form_->ListView1->topLevelItem(row));
+    const QRect place = form_->ListView1->visualRect(Cell(form_->ListView1, row));
     QTest::mouseClick(form_->ListView1->viewport(), Qt::LeftButton, {}, place.center());
     QTest::mouseDClick(form_->ListView1->viewport(), Qt::LeftButton, {}, place.center());
 }
@@ -116,14 +117,13 @@ void TestPlayback::findsFirstExactId_data() {
 void TestPlayback::findsFirstExactId() {
     QFETCH(QString, id);
     QFETCH(QString, url);
-    QListWidget list;
+    QStringList list{"(zebok)", StationLine("12", "A", "http://a/first")};
     StationIdIndex index;
-    list.addItems({"(zebok)", StationLine("12", "A", "http://a/first")});
     index.catchUp(list);
     // Lines appended after the index last looked are found too.
-    list.addItems(
-        {StationLine("7", "B", "http://a/seven"), StationLine("12", "C", "http://a/second"),
-         StationLine(" 9 ", "D", "http://a/nine"), "(title)no id(/title)(url)http://a/noid(/url)"});
+    list.append({StationLine("7", "B", "http://a/seven"), StationLine("12", "C", "http://a/second"),
+                 StationLine(" 9 ", "D", "http://a/nine"),
+                 "(title)no id(/title)(url)http://a/noid(/url)"});
     const std::optional<QString> line = index.firstLine(list, id);
     QCOMPARE(line.has_value(), !url.isEmpty());
     if (line) {

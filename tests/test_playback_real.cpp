@@ -9,19 +9,22 @@
 #include "tests/support/loopback_platform.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/station_line.h"
+#include "tests/support/table_cells.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QtEndian>
 #include <cmath>
 #include <sys/inotify.h>
 #include <unistd.h>
 
+using testsupport::Cell;
 using testsupport::LoopbackPlatform;
 using testsupport::LoopbackServer;
+using testsupport::RowCount;
 using testsupport::StationLine;
 
 namespace {
@@ -165,7 +168,7 @@ void TestPlaybackReal::start(LoopbackServer &directory) {
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     QTRY_VERIFY_WITH_TIMEOUT(form_->ServerReady, 10000);
     form_->FetchChannels();
-    QCOMPARE(form_->ListView1->topLevelItemCount(), 3);
+    QCOMPARE(RowCount(form_->ListView1), 3);
 }
 
 void TestPlaybackReal::startStation14() {
@@ -174,9 +177,10 @@ void TestPlaybackReal::startStation14() {
 }
 
 void TestPlaybackReal::doubleClick(const QString &id) {
-    const QList<QTreeWidgetItem *> rows = form_->ListView1->findItems(id, Qt::MatchExactly);
+    const QModelIndexList rows = form_->ListView1->model()->match(
+        Cell(form_->ListView1, 0), Qt::DisplayRole, id, -1, Qt::MatchExactly);
     QCOMPARE(rows.size(), 1);
-    const QRect place = form_->ListView1->visualItemRect(rows.first());
+    const QRect place = form_->ListView1->visualRect(rows.first());
     QTest::mouseClick(form_->ListView1->viewport(), Qt::LeftButton, {}, place.center());
     QTest::mouseDClick(form_->ListView1->viewport(), Qt::LeftButton, {}, place.center());
 }
