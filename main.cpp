@@ -3,6 +3,7 @@
 #include "desktop/single_instance.h"
 #include "main_window/form1.h"
 #include "platform/background_task.h"
+#include "platform/http_transfer.h"
 #include "platform/qt_translation.h"
 #include "platform/real_platform.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char *argv[]) {
     }
     platform::InstallQtTranslation(application);
 
+    platform::LoadHttpModuleAfterWindowsShow();
     platform::RealPlatform platform(platform::BuiltInEndpoints());
     Form1 window(platform);
     desktop::MediaPlayerService mediaPlayerService(window, bus);

@@ -8,6 +8,7 @@
 #include "bench/process_figures.h"
 #include "main_window/form1.h"
 #include "platform/background_task.h"
+#include "platform/http_transfer.h"
 #include "platform/real_platform.h"
 
 #include <QApplication>
@@ -27,6 +28,7 @@ constexpr int kStarts = 7;
 int ShowWindow(int argc, char *argv[]) {
     platform::SetUpAllocator();
     QApplication application(argc, argv);
+    platform::LoadHttpModuleAfterWindowsShow();
     // A server that answers nothing, so that no network wait counts.
     platform::RealPlatform platform(platform::Endpoints{"http://127.0.0.1:9", "http://127.0.0.1:9/",
                                                         "http://127.0.0.1:9/maiz.asp",

@@ -5,6 +5,7 @@
 #include "bench/playing_measure.h"
 #include "main_window/form1.h"
 #include "platform/background_task.h"
+#include "platform/http_transfer.h"
 #include "platform/real_platform.h"
 #include "platform/vlc_media_player.h"
 
@@ -13,6 +14,7 @@ int main(int argc, char *argv[]) {
         return 2;
     platform::SetUpAllocator();
     QApplication application(argc, argv);
+    platform::LoadHttpModuleAfterWindowsShow();
     platform::VlcMediaPlayer *player = nullptr;
     // A directory server that answers nothing, so that only the stream runs.
     platform::RealPlatform platform(

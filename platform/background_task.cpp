@@ -1,6 +1,10 @@
 #include "platform/background_task.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QWindow>
+#include <algorithm>
 #include <malloc.h>
 
 namespace platform {
@@ -46,6 +50,23 @@ void BackgroundTask::complete() {
     const std::function<void()> done = std::move(done_);
     if (done)
         done();
+}
+
+void WhenWindowsShown(QObject *context, std::function<void()> work) {
+    const QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher)
+        return;
+    auto waiting = std::make_shared<QMetaObject::Connection>();
+    *waiting = QObject::connect(
+        dispatcher, &QAbstractEventDispatcher::aboutToBlock, context,
+        [waiting, work = std::move(work)] {
+            if (std::ranges::any_of(QGuiApplication::topLevelWindows(), [](const QWindow *window) {
+                    return window->isVisible() && !window->isExposed();
+                }))
+                return;
+            QObject::disconnect(*waiting);
+            work();
+        });
 }
 
 void SetUpAllocator() {

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+class QObject;
+
 namespace platform {
 
 // A piece of work on a thread of its own, made, cancelled and destroyed on the
@@ -62,6 +64,12 @@ private:
     mutable std::condition_variable wake_;
     std::thread thread_; // last: started once everything above is set up
 };
+
+// Calls work once this thread's event loop is about to wait and no visible
+// window waits for its first paint any more: work that the first window does
+// not need then does not slow its start. Never called once context is gone,
+// nor without an event loop.
+void WhenWindowsShown(QObject *context, std::function<void()> work);
 
 // Sets the allocator up for tasks whose large results (a parsed page, its
 // text) the UI thread frees: all threads share one allocator area, so that

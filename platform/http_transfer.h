@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QtGlobal>
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -76,6 +77,24 @@ struct TransferResult {
 // One blocking HTTP exchange through libcurl: http and https only, TLS
 // verified, bounded by the limits. Safe to call from any thread. When cancel is
 // given and becomes true the transfer stops within a fraction of a second.
+// libcurl and the libraries it brings (TLS, Kerberos, LDAP, SSH, ...) live in
+// a module of their own, loaded at the first exchange, on the thread that
+// makes it: the window shows without waiting for them. Without the module
+// every exchange fails as one that got no response.
 TransferResult Transfer(const TransferRequest &request, const std::atomic<bool> *cancel = nullptr);
 
+// Makes the first exchange load the module only once the program's first
+// window is on screen (see WhenWindowsShown), or after a second at most, so
+// that the window's start does not share the processor with it. For the
+// program's main(), before the window is made; elsewhere the first exchange
+// loads it at once.
+void LoadHttpModuleAfterWindowsShow();
+
+using TransferFunction = TransferResult (*)(const TransferRequest &request,
+                                            const std::atomic<bool> *cancel);
+
 } // namespace platform
+
+// The module's file name, and its one entry: its exchange.
+inline constexpr char kHttpModuleFile[] = "quorvel-radio-http.so";
+extern "C" Q_DECL_EXPORT platform::TransferFunction quorvel_http_transfer();

@@ -6,11 +6,8 @@
 #include "platform/playlist.h"
 #include "platform/stream_feed.h"
 
-#include <QAbstractEventDispatcher>
-#include <QGuiApplication>
 #include <QObject>
 #include <QRandomGenerator>
-#include <QWindow>
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -157,7 +154,6 @@ private:
     };
 
     // On the UI thread.
-    void prepareOnceWindowsShow();
     // On the preparing thread or a play's worker thread.
     bool prepare();
 
@@ -207,7 +203,6 @@ private:
     PlayTask *current_ = nullptr;
     quint64 lastPlayId_ = 0;
     QString title_;
-    QMetaObject::Connection waitForWindows_;      // until libVLC's start is under way
     std::unique_ptr<BackgroundTask> preparation_; // starts libVLC
 
     // Phase changes and libVLC's stop, set-media and play happen under control_,
@@ -230,10 +225,11 @@ private:
 VlcMediaPlayer::Engine::Engine(const QStringList &arguments, const Configure &configure,
                                std::chrono::milliseconds reconnectFor)
     : arguments_(arguments), configure_(configure), reconnectFor_(reconnectFor) {
-    if (const QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance()) {
-        waitForWindows_ = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock,
-                                           &context_, [this] { prepareOnceWindowsShow(); });
-    }
+    // libVLC is started on a thread of its own once the window is on screen.
+    WhenWindowsShown(&context_, [this] {
+        preparation_ = std::make_unique<BackgroundTask>(
+            [this](const BackgroundTask &) { prepare(); }, [this] { preparation_.reset(); });
+    });
 }
 
 VlcMediaPlayer::Engine::~Engine() {
@@ -244,18 +240,6 @@ VlcMediaPlayer::Engine::~Engine() {
         libvlc_media_player_release(player_);
     if (instance_)
         libvlc_release(instance_);
-}
-
-// The event loop is about to wait: once no window waits for its first paint
-// any more, libVLC is started on a thread of its own.
-void VlcMediaPlayer::Engine::prepareOnceWindowsShow() {
-    if (std::ranges::any_of(QGuiApplication::topLevelWindows(), [](const QWindow *window) {
-            return window->isVisible() && !window->isExposed();
-        }))
-        return;
-    QObject::disconnect(waitForWindows_);
-    preparation_ = std::make_unique<BackgroundTask>([this](const BackgroundTask &) { prepare(); },
-                                                    [this] { preparation_.reset(); });
 }
 
 bool VlcMediaPlayer::Engine::prepare() {

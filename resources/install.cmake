@@ -8,6 +8,7 @@ set(QUORVEL_SYSTEMD_USER_UNIT_DIR "lib/systemd/user" CACHE STRING
     "Folder, relative to the installation prefix, of the directory server's systemd user unit")
 
 install(TARGETS quorvel-radio quorvel-directory)
+install(TARGETS quorvel_http LIBRARY DESTINATION ${QUORVEL_MODULE_INSTALL_DIR})
 install(FILES resources/org.quorvel.Radio.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES resources/org.quorvel.Radio.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 foreach(size 48 128)
