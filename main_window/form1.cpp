@@ -5,10 +5,12 @@
 #include "main_window/picture.h"
 #include "main_window/skin_layout.h"
 
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QImageReader>
 #include <QLineEdit>
 #include <QScreen>
 #include <QScrollBar>
@@ -45,10 +47,19 @@ Picture *MakeLabel(QWidget *parent, const QRect &place) {
     return label;
 }
 
+// A picture of the program's own, read by the format its name ends in. Qt
+// would otherwise first ask every image format plugin whether it reads the
+// picture, loading them all (and the libraries they bring) to read a BMP.
+QPixmap OwnPicture(const QString &path) {
+    QImageReader reader(path, QFileInfo(path).suffix().toLatin1());
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
 Picture *MakeFace(QWidget *parent, const QRect &place, const QString &picture) {
     auto *face = new Picture(parent);
     face->setGeometry(place);
-    face->setPixmap(QPixmap(QStringLiteral(":/skin/") + picture));
+    face->setPixmap(OwnPicture(QStringLiteral(":/skin/") + picture));
     return face;
 }
 
@@ -93,7 +104,7 @@ void Form1::createControls() {
     Q_INIT_RESOURCE(skin);
     Q_INIT_RESOURCE(resources);
     setWindowTitle(platform::kApplicationTitle);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/quorvel-128.png")));
+    setWindowIcon(QIcon(OwnPicture(QStringLiteral(":/icons/quorvel-128.png"))));
     setFixedSize(skin::kClientSize);
     setFont(SongTypeface(kWindowSongPixels)); // the texts without a font of their own
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
