@@ -13,6 +13,7 @@
 int main(int argc, char *argv[]) {
     platform::SetUpAllocator();
     QApplication application(argc, argv);
+    const auto fonts = platform::FillFontDatabase();
     QApplication::setApplicationName(QStringLiteral("quorvel-radio"));
     QApplication::setApplicationVersion(QLatin1StringView(contract::kVersion));
     QGuiApplication::setDesktopFileName(desktop::kDesktopEntry);

@@ -28,6 +28,7 @@ constexpr int kStarts = 7;
 int ShowWindow(int argc, char *argv[]) {
     platform::SetUpAllocator();
     QApplication application(argc, argv);
+    const auto fonts = platform::FillFontDatabase();
     platform::LoadHttpModuleAfterWindowsShow();
     // A server that answers nothing, so that no network wait counts.
     platform::RealPlatform platform(platform::Endpoints{"http://127.0.0.1:9", "http://127.0.0.1:9/",

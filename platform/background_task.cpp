@@ -2,6 +2,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QWindow>
 #include <algorithm>
@@ -67,6 +68,11 @@ void WhenWindowsShown(QObject *context, std::function<void()> work) {
             QObject::disconnect(*waiting);
             work();
         });
+}
+
+std::unique_ptr<BackgroundTask> FillFontDatabase() {
+    return std::make_unique<BackgroundTask>(
+        [](const BackgroundTask &) { static_cast<void>(QFontDatabase::families()); }, nullptr);
 }
 
 void SetUpAllocator() {

@@ -71,6 +71,12 @@ private:
 // nor without an event loop.
 void WhenWindowsShown(QObject *context, std::function<void()> work);
 
+// Starts filling Qt's font database from fontconfig on a thread of its own.
+// Qt fills it the first time text is measured, some ten milliseconds that the
+// first window's making need not wait for. For the program's main(), right
+// after the application object; the task is kept until main() returns.
+std::unique_ptr<BackgroundTask> FillFontDatabase();
+
 // Sets the allocator up for tasks whose large results (a parsed page, its
 // text) the UI thread frees: all threads share one allocator area, so that
 // what one thread frees another can use and ReturnFreeMemory can give back

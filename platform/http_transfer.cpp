@@ -15,11 +15,13 @@ namespace platform {
 
 namespace {
 
-// Closed from LoadHttpModuleAfterWindowsShow until the first window shows.
+// Closed from LoadHttpModuleAfterWindowsShow until the first window shows,
+// or until openBy at the latest.
 struct ModuleGate {
     std::mutex mutex;
     std::condition_variable opened;
     bool closed = false;
+    std::chrono::steady_clock::time_point openBy;
 };
 
 ModuleGate &Gate() {
@@ -27,14 +29,22 @@ ModuleGate &Gate() {
     return gate;
 }
 
+// Waits while the gate is closed; false when the exchange is cancelled
+// meanwhile (its owner may be waiting for it to end).
+bool PassGate(const std::atomic<bool> *cancel) {
+    ModuleGate &gate = Gate();
+    std::unique_lock lock(gate.mutex);
+    while (gate.closed && std::chrono::steady_clock::now() < gate.openBy) {
+        if (cancel && cancel->load())
+            return false;
+        gate.opened.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 // The module's exchange, loaded once; nothing when the module cannot be.
 TransferFunction LoadedTransfer() {
     static const TransferFunction loaded = []() -> TransferFunction {
-        {
-            ModuleGate &gate = Gate();
-            std::unique_lock lock(gate.mutex);
-            gate.opened.wait_for(lock, std::chrono::seconds(1), [&gate] { return !gate.closed; });
-        }
         const QDir programFolder = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
         for (const char *folder : {QUORVEL_MODULE_FOLDERS}) {
             const QString path =
@@ -72,6 +82,7 @@ void LoadHttpModuleAfterWindowsShow() {
     {
         const std::lock_guard lock(Gate().mutex);
         Gate().closed = true;
+        Gate().openBy = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     }
     WhenWindowsShown(QCoreApplication::instance(), [] {
         {
@@ -84,6 +95,9 @@ void LoadHttpModuleAfterWindowsShow() {
 
 TransferResult Transfer(const TransferRequest &request, const std::atomic<bool> *cancel) {
     if (!IsHttpUrl(request.url)) {
+        return {};
+    }
+    if (!PassGate(cancel)) {
         return {};
     }
     const TransferFunction transfer = LoadedTransfer();

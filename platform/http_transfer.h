@@ -83,11 +83,11 @@ struct TransferResult {
 // every exchange fails as one that got no response.
 TransferResult Transfer(const TransferRequest &request, const std::atomic<bool> *cancel = nullptr);
 
-// Makes the first exchange load the module only once the program's first
-// window is on screen (see WhenWindowsShown), or after a second at most, so
-// that the window's start does not share the processor with it. For the
-// program's main(), before the window is made; elsewhere the first exchange
-// loads it at once.
+// Makes exchanges wait until the program's first window is on screen (see
+// WhenWindowsShown), a second at most, before the module is loaded, so that
+// the window's start does not share the processor with that; an exchange
+// cancelled while it waits ends at once. For the program's main(), before the
+// window is made; elsewhere the first exchange loads the module at once.
 void LoadHttpModuleAfterWindowsShow();
 
 using TransferFunction = TransferResult (*)(const TransferRequest &request,
