@@ -77,7 +77,7 @@ std::unique_ptr<BackgroundTask> FillFontDatabase() {
 
 void SetUpAllocator() {
     mallopt(M_ARENA_MAX, 1);
-    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+    mallopt(M_MMAP_THRESHOLD, 8 * 1024 * 1024);
 }
 
 void ReturnFreeMemory() {

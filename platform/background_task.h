@@ -80,10 +80,10 @@ std::unique_ptr<BackgroundTask> FillFontDatabase();
 // Sets the allocator up for tasks whose large results (a parsed page, its
 // text) the UI thread frees: all threads share one allocator area, so that
 // what one thread frees another can use and ReturnFreeMemory can give back
-// (the area of a task's own thread would keep it), and every block of a
-// megabyte or more is mapped on its own and given back as soon as it is
-// freed (by default that size grows with the largest block freed so far, and
-// a large page's buffers would then stay with the allocator). Called first
+// (the area of a task's own thread would keep it), and every block of 8 MiB
+// or more (a large page's bytes and texts) is mapped on its own and given
+// back as soon as it is freed (by default that size grows with the largest
+// block freed so far, and those buffers would then stay with the allocator). Called first
 // thing in main(), before any thread starts.
 void SetUpAllocator();
 
