@@ -83,8 +83,8 @@ std::unique_ptr<BackgroundTask> FillFontDatabase();
 // (the area of a task's own thread would keep it), and every block of 8 MiB
 // or more (a large page's bytes and texts) is mapped on its own and given
 // back as soon as it is freed (by default that size grows with the largest
-// block freed so far, and those buffers would then stay with the allocator). Called first
-// thing in main(), before any thread starts.
+// block freed so far, and those buffers would then stay with the
+// allocator). Called first thing in main(), before any thread starts.
 void SetUpAllocator();
 
 // Gives the system back the free memory the allocator keeps.
