@@ -11,19 +11,16 @@ using namespace xml;
 
 namespace {
 
-// Assembles rendered text: collapses white space, and merges the line breaks
-// that block boundaries ask for with those already written, so that no block
-// boundary adds an empty line of its own or one at the start or the end. Line
-// breaks are written as CR LF as they come, so that a large page's text is
-// never rewritten into a second copy.
+// Assembles rendered text in UTF-8: collapses white space, and merges the line
+// breaks that block boundaries ask for with those already written, so that no
+// block boundary adds an empty line of its own or one at the start or the end.
+// Line breaks are written as CR LF as they come, so that a large page's text is
+// never rewritten into a second copy. White space and line breaks are ASCII,
+// which never occurs inside a longer UTF-8 sequence, so the text is handled as
+// bytes throughout.
 class InnerTextBuilder {
 public:
-    void text(QStringView text, bool keepWhiteSpace) {
-        if (keepWhiteSpace) {
-            if (!text.isEmpty())
-                appendRun(text);
-            return;
-        }
+    void text(QByteArrayView text) {
         qsizetype i = 0;
         while (i < text.size()) {
             if (isCollapsible(text[i])) {
@@ -34,53 +31,63 @@ public:
             qsizetype end = i;
             while (end < text.size() && !isCollapsible(text[end]))
                 ++end;
-            appendRun(text.mid(i, end - i));
+            startRun();
+            out_ += text.sliced(i, end - i);
+            atLineStart_ = false;
             i = end;
         }
     }
 
+    // Text kept as written, its line breaks (LF, CR LF or CR alone) each
+    // written as CR LF.
+    void preformattedText(QByteArrayView text) {
+        if (text.isEmpty())
+            return;
+        startRun();
+        qsizetype start = 0;
+        for (qsizetype at = 0; at < text.size(); ++at) {
+            if (text[at] != '\n' && text[at] != '\r')
+                continue;
+            out_ += text.sliced(start, at - start);
+            out_ += kLineBreak;
+            if (text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n')
+                ++at;
+            start = at + 1;
+        }
+        out_ += text.sliced(start);
+        atLineStart_ = text.endsWith('\n') || text.endsWith('\r');
+    }
+
     void lineBreak() { appendSeparator(kLineBreak); }
-    void cellSeparator() { appendSeparator(u"\t"); }
+    void cellSeparator() { appendSeparator("\t"); }
 
     void requireLineBreaks(int count) {
         requiredBreaks_ = std::max(requiredBreaks_, count);
         pendingSpace_ = false;
     }
 
-    QString finish() {
+    QByteArray finish() {
         out_.squeeze();
         return std::move(out_);
     }
 
 private:
-    static constexpr QStringView kLineBreak = u"\r\n";
+    static constexpr QByteArrayView kLineBreak = "\r\n";
 
-    static bool isCollapsible(QChar c) {
-        return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f';
+    static bool isCollapsible(char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
     }
 
     bool atLineStart() const { return atLineStart_ || requiredBreaks_ > 0; }
 
-    void appendRun(QStringView run) {
+    void startRun() {
         flushLineBreaks();
         if (pendingSpace_)
-            out_ += u' ';
+            out_ += ' ';
         pendingSpace_ = false;
-        // Only preformatted runs hold line breaks, as LF alone.
-        for (qsizetype at = 0; at < run.size();) {
-            const qsizetype lf = run.indexOf(u'\n', at);
-            if (lf < 0) {
-                out_ += run.sliced(at);
-                break;
-            }
-            out_ += run.sliced(at, lf - at);
-            out_ += kLineBreak;
-            at = lf + 1;
-        }
-        atLineStart_ = run.endsWith(u'\n');
     }
 
-    void appendSeparator(QStringView separator) {
+    void appendSeparator(QByteArrayView separator) {
         flushLineBreaks();
         pendingSpace_ = false;
         out_ += separator;
@@ -91,7 +98,7 @@ private:
         if (requiredBreaks_ > 0 && !out_.isEmpty()) {
             int present = 0;
             while (present < requiredBreaks_ &&
-                   QStringView(out_).chopped(present * kLineBreak.size()).endsWith(kLineBreak))
+                   QByteArrayView(out_).chopped(present * kLineBreak.size()).endsWith(kLineBreak))
                 ++present;
             for (; present < requiredBreaks_; ++present)
                 out_ += kLineBreak;
@@ -100,7 +107,7 @@ private:
         requiredBreaks_ = 0;
     }
 
-    QString out_;
+    QByteArray out_;
     int requiredBreaks_ = 0;
     bool pendingSpace_ = false;
     bool atLineStart_ = true;
@@ -167,7 +174,7 @@ public:
 
     void leave(const xmlNode *element) { startOrEnd(element, -1); }
 
-    QString finish() { return builder_.finish(); }
+    QByteArray finish() { return builder_.finish(); }
 
 private:
     void startOrEnd(const xmlNode *element, int depthChange) {
@@ -178,15 +185,17 @@ private:
     }
 
     void addText(const xmlNode *text) {
+        QByteArrayView content(reinterpret_cast<const char *>(text->content));
         if (preformattedDepth_ == 0) {
-            builder_.text(FromXml(text->content), false);
+            builder_.text(content);
             return;
         }
-        const QString content = UnixNewlines(FromXml(text->content));
-        builder_.text(IsLeadingNewlineOf(text, kPreformattedElements)
-                          ? WithoutLeadingNewline(content)
-                          : QStringView(content),
-                      true);
+        // A line break right after the start tag is not part of the text.
+        if (IsLeadingNewlineOf(text, kPreformattedElements))
+            content = content.sliced(content.startsWith("\r\n")                             ? 2
+                                     : content.startsWith('\n') || content.startsWith('\r') ? 1
+                                                                                            : 0);
+        builder_.preformattedText(content);
     }
 
     InnerTextBuilder builder_;
@@ -195,7 +204,7 @@ private:
 
 } // namespace
 
-QString BodyInnerText(xmlDoc *document) {
+QByteArray BodyInnerText(xmlDoc *document) {
     xmlNode *root = RootOf(document);
     const xmlNode *body =
         root ? FindElement(root, [](const xmlNode *node) { return IsElement(node, "body"); })

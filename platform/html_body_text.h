@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QString>
+#include <QByteArray>
 #include <libxml/tree.h>
 
 namespace platform {
 
-// The innerText of a document's body, lines joined by CR LF, as described at
-// HtmlDocument::innerText; empty when the document has no body.
-QString BodyInnerText(xmlDoc *document);
+// The innerText of a document's body in UTF-8, lines joined by CR LF, as
+// described at HtmlDocument::innerTextUtf8; empty when the document has no body.
+QByteArray BodyInnerText(xmlDoc *document);
 
 } // namespace platform

@@ -102,9 +102,9 @@ void HtmlBrowser::Navigate2(const QString &url) {
     start([request = std::move(request)] { return request; });
 }
 
-QString HtmlBrowser::BodyText() const {
+QByteArray HtmlBrowser::BodyTextUtf8() const {
     if (bodyTextStale_) {
-        bodyText_ = document_->innerText();
+        bodyText_ = document_->innerTextUtf8();
         bodyTextStale_ = false;
     }
     return bodyText_;
@@ -180,7 +180,7 @@ HtmlBrowser::Page HtmlBrowser::readPage(QByteArray bytes, const QByteArray &cont
               {},
               location,
               status};
-    page.bodyText = page.document.innerText();
+    page.bodyText = page.document.innerTextUtf8();
     return page;
 }
 

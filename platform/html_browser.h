@@ -32,7 +32,7 @@ public:
     void Navigate2(const QString &url) override;
     QString LocationURL() const override { return location_; }
     // Read on the load's thread; after an edit, read again when next asked.
-    QString BodyText() const override;
+    QByteArray BodyTextUtf8() const override;
     int httpStatus() const override { return status_; }
     bool setElementValue(const QString &id, const QString &value) override;
     bool clickElement(const QString &id) override;
@@ -42,7 +42,7 @@ private:
     // load's thread, so that a large page never holds up the UI thread.
     struct Page {
         HtmlDocument document;
-        QString bodyText;
+        QByteArray bodyText;
         QString location;
         int status = 0;
     };
@@ -70,7 +70,7 @@ private:
     // Shared with a submission's thread while it gathers the form's entries.
     std::shared_ptr<HtmlDocument> document_ = std::make_shared<HtmlDocument>();
     bool documentSubmitted_ = false; // a submission's thread may hold document_
-    mutable QString bodyText_;
+    mutable QByteArray bodyText_;
     mutable bool bodyTextStale_ = false;
     QString location_;
     int status_ = 0;

@@ -62,7 +62,7 @@ HtmlDocument::HtmlDocument(QByteArray bytes, const QString &url, const QByteArra
     document_.reset(ParseHtml(utf8));
 }
 
-QString HtmlDocument::innerText() const {
+QByteArray HtmlDocument::innerTextUtf8() const {
     return BodyInnerText(document_.get());
 }
 

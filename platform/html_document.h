@@ -32,12 +32,12 @@ public:
     // The charset the page was read with; forms are encoded in it.
     QByteArray charset() const { return charset_; }
 
-    // The body's innerText, lines joined by CR LF. Hidden content (head, script,
+    // The body's innerText in UTF-8, lines joined by CR LF. Hidden content (head, script,
     // style, template, noscript, select, [hidden], inline display:none) is left
     // out; block elements start new lines, a <p> stands apart by a blank line,
     // <br> breaks a line, table cells are separated by tabs, and white space is
     // collapsed except in pre and textarea, whose text is kept as written.
-    QString innerText() const;
+    QByteArray innerTextUtf8() const;
 
     // Sets an input's value attribute or a textarea's text; other elements are
     // left as they are. False when no element has this id.

@@ -129,10 +129,8 @@ QStringList SplitDirectoryLines(const QString &text) {
     return LinesOfUtf8(text.toUtf8());
 }
 
-QStringList PassThroughCacheFile(const QStringList &folders, QString text) {
-    // The file holds UTF-8: the text is let go as soon as it is encoded, so
-    // that it is not held beside the lines that come back, at twice the size.
-    QByteArray bytes = std::exchange(text, {}).toUtf8();
+QStringList PassThroughCacheFile(const QStringList &folders, QByteArray utf8Text) {
+    QByteArray bytes = std::move(utf8Text);
     bytes += "\r\n";
     for (const QString &folder : folders) {
         const QByteArray path = QFile::encodeName(folder + u'/' + kCacheFileName);

@@ -8,10 +8,10 @@
 // of the line, and the last line may end at the end of the text.
 QStringList SplitDirectoryLines(const QString &text);
 
-// Passes the directory text through the short-lived cache file "zeb.tmp":
-// writes it (UTF-8) followed by CR LF in the first of the folders where the file can be created,
+// Passes the directory text (UTF-8) through the short-lived cache file "zeb.tmp":
+// writes it followed by CR LF in the first of the folders where the file can be created,
 // reads it back line by line and deletes it before returning. A leftover
 // regular file or symbolic link of that name is removed first (a link is never
 // followed). When no folder takes the file, the text is split in memory by the
 // same rule, so the directory still loads.
-QStringList PassThroughCacheFile(const QStringList &folders, QString text);
+QStringList PassThroughCacheFile(const QStringList &folders, QByteArray utf8Text);

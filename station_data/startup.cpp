@@ -16,7 +16,6 @@ namespace {
 
 const QString kBlankPage = QStringLiteral("about:blank");
 const QString kDirectoryPath = QLatin1StringView(contract::kDirectoryPath);
-const QString kSuccessMarker = QLatin1StringView(contract::kDirectoryMarker);
 
 } // namespace
 
@@ -40,7 +39,9 @@ void Form1::WebBrowser1_DocumentComplete() {
     if (WebBrowser1->LocationURL() == kBlankPage) {
         return;
     }
-    if (WebBrowser1->BodyText().contains(kSuccessMarker)) {
+    // The marker is ASCII: looked for in the UTF-8 text, which a large page
+    // holds in half the memory of a QString.
+    if (WebBrowser1->BodyTextUtf8().contains(QByteArrayView(contract::kDirectoryMarker))) {
         Image11->setEnabled(true);
         ServerReady = true;
         Label2->setText(QStringLiteral("状态：就绪"));
@@ -67,7 +68,7 @@ void Form1::FetchChannels() {
     // The browser lets the page go as soon as its text is taken, and the text
     // goes on into the cache file, so that a large directory is not held as a
     // page or a text and as a table at once.
-    QString text = WebBrowser1->BodyText();
+    QByteArray text = WebBrowser1->BodyTextUtf8();
     WebBrowser1->Navigate2(kBlankPage);
     const QStringList lines = PassThroughCacheFile(CacheFolders, std::move(text));
     addStationLines(lines);

@@ -38,7 +38,7 @@ QStringList PageLines(const std::string &page) {
     const platform::HtmlDocument document(QByteArray::fromStdString(page),
                                           "http://127.0.0.1:8159/radio/1.59.asp",
                                           "text/html; charset=utf-8");
-    return document.innerText().split("\r\n");
+    return QString::fromUtf8(document.innerTextUtf8()).split("\r\n");
 }
 
 // Removes ICY metadata blocks from a stream; the blocks' contents go to titles.

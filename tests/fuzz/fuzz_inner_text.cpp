@@ -10,6 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     platform::DeclaredPageCharset(page, contentType);
     const platform::HtmlDocument document(page, QStringLiteral("http://127.0.0.1:8159/x/index.asp"),
                                           contentType);
-    document.innerText();
+    document.innerTextUtf8();
     return 0;
 }

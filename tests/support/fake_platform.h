@@ -51,7 +51,7 @@ public:
     // real browser, it holds "about:blank" at once.
     void Navigate2(const QString &url) override;
     QString LocationURL() const override { return location_; }
-    QString BodyText() const override { return body_; }
+    QByteArray BodyTextUtf8() const override { return body_.toUtf8(); }
     int httpStatus() const override { return status_; }
     bool setElementValue(const QString &id, const QString &value) override;
     bool clickElement(const QString &id) override;
