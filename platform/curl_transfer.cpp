@@ -16,6 +16,10 @@ namespace {
 // How long the transfer loop waits for network activity before it looks at the
 // cancel flag again.
 constexpr int kCancelCheckIntervalMs = 100;
+// The same right after bytes came: each arrival looks at the flag anyway, and a
+// live stream sends a piece every tenth of a second or so, which a wait of
+// kCancelCheckIntervalMs would race, waking the loop twice per piece.
+constexpr int kFlowingCancelCheckIntervalMs = 250;
 // How soon a held transfer looks again whether it may read on.
 constexpr int kHeldCheckIntervalMs = 10;
 constexpr char kUserAgent[] = "Mozilla/5.0 (X11; Linux x86_64)";
@@ -212,7 +216,8 @@ public:
     void noteProgress() {
         curl_off_t received = 0;
         curl_easy_getinfo(easy_, CURLINFO_SIZE_DOWNLOAD_T, &received);
-        if (received != received_ || held_) {
+        flowing_ = received != received_;
+        if (flowing_ || held_) {
             received_ = received;
             lastDataAt_ = now();
         }
@@ -223,7 +228,11 @@ public:
         return limit > 0 && !held_ && now() - lastDataAt_ > std::chrono::milliseconds(limit);
     }
 
-    int waitMs() const { return held_ ? kHeldCheckIntervalMs : kCancelCheckIntervalMs; }
+    int waitMs() const {
+        if (held_)
+            return kHeldCheckIntervalMs;
+        return flowing_ ? kFlowingCancelCheckIntervalMs : kCancelCheckIntervalMs;
+    }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -243,6 +252,7 @@ private:
     Clock::time_point lastDataAt_;
     curl_off_t received_ = 0;
     bool held_ = false;
+    bool flowing_ = false; // bytes came in the last turn
 };
 
 // Runs the transfer on a private multi handle so that a cancel is noticed within
