@@ -64,9 +64,7 @@ public:
         close(wake_);
     }
 
-    void admit(int fd) {
-        const auto [address, port] = PeerAddress(fd);
-        PrepareConnection(fd);
+    void admit(int fd, const std::string &address, int port) {
         const std::lock_guard lock(mutex_);
         while (waiting_[address] >= limits_.connectionsPerAddress) {
             const std::uint64_t oldest = oldestWaiting(address);
@@ -120,6 +118,7 @@ private:
         std::size_t decoded = 0; // body bytes of the chunks so far
         bool draining = false;
         std::size_t drained = 0;
+        bool watched = false; // in the epoll set
     };
 
     void add(int fd, const std::string &address, int port, std::string following, int served) {
@@ -138,12 +137,19 @@ private:
         connection.since = Clock::now();
         connection.deadline = connection.since + limits_.requestTime;
         ++waiting_[address];
-        epoll_event event{};
-        event.events = EPOLLIN;
-        event.data.u64 = id;
-        epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
-        // A pipelined request may be complete already.
-        advance(connection);
+        // A new client has usually sent its request with the connection, and
+        // a pipelined request may be complete already: what is there is taken
+        // now, and only a connection still sending (or being drained) is
+        // watched.
+        receive(connection);
+        const auto held = connections_.find(id);
+        if (held != connections_.end()) {
+            epoll_event event{};
+            event.events = EPOLLIN;
+            event.data.u64 = id;
+            epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
+            held->second.watched = true;
+        }
     }
 
     // The id of the address's oldest connection still sending; there is one
@@ -156,9 +162,9 @@ private:
         return oldest->first; // the map is in order of arrival
     }
 
-    // Takes the connection out of the gate: closed, or (fd -1) handed on.
+    // Takes the connection out of the gate: closed (which also ends its watch),
+    // or (fd -1) handed on.
     void release(Connection &connection) {
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, connection.fd, nullptr);
         if (connection.fd >= 0) {
             close(connection.fd);
         }
@@ -201,8 +207,8 @@ private:
             if (held >= limit) {
                 break;
             }
-            const ssize_t got =
-                ReceiveNow(connection.fd, buffer, std::min(limit - held, sizeof buffer));
+            const std::size_t room = std::min(limit - held, sizeof buffer);
+            const ssize_t got = ReceiveNow(connection.fd, buffer, room);
             if (got <= 0) {
                 ended = got == 0 || (errno != EAGAIN && errno != EINTR);
                 break;
@@ -211,6 +217,9 @@ private:
                 connection.drained += static_cast<std::size_t>(got);
             } else {
                 connection.bytes.append(buffer, static_cast<std::size_t>(got));
+            }
+            if (static_cast<std::size_t>(got) < room) {
+                break; // all that has arrived; the watch tells of more
             }
         }
         if (connection.draining) {
@@ -305,7 +314,9 @@ private:
         std::string request = connection.bytes.substr(0, end);
         std::string following = connection.bytes.substr(end);
         const int fd = connection.fd;
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+        if (connection.watched) {
+            epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+        }
         connection.fd = -1;
         dispatch_({fd, connection.address, connection.port, std::move(request),
                    std::move(following), connection.served});
@@ -370,8 +381,8 @@ ConnectionGate::ConnectionGate(GuardLimits limits, BodyLimitOf bodyLimit, Refusa
 
 ConnectionGate::~ConnectionGate() = default;
 
-void ConnectionGate::admit(int fd) {
-    gate_->admit(fd);
+void ConnectionGate::admit(int fd, const std::string &address, int port) {
+    gate_->admit(fd, address, port);
 }
 
 void ConnectionGate::resume(int fd, const std::string &address, int port, std::string following,

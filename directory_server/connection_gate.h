@@ -22,10 +22,11 @@ struct GuardLimits {
 using RefusalPage = std::function<std::string(int status)>;
 
 // Connections whose request is still arriving, or that were refused and are
-// being drained before they close. One thread reads every connection without
-// blocking, within the limits; a request that is complete in time and within
-// its route's body limit is handed on, anything else refused (431, 413, 400,
-// 408) and its connection drained and closed.
+// being drained before they close. Every connection is read without blocking,
+// within the limits: what has arrived when it is given, then on the gate's one
+// thread as more comes. A request that is complete in time and within its
+// route's body limit is handed on, anything else refused (431, 413, 400, 408)
+// and its connection drained and closed.
 class ConnectionGate {
 public:
     // A complete request and its connection, handed on to be answered: the
@@ -47,10 +48,11 @@ public:
                    Dispatch dispatch);
     ~ConnectionGate();
 
-    // A new connection. When its address already has as many connections
-    // still sending as allowed, the oldest of them is closed, unless what it
-    // has sent by now completes its request or it came less than a moment ago.
-    void admit(int fd);
+    // A new non-blocking connection from the client at address and port.
+    // When its address already has as many connections still sending as
+    // allowed, the oldest of them is closed, unless what it has sent by now
+    // completes its request or it came less than a moment ago.
+    void admit(int fd, const std::string &address, int port);
     // A connection whose last request was answered, for its next request.
     void resume(int fd, const std::string &address, int port, std::string following, int served);
     // Stops reading and closes every connection the gate holds; connections

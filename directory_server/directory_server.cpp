@@ -179,7 +179,7 @@ void DirectoryServer::bind() {
 }
 
 bool DirectoryServer::run() {
-    const bool served = server_.listen_after_bind();
+    const bool served = server_.serve();
     server_.finish();
     finished_ = true;
     return served;
@@ -189,7 +189,7 @@ void DirectoryServer::stop() {
     streams_->stop();
     // The server ignores a stop before it has begun serving, so a stop that
     // comes that early waits (a bounded time) for serving to begin.
-    for (int i = 0; i < 500 && !server_.is_running() && !finished_; ++i) {
+    for (int i = 0; i < 500 && !server_.serving() && !finished_; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     server_.stop();

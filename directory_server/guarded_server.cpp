@@ -4,7 +4,10 @@
 #include "directory_server/sockets.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace directory {
@@ -17,6 +20,8 @@ constexpr int kMaxRequestsPerConnection = 100;
 // connection alive usually asks again at once, and taking that request here
 // saves two hand-overs between threads.
 constexpr int kNextRequestWaitMs = 2;
+// How long accepting pauses when the process is out of files or memory.
+constexpr std::chrono::milliseconds kAcceptPause{1};
 
 // One complete request, read by the gate, for the server's request handling;
 // the answer goes straight to the socket. The answer's head is held back and
@@ -24,8 +29,10 @@ constexpr int kNextRequestWaitMs = 2;
 // packet.
 class BufferedStream final : public httplib::Stream {
 public:
-    BufferedStream(int fd, std::string request, const std::string &address, int port)
-        : fd_(fd), request_(std::move(request)), address_(address), port_(port) {}
+    BufferedStream(int fd, std::string request, const std::string &address, int port,
+                   const std::pair<std::string, int> &localAddress)
+        : fd_(fd), request_(std::move(request)), address_(address), port_(port),
+          localAddress_(localAddress) {}
 
     bool is_readable() const override { return read_ < request_.size(); }
     bool is_writable() const override { return WaitWritable(fd_); }
@@ -69,7 +76,7 @@ public:
         port = port_;
     }
     void get_local_ip_and_port(std::string &ip, int &port) const override {
-        std::tie(ip, port) = LocalAddress(fd_);
+        std::tie(ip, port) = localAddress_.first.empty() ? LocalAddress(fd_) : localAddress_;
     }
     socket_t socket() const override { return fd_; }
 
@@ -89,6 +96,7 @@ private:
     std::size_t read_ = 0;
     const std::string address_;
     const int port_;
+    const std::pair<std::string, int> &localAddress_;
     bool headWritten_ = false;
     std::string held_;
     bool taken_ = false;
@@ -102,8 +110,11 @@ thread_local BufferedStream *tAnswering = nullptr;
 GuardedServer::GuardedServer(GuardLimits limits, BodyLimitOf bodyLimit, RefusalPage refusalPage)
     : limits_(limits), bodyLimit_(std::move(bodyLimit)),
       workers_(std::make_unique<httplib::ThreadPool>(limits.workers)) {
-    // Accepting only hands the connection to the gate.
-    new_task_queue = [] { return new httplib::ThreadPool(2); };
+    // Small writes leave at once: a long answer goes out in several sends, and
+    // without this each waits for the client's delayed acknowledgement of the
+    // one before. Set on the listening socket, it holds for every connection
+    // accepted from it.
+    set_tcp_nodelay(true);
     gate_ = std::make_unique<ConnectionGate>(
         limits_, bodyLimit_, std::move(refusalPage), [this](ConnectionGate::Arrival arrival) {
             workers_->enqueue(
@@ -128,15 +139,43 @@ int GuardedServer::takeConnection() {
     return tAnswering == nullptr ? -1 : tAnswering->take();
 }
 
-bool GuardedServer::process_and_close_socket(socket_t sock) {
-    gate_->admit(sock);
-    return true;
+bool GuardedServer::serve() {
+    serving_ = true;
+    localAddress_ = AcceptedLocalAddress(svr_sock_);
+    bool served = true;
+    for (int listening; (listening = svr_sock_) != INVALID_SOCKET;) {
+        std::string address;
+        int port = 0;
+        const int fd = AcceptConnection(listening, address, port);
+        if (fd >= 0) {
+            // The gate takes the request that came with the connection here,
+            // which costs less than waking another thread for it.
+            gate_->admit(fd, address, port);
+        } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // The connection waits in the backlog until a file is closed.
+            std::this_thread::sleep_for(kAcceptPause);
+        } else if ((errno == EBADF || errno == EINVAL || errno == ENOTSOCK) &&
+                   svr_sock_ != INVALID_SOCKET) {
+            stop(); // the socket cannot accept
+            served = false;
+        } // else the client gave up before it was accepted, or a signal came
+    }
+    serving_ = false;
+    return served;
+}
+
+void GuardedServer::stop() {
+    if (serving_) {
+        const int listening = svr_sock_.exchange(INVALID_SOCKET);
+        shutdown(listening, SHUT_RDWR); // wakes serve() from waiting to accept
+        close(listening);
+    }
 }
 
 void GuardedServer::answer(ConnectionGate::Arrival arrival) {
     auto &[fd, address, port, request, following, served] = arrival;
     for (;; ++served) {
-        BufferedStream stream(fd, std::move(request), address, port);
+        BufferedStream stream(fd, std::move(request), address, port, localAddress_);
         const bool last = served + 1 >= kMaxRequestsPerConnection;
         bool closedByClient = false;
         tAnswering = &stream;

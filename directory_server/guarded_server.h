@@ -3,24 +3,45 @@
 #include "directory_server/connection_gate.h"
 #include "directory_server/request_framing.h"
 
+#include <atomic>
 #include <httplib.h>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace directory {
 
 // An HTTP server whose connections only reach a worker with a complete,
-// acceptable request. A single gate thread reads every request (headers and
-// body) without blocking, within a time limit and the route's body limit, so
-// slow or huge requests cost a small buffer each instead of a worker and its
+// acceptable request. The gate reads every request (headers and body) without
+// blocking: what came with a connection as it is accepted, the rest on the
+// gate's one thread, within a time limit and the route's body limit, so slow
+// or huge requests cost a small buffer each instead of a worker and its
 // memory. Too large heads get 431, bodies beyond the route's limit 413 (before
 // they are read), requests not sent in time 408. A client address holding its
 // limit of connections still sending loses the oldest of them (once it has had
 // a second to send) to each new connection.
-class GuardedServer : public httplib::Server {
+class GuardedServer : private httplib::Server {
 public:
     GuardedServer(GuardLimits limits, BodyLimitOf bodyLimit, RefusalPage refusalPage);
     ~GuardedServer() override;
+
+    // Routes and the answers to errors, as httplib's server has them.
+    using httplib::Server::Get;
+    using httplib::Server::Post;
+    using httplib::Server::set_error_handler;
+    using httplib::Server::set_exception_handler;
+    using httplib::Server::set_payload_max_length;
+    // Binding the listening socket.
+    using httplib::Server::bind_to_port;
+    using httplib::Server::set_socket_options;
+
+    // Accepts connections on the bound socket, each handed to the gate as it
+    // comes, until stop(); false when accepting failed.
+    bool serve();
+    // True while serve() accepts.
+    bool serving() const { return serving_; }
+    // Ends serve(); ignored before it has begun.
+    void stop();
 
     // Ends the gate and waits for the requests being answered; call after
     // serving has stopped.
@@ -33,7 +54,6 @@ public:
     static int takeConnection();
 
 private:
-    bool process_and_close_socket(socket_t sock) override;
     // Answers one complete request on a worker, and the plain requests that
     // follow at once; then gives the connection back to the gate for the next
     // one or closes it.
@@ -47,6 +67,9 @@ private:
     const BodyLimitOf bodyLimit_;
     std::unique_ptr<httplib::ThreadPool> workers_;
     std::unique_ptr<ConnectionGate> gate_;
+    std::atomic<bool> serving_{false};
+    // Every connection's own end, as AcceptedLocalAddress() gives it.
+    std::pair<std::string, int> localAddress_;
 };
 
 } // namespace directory

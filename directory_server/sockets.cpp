@@ -3,12 +3,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace directory {
@@ -63,11 +62,15 @@ void RaiseBacklog(int listening) {
     listen(listening, SOMAXCONN);
 }
 
-std::pair<std::string, int> PeerAddress(int fd) {
+int AcceptConnection(int listening, std::string &address, int &port) {
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;
-    getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length);
-    return NumericAddress(peer, length);
+    const int fd = accept4(listening, reinterpret_cast<sockaddr *>(&peer), &length,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd >= 0) {
+        std::tie(address, port) = NumericAddress(peer, length);
+    }
+    return fd;
 }
 
 std::pair<std::string, int> LocalAddress(int fd) {
@@ -77,10 +80,18 @@ std::pair<std::string, int> LocalAddress(int fd) {
     return NumericAddress(local, length);
 }
 
-void PrepareConnection(int fd) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    const int yes = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+std::pair<std::string, int> AcceptedLocalAddress(int listening) {
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    getsockname(listening, reinterpret_cast<sockaddr *>(&local), &length);
+    auto [address, port] = NumericAddress(local, length);
+    const auto *v4 = reinterpret_cast<const sockaddr_in *>(&local);
+    const auto *v6 = reinterpret_cast<const sockaddr_in6 *>(&local);
+    if ((local.ss_family == AF_INET && v4->sin_addr.s_addr == htonl(INADDR_ANY)) ||
+        (local.ss_family == AF_INET6 && IN6_IS_ADDR_UNSPECIFIED(&v6->sin6_addr))) {
+        address.clear();
+    }
+    return {address, port};
 }
 
 bool WaitReadable(int fd, int timeoutMs) {

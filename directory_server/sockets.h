@@ -22,14 +22,18 @@ void ReuseAddress(int listening);
 // connecting at once see no dropped connections and stalls.
 void RaiseBacklog(int listening);
 
-// The numeric address and port of the connection's client, and of its own end.
-std::pair<std::string, int> PeerAddress(int fd);
+// Takes the next connection from the listening socket, waiting for one: the
+// new non-blocking socket, with its client's numeric address and port in
+// address and port, or -1 with errno.
+int AcceptConnection(int listening, std::string &address, int &port);
+
+// The numeric address and port of the socket's own end.
 std::pair<std::string, int> LocalAddress(int fd);
 
-// Makes a new connection non-blocking and sends small writes at once: an
-// answer goes out in several sends (head, then body), and without this the
-// body waits for the client's delayed acknowledgement of the head.
-void PrepareConnection(int fd);
+// The own end of every connection accepted from the listening socket: the
+// socket's own address and port, or an empty address when it listens on every
+// interface, where each connection's end has the address its client reached.
+std::pair<std::string, int> AcceptedLocalAddress(int listening);
 
 // Waits until the socket has bytes to read, for at most timeoutMs.
 bool WaitReadable(int fd, int timeoutMs);
