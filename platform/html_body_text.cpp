@@ -154,6 +154,13 @@ bool FollowsTableCell(const xmlNode *cell) {
     return previous && IsElementIn(previous, kTableCells);
 }
 
+// The text without the line break (CR LF, LF or CR) it begins with.
+QByteArrayView WithoutLeadingLineBreak(QByteArrayView text) {
+    if (text.startsWith("\r\n"))
+        return text.sliced(2);
+    return text.startsWith('\n') || text.startsWith('\r') ? text.sliced(1) : text;
+}
+
 // Walks a body and feeds the builder the rendering rules' items.
 class InnerTextVisitor {
 public:
@@ -185,17 +192,15 @@ private:
     }
 
     void addText(const xmlNode *text) {
-        QByteArrayView content(reinterpret_cast<const char *>(text->content));
+        const QByteArrayView content(reinterpret_cast<const char *>(text->content));
         if (preformattedDepth_ == 0) {
             builder_.text(content);
             return;
         }
         // A line break right after the start tag is not part of the text.
-        if (IsLeadingNewlineOf(text, kPreformattedElements))
-            content = content.sliced(content.startsWith("\r\n")                             ? 2
-                                     : content.startsWith('\n') || content.startsWith('\r') ? 1
-                                                                                            : 0);
-        builder_.preformattedText(content);
+        builder_.preformattedText(IsLeadingNewlineOf(text, kPreformattedElements)
+                                      ? WithoutLeadingLineBreak(content)
+                                      : content);
     }
 
     InnerTextBuilder builder_;

@@ -129,8 +129,7 @@ QStringList SplitDirectoryLines(const QString &text) {
     return LinesOfUtf8(text.toUtf8());
 }
 
-QStringList PassThroughCacheFile(const QStringList &folders, QByteArray utf8Text) {
-    QByteArray bytes = std::move(utf8Text);
+QStringList PassThroughCacheFile(const QStringList &folders, QByteArray bytes) {
     bytes += "\r\n";
     for (const QString &folder : folders) {
         const QByteArray path = QFile::encodeName(folder + u'/' + kCacheFileName);

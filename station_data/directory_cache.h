@@ -14,4 +14,4 @@ QStringList SplitDirectoryLines(const QString &text);
 // regular file or symbolic link of that name is removed first (a link is never
 // followed). When no folder takes the file, the text is split in memory by the
 // same rule, so the directory still loads.
-QStringList PassThroughCacheFile(const QStringList &folders, QByteArray utf8Text);
+QStringList PassThroughCacheFile(const QStringList &folders, QByteArray bytes);
