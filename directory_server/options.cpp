@@ -18,6 +18,27 @@ bool ParsePort(const std::string &text, int &port) {
     return true;
 }
 
+// "http://host[:port]" or "https://…", a trailing slash dropped; the host
+// holds only what a host name, address or port may.
+bool ParsePublicBase(std::string text, std::string &base) {
+    if (text.ends_with('/')) {
+        text.pop_back();
+    }
+    const std::size_t scheme = text.find("://");
+    if (scheme == std::string::npos ||
+        (text.substr(0, scheme) != "http" && text.substr(0, scheme) != "https")) {
+        return false;
+    }
+    const std::string host = text.substr(scheme + 3);
+    if (host.empty() ||
+        host.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                               "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:[]") != std::string::npos) {
+        return false;
+    }
+    base = text;
+    return true;
+}
+
 } // namespace
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
@@ -29,7 +50,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
         if (name == "--help" || name == "-h") {
             return ShowHelp{};
         }
-        if (name != "--address" && name != "--port" && name != "--data") {
+        if (name != "--address" && name != "--port" && name != "--data" && name != "--database" &&
+            name != "--public") {
             return UsageError{"unknown option '" + name + "'"};
         }
         if (i + 1 >= args.size() || args[i + 1].empty()) {
@@ -40,6 +62,17 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
             options.address = value;
         } else if (name == "--data") {
             options.dataDir = value;
+        } else if (name == "--database") {
+            // The value may hold a password: it is never repeated back.
+            if (!value.starts_with("postgresql://") && !value.starts_with("postgres://")) {
+                return UsageError{"--database needs a postgresql:// connection URI"};
+            }
+            options.database = value;
+        } else if (name == "--public") {
+            if (!ParsePublicBase(value, options.publicBase)) {
+                return UsageError{"--public needs an address http://host[:port], not '" + value +
+                                  "'"};
+            }
         } else if (!ParsePort(value, options.port)) {
             return UsageError{"--port needs a number from 1 to 65535, not '" + value + "'"};
         }
@@ -61,7 +94,7 @@ std::string DefaultDataDir() {
 
 std::string UsageText(const std::string &programName) {
     return "Usage: " + programName +
-           " [--address A] [--port N] [--data DIR]\n"
+           " [--address A] [--port N] [--data DIR] [--database URI] [--public URL]\n"
            "\n"
            "Directory server of Quorvel收音机: the station directory, announcements,\n"
            "play counts, the message board and generated demo streams.\n"
@@ -72,6 +105,13 @@ std::string UsageText(const std::string &programName) {
            "               database (default $XDG_DATA_HOME/quorvel-directory or\n"
            "               ~/.local/share/quorvel-directory); a missing or empty\n"
            "               folder is filled with the demo directory\n"
+           "  --database URI  keep everything in this PostgreSQL database, shared by\n"
+           "               every server given it (postgresql://user@host/db; keep the\n"
+           "               password in ~/.pgpass); its empty database takes the data\n"
+           "               folder's lists once (default: SQLite in the data folder)\n"
+           "  --public URL address clients reach this server at, put before its own\n"
+           "               paths in pages (http://host:port; a load balancer's when\n"
+           "               behind one; default: from --address and --port)\n"
            "  --help       show this text\n";
 }
 

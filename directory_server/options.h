@@ -11,6 +11,12 @@ struct Options {
     std::string address = "127.0.0.1";
     int port = 8159;
     std::string dataDir; // the per-user data folder when not given
+    // A libpq connection URI (postgresql://…): everything is kept in that
+    // database, shared with other servers. Empty: SQLite in the data folder.
+    std::string database;
+    // "http://host:port" under which clients reach this server (a load
+    // balancer's address when behind one); empty: from the listening address.
+    std::string publicBase;
 };
 
 struct ShowHelp {};
