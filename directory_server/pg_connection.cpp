@@ -35,6 +35,7 @@ void Reachability::lost(const std::string &why) {
     const std::lock_guard lock(mutex_);
     if (reachable_) {
         reachable_ = false;
+        ++losses_;
         log_("database unreachable (" + why +
              "); serving the last directory page, refusing play reports and board posts "
              "until it is back");
@@ -99,7 +100,13 @@ bool PgConnection::waitFor(short events, Clock::time_point deadline) {
 }
 
 bool PgConnection::connect(Clock::time_point deadline) {
-    if (conn_ != nullptr && PQstatus(conn_) == CONNECTION_OK) {
+    // A connection older than the last outage most likely died in it: it is
+    // made again rather than failing the next exchange (and reported twice);
+    // but never in the middle of a transaction, whose statements must all go
+    // to the one connection.
+    if (conn_ != nullptr && PQstatus(conn_) == CONNECTION_OK &&
+        (lossesAtConnect_ == reachability_.losses() ||
+         PQtransactionStatus(conn_) != PQTRANS_IDLE)) {
         return false;
     }
     PQfinish(conn_);
@@ -127,6 +134,7 @@ bool PgConnection::connect(Clock::time_point deadline) {
     PQsetNoticeProcessor(
         conn_, [](void *, const char *) {}, nullptr);
     failures_ = 0;
+    lossesAtConnect_ = reachability_.losses();
     const char *host = PQhost(conn_);
     name_ = std::string("database ") + PQdb(conn_) + " on " + (host != nullptr ? host : "");
     reachability_.regained();

@@ -2,6 +2,7 @@
 
 #include "directory_server/store.h"
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -22,11 +23,15 @@ public:
 
     void lost(const std::string &why);
     void regained();
+    // How many times the server was lost so far: a connection made before
+    // the last loss is not trusted after it.
+    int losses() const { return losses_; }
 
 private:
     const LogLine log_;
     std::mutex mutex_;
     bool reachable_ = true;
+    std::atomic<int> losses_{0};
 };
 
 // A parameter of a query: text, or bytes sent as they are (bytea).
@@ -95,6 +100,7 @@ private:
     Reachability &reachability_;
     pg_conn *conn_ = nullptr;
     int failures_ = 0;
+    int lossesAtConnect_ = 0;
     Clock::time_point nextAttempt_{};
     std::string sqlState_;
     std::string name_ = "the PostgreSQL database";
