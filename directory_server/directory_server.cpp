@@ -287,13 +287,16 @@ void DirectoryServer::countPlay(const httplib::Request &request, httplib::Respon
             AnswerUnavailable(response);
             return;
         }
-        {
+        // A shared store announces the play to every server, this one
+        // included, which then loads the heat again; counting it here too
+        // could count it twice.
+        if (!store_->announcesChanges()) {
             const std::lock_guard lock(contentMutex_);
             if (listing_ == current) {
                 ++heat_[found->second];
             }
+            directoryPages_.invalidate();
         }
-        directoryPages_.invalidate();
     }
     response.set_content("OK", "text/plain; charset=utf-8");
 }

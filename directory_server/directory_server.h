@@ -69,8 +69,8 @@ private:
     const Options options_;
     const LogLine log_;
     // What the pages show, kept here between loads from the store and served
-    // as it is while the store cannot be reached. The heat of each station of
-    // listing_ is counted with every play stored through this server.
+    // as it is while the store cannot be reached. Unless the store announces
+    // them, the plays stored through this server are counted in heat_ here.
     std::mutex contentMutex_;
     std::shared_ptr<const Listing> listing_;
     std::vector<std::int64_t> heat_;

@@ -38,6 +38,7 @@ public:
     void storeMessage(const BoardMessage &message) override;
     bool answers(std::chrono::milliseconds within) override;
     void watch(Changed changed) override;
+    bool announcesChanges() const override { return true; }
 
 private:
     // Runs work with the reading connection, waiting at most limit for it.

@@ -37,6 +37,7 @@ public:
     bool answers(std::chrono::milliseconds within) override;
     // No other server writes the file: nothing to watch.
     void watch(Changed) override {}
+    bool announcesChanges() const override { return false; }
 
 private:
     class Statement;
