@@ -33,8 +33,8 @@ std::chrono::milliseconds BackOff(int failures) {
 
 void Reachability::lost(const std::string &why) {
     const std::lock_guard lock(mutex_);
-    if (reachable_) {
-        reachable_ = false;
+    if (state_ == State::Reachable) {
+        state_ = State::Lost;
         ++losses_;
         log_("database unreachable (" + why +
              "); serving the last directory page, refusing play reports and board posts "
@@ -44,10 +44,10 @@ void Reachability::lost(const std::string &why) {
 
 void Reachability::regained() {
     const std::lock_guard lock(mutex_);
-    if (!reachable_) {
-        reachable_ = true;
+    if (state_ == State::Lost) {
         log_("database reachable again");
     }
+    state_ = State::Reachable;
 }
 
 int PgRows::count() const {

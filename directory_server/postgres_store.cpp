@@ -155,6 +155,11 @@ PostgresStore::PostgresStore(const std::string &uri, LogLine log,
                              std::span<const Migration> migrations)
     : reachability_(std::move(log)), reader_(uri, reachability_), writer_(uri, reachability_),
       listener_(uri, reachability_) {
+    try {
+        reader_.connect(Clock::now() + PgConnection::kExchangeLimit);
+    } catch (const StoreUnavailable &error) {
+        throw StoreError(std::string("cannot reach ") + error.what());
+    }
     read([&](PgConnection &connection) {
         connection.run(std::string("SELECT pg_advisory_lock(") + kLockKey + ")", {}, kLockLimit);
         const SchemaConnection schema{
