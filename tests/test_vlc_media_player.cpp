@@ -47,14 +47,16 @@ void ServeStallingTone(LoopbackServer &server, const std::string &path,
 
 // An endless tone (sent as fast as it is read) with ICY metadata announcing
 // title, given as the raw bytes the station sends.
-void ServeTitledTone(LoopbackServer &server, const std::string &path, const QByteArray &title) {
-    server.get(path, [title](const httplib::Request &request, httplib::Response &response) {
+void ServeTitledTone(LoopbackServer &server, const std::string &path, const QByteArray &title,
+                     const QByteArray &loop = ToneLoop(),
+                     const std::string &contentType = "audio/mpeg") {
+    server.get(path, [=](const httplib::Request &request, httplib::Response &response) {
         QVERIFY(request.get_header_value("Icy-MetaData") == "1");
         constexpr std::size_t kInterval = 8192;
         auto icy = std::make_shared<directory::IcyInterleaver>(kInterval, title.toStdString());
         response.set_header("icy-metaint", std::to_string(kInterval));
-        response.set_content_provider("audio/mpeg", [icy](size_t, httplib::DataSink &sink) {
-            const std::string out = icy->wrap(ToneLoop().toStdString());
+        response.set_content_provider(contentType, [icy, loop](size_t, httplib::DataSink &sink) {
+            const std::string out = icy->wrap(loop.toStdString());
             return sink.write(out.data(), out.size());
         });
     });
@@ -409,6 +411,20 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(player_->nowPlayingTitle(), Title(), 5000);
         player_->stop();
         QCOMPARE(player_->nowPlayingTitle(), QString());
+    }
+
+    // ADTS AAC plays like MP3, titles included, whatever type names it.
+    void playsAacStream_data() {
+        QTest::addColumn<QByteArray>("contentType");
+        for (const char *type : {"audio/aacp", "audio/aac", "application/octet-stream"})
+            QTest::newRow(type) << QByteArray(type);
+    }
+    void playsAacStream() {
+        QFETCH(QByteArray, contentType);
+        ServeTitledTone(*server_, "/aac", Title().toUtf8(), testsupport::AdtsToneLoop(),
+                        contentType.toStdString());
+        STEP(playAndHear(server_->url("/aac")));
+        QTRY_COMPARE_WITH_TIMEOUT(player_->nowPlayingTitle(), Title(), 5000);
     }
 
     // {silent} is a server that accepts and never answers.

@@ -30,14 +30,11 @@ constexpr int kTsPacket = 188;
 constexpr int kPmtPid = 0x1000;
 constexpr int kAudioPid = 0x100;
 
-// The checked-in second of ADTS AAC (44.1 kHz stereo), frame by frame.
+// The checked-in second of ADTS AAC, frame by frame.
 const std::vector<QByteArray> &AacFrames() {
     static const std::vector<QByteArray> frames = [] {
-        QFile file(QStringLiteral(QUORVEL_TEST_SUPPORT_DIR "/tone.aac"));
         std::vector<QByteArray> split;
-        if (!file.open(QIODevice::ReadOnly))
-            return split;
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = AdtsToneLoop();
         for (qsizetype at = 0; at + 7 <= bytes.size();) {
             const auto byte = [&](qsizetype i) {
                 return static_cast<unsigned char>(bytes[at + i]);
@@ -180,6 +177,11 @@ QByteArray MediaPlaylist(const HlsPlan &plan, qint64 first, qint64 last, bool en
 }
 
 } // namespace
+
+QByteArray AdtsToneLoop() {
+    QFile file(QStringLiteral(QUORVEL_TEST_SUPPORT_DIR "/tone.aac"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 QByteArray TsAacSegment(qint64 first, int frames) {
     const std::vector<QByteArray> &source = AacFrames();

@@ -30,6 +30,9 @@ struct HlsPlan {
 // folder + "/media.m3u8", the segments and the key.
 void ServeHls(LoopbackServer &server, const std::string &folder, const HlsPlan &plan);
 
+// A second of a tone as ADTS AAC frames (44.1 kHz stereo), seamless when repeated.
+QByteArray AdtsToneLoop();
+
 // An MPEG transport stream (PAT, PMT, one PES packet per frame) of the ADTS
 // AAC frames: a second of a tone, from frame `first` of an endless repetition;
 // continuity counters and timestamps continue from segment to segment.
