@@ -294,7 +294,7 @@ private slots:
         tap_->reset();
         switch (after) {
         case PlayState::Playing: // on past the segments there were at the start
-            QTRY_VERIFY_WITH_TIMEOUT(hears(6 * kSamplesPerSecond), 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(hears(4 * kSamplesPerSecond), 15000);
             QCOMPARE(player_->playState(), PlayState::Playing);
             QVERIFY(server_->requestCount("/hls/key.bin") <= 1);
             break;
