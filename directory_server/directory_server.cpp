@@ -28,6 +28,8 @@ constexpr const char *kRetryAfterSeconds = "5";
 // A health check fails when the store does not answer within this time.
 constexpr std::chrono::milliseconds kHealthLimit{1000};
 constexpr const char *kFallbackTitle = "Quorvel收音机 备用频道";
+// The sound of the HLS broadcast: one no station stream has.
+constexpr int kHlsSound = 44;
 
 // The route pattern that matches exactly this path.
 std::string PathPattern(std::string_view path) {
@@ -190,6 +192,12 @@ void DirectoryServer::route() {
                 [this](const Request &request, Response &response) {
                     streams_->serve(request.matches[1], request, response);
                 });
+    auto hls = std::make_shared<HlsBroadcast>(SoundOf(kHlsSound));
+    server_.Get("/hls/live\\.m3u8",
+                [hls](const Request &, Response &response) { hls->servePlaylist(response); });
+    server_.Get(R"(/hls/(\d{1,12})\.mp3)", [hls](const Request &request, Response &response) {
+        hls->serveSegment(std::stoll(request.matches[1]), response);
+    });
     server_.set_error_handler([](const Request &, Response &response) {
         if (response.body.empty()) {
             response.set_content(ErrorPage(response.status), kHtml);

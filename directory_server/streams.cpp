@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <unistd.h>
 
 namespace directory {
@@ -30,6 +31,13 @@ constexpr milliseconds kStalled{5000};
 // A listening session ends after this long; players reconnect.
 constexpr std::chrono::hours kMaxSession{24};
 constexpr std::size_t kIcyInterval = 8192;
+// The HLS broadcast: segments of 77 frames (2.01 s), the playlist lists the
+// newest six, and a segment is still served for a few after it left the list.
+constexpr int kHlsSegmentFrames = 77;
+constexpr int kHlsTargetSeconds = 2;
+constexpr std::int64_t kHlsWindow = 6;
+constexpr std::int64_t kHlsGrace = 3;
+constexpr std::int64_t kTimestampClock = 90000; // Hz
 
 // Seconds of a loop of whole frames, so that the loop's length in frames is known.
 double LoopSeconds(int frames) {
@@ -215,6 +223,44 @@ void StreamHub::stop() {
         stopping_ = true;
     }
     stopChanged_.notify_all();
+}
+
+HlsBroadcast::HlsBroadcast(const tone::ToneSettings &sound)
+    : stream_(sound), epoch_(Clock::now()) {}
+
+std::int64_t HlsBroadcast::newest() const {
+    const auto segment = stream_.frameDuration() * kHlsSegmentFrames;
+    // The broadcast begins with a full playlist.
+    return (Clock::now() - epoch_) / segment + kHlsWindow - 1;
+}
+
+void HlsBroadcast::servePlaylist(httplib::Response &response) const {
+    const std::int64_t last = newest();
+    const double seconds =
+        std::chrono::duration<double>(stream_.frameDuration() * kHlsSegmentFrames).count();
+    std::string playlist =
+        "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + std::to_string(kHlsTargetSeconds) +
+        "\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(last - kHlsWindow + 1) + "\n";
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "#EXTINF:%.3f,\n", seconds);
+    for (std::int64_t sequence = last - kHlsWindow + 1; sequence <= last; ++sequence)
+        playlist += duration + std::to_string(sequence) + ".mp3\n";
+    response.set_header("Cache-Control", "no-cache");
+    response.set_content(playlist, "application/vnd.apple.mpegurl");
+}
+
+void HlsBroadcast::serveSegment(std::int64_t sequence, httplib::Response &response) const {
+    const std::int64_t last = newest();
+    if (sequence > last || sequence < last - kHlsWindow - kHlsGrace) {
+        response.status = 404;
+        return;
+    }
+    const auto first = static_cast<std::size_t>(sequence * kHlsSegmentFrames);
+    const std::int64_t samples = static_cast<std::int64_t>(first) * kSamplesPerFrame;
+    response.set_content(tone::PackedAudioSegment(
+                             stream_.frames(first, kHlsSegmentFrames),
+                             static_cast<std::uint64_t>(samples * kTimestampClock / kSampleRate)),
+                         "audio/mpeg");
 }
 
 } // namespace directory

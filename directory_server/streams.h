@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <httplib.h>
 #include <map>
@@ -76,6 +77,28 @@ private:
     bool stopping_ = false;
     std::vector<std::shared_ptr<Listener>> arriving_; // for the pump thread
     std::thread pump_;
+};
+
+// A live HLS broadcast of generated sound: MP3 packed-audio segments of about
+// two seconds, each opening with an ID3 tag of its timestamp, listed in a
+// rolling media playlist of the newest few. Segments are made when asked for,
+// from the time since the broadcast began, so every listener hears the same
+// broadcast and nothing is held per listener.
+class HlsBroadcast {
+public:
+    explicit HlsBroadcast(const tone::ToneSettings &sound);
+
+    // Answers with the media playlist as it is now.
+    void servePlaylist(httplib::Response &response) const;
+    // Answers with the segment of this sequence number while the playlist
+    // lists it (or did a moment ago); 404 for any other.
+    void serveSegment(std::int64_t sequence, httplib::Response &response) const;
+
+private:
+    std::int64_t newest() const;
+
+    const tone::ToneStream stream_;
+    const std::chrono::steady_clock::time_point epoch_;
 };
 
 } // namespace directory

@@ -255,17 +255,18 @@ private:
     bool flowing_ = false; // bytes came in the last turn
 };
 
-// Runs the transfer on a private multi handle so that a cancel is noticed within
-// kCancelCheckIntervalMs even while the connection is silent.
-CURLcode Perform(CURL *easy, const TransferRequest &request, const std::atomic<bool> *cancel) {
-    MultiHandle multi(curl_multi_init(), &curl_multi_cleanup);
-    if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK)
+// Runs the transfer on a multi handle of its own (its session's) so that a
+// cancel is noticed within kCancelCheckIntervalMs even while the connection is
+// silent. The multi handle keeps the connection for the session's next exchange.
+CURLcode Perform(CURL *easy, CURLM *multi, const TransferRequest &request,
+                 const std::atomic<bool> *cancel) {
+    if (!multi || curl_multi_add_handle(multi, easy) != CURLM_OK)
         return CURLE_OUT_OF_MEMORY;
     Turns turns(easy, request, cancel);
     int running = 1;
     bool stalled = false;
     while (running > 0 && turns.goOn()) {
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK)
+        if (curl_multi_perform(multi, &running) != CURLM_OK)
             break;
         turns.noteProgress();
         if (turns.stalled()) {
@@ -273,15 +274,15 @@ CURLcode Perform(CURL *easy, const TransferRequest &request, const std::atomic<b
             break;
         }
         if (running > 0)
-            curl_multi_poll(multi.get(), nullptr, 0, turns.waitMs(), nullptr);
+            curl_multi_poll(multi, nullptr, 0, turns.waitMs(), nullptr);
     }
     CURLcode code = stalled ? CURLE_OPERATION_TIMEDOUT : CURLE_ABORTED_BY_CALLBACK;
     int queued = 0;
-    while (CURLMsg *message = curl_multi_info_read(multi.get(), &queued)) {
+    while (CURLMsg *message = curl_multi_info_read(multi, &queued)) {
         if (message->msg == CURLMSG_DONE)
             code = message->data.result;
     }
-    curl_multi_remove_handle(multi.get(), easy);
+    curl_multi_remove_handle(multi, easy);
     return code;
 }
 
@@ -302,18 +303,39 @@ void Finish(CURL *easy, CURLcode code, Exchange &exchange) {
     exchange.judge(result.status);
 }
 
+// The handles of an exchange, kept by a TransferSession between exchanges.
+struct Handles {
+    EasyHandle easy{curl_easy_init(), &curl_easy_cleanup};
+    MultiHandle multi{curl_multi_init(), &curl_multi_cleanup};
+};
+
+// The session's handles, made at its first exchange, reset for this one; new
+// ones without a session.
+std::shared_ptr<Handles> HandlesFor(const TransferRequest &request) {
+    if (request.session && request.session->handles) {
+        auto handles = std::static_pointer_cast<Handles>(request.session->handles);
+        curl_easy_reset(handles->easy.get());
+        return handles;
+    }
+    auto handles = std::make_shared<Handles>();
+    if (request.session)
+        request.session->handles = handles;
+    return handles;
+}
+
 TransferResult CurlTransfer(const TransferRequest &request, const std::atomic<bool> *cancel) {
     InitialiseCurlOnce();
-    EasyHandle easy(curl_easy_init(), &curl_easy_cleanup);
+    const std::shared_ptr<Handles> handles = HandlesFor(request);
+    CURL *easy = handles->easy.get();
     HeaderList headers = RequestHeaders(request);
-    Exchange exchange(request, easy.get());
-    if (!easy || !headers || !SetMethod(easy.get(), request)) {
+    Exchange exchange(request, easy);
+    if (!easy || !headers || !SetMethod(easy, request)) {
         return exchange.result();
     }
-    SetLimitsAndSafety(easy.get(), request.limits);
-    SetRequest(easy.get(), request, headers.get());
-    SetCallbacks(easy.get(), exchange);
-    Finish(easy.get(), Perform(easy.get(), request, cancel), exchange);
+    SetLimitsAndSafety(easy, request.limits);
+    SetRequest(easy, request, headers.get());
+    SetCallbacks(easy, exchange);
+    Finish(easy, Perform(easy, handles->multi.get(), request, cancel), exchange);
     return exchange.result();
 }
 

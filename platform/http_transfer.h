@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <utility>
 
 namespace platform {
@@ -34,6 +35,13 @@ enum class TransferPace {
 
 struct TransferResult;
 
+// Keeps one libcurl handle, and the connection it holds open, from one
+// exchange to the next (keep-alive), for a worker that makes many exchanges
+// with the same server in a row. Used by one thread at a time.
+struct TransferSession {
+    std::shared_ptr<void> handles; // the HTTP module's own, made at the first exchange
+};
+
 struct TransferRequest {
     QByteArray method = "GET";
     QString url;
@@ -55,6 +63,8 @@ struct TransferRequest {
     // When set, asked at every turn of the transfer loop (at least ten times a
     // second) whether to read on, hold or stop.
     std::function<TransferPace()> pace;
+    // When set, the exchange goes over the session's handle and connection.
+    TransferSession *session = nullptr;
 };
 
 struct TransferResult {

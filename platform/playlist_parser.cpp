@@ -214,10 +214,6 @@ ContentKind KindOfContent(const QByteArray &contentType) {
     return ContentKind::Unknown;
 }
 
-bool IsLiveStreamingPlaylist(const QByteArray &body) {
-    return body.toUpper().contains("#EXT-X-");
-}
-
 std::optional<QString> PlaylistText(const QByteArray &bytes) {
     QString text = DecodeText(bytes);
     if (text.startsWith(QChar::ByteOrderMark))

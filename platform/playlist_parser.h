@@ -24,9 +24,6 @@ enum class ContentKind {
 };
 ContentKind KindOfContent(const QByteArray &contentType);
 
-// True for an HTTP Live Streaming playlist, which the player opens itself.
-bool IsLiveStreamingPlaylist(const QByteArray &body);
-
 // The bytes as text a playlist could be: decoded, without a byte-order mark;
 // nothing when they are binary data (a stream, random bytes).
 std::optional<QString> PlaylistText(const QByteArray &bytes);

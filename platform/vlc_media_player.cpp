@@ -1,10 +1,12 @@
 #include "platform/vlc_media_player.h"
 
 #include "platform/background_task.h"
+#include "platform/hls_stream.h"
 #include "platform/http_request.h"
 #include "platform/http_transfer.h"
 #include "platform/playlist.h"
 #include "platform/stream_feed.h"
+#include "platform/stream_format.h"
 
 #include <QObject>
 #include <QRandomGenerator>
@@ -418,7 +420,10 @@ Outcome VlcMediaPlayer::Engine::connect(const Play &play, const QString &url,
             return body.size() <= kMaxFetchedPlaylistBytes;
         }
         mode = Mode::Audio;
-        begun = begin(play, feed, DemuxerForContentType(contentType));
+        QByteArray demuxer = DemuxerForContentType(contentType);
+        if (demuxer.isEmpty())
+            demuxer = DemuxerForBytes(body);
+        begun = begin(play, feed, demuxer);
         feed->push(body.constData(), static_cast<std::size_t>(body.size()));
         body.clear();
         return begun;
@@ -458,25 +463,41 @@ Outcome VlcMediaPlayer::Engine::connect(const Play &play, const QString &url,
             return body.size() <= kMaxFetchedPlaylistBytes;
         return body.size() < kSniffBytes || decide();
     };
-    request.pace = [&] {
-        if (mode != Mode::Audio)
-            return TransferPace::Go;
+    const auto feedPace = [&] {
         keepVolume();
         if (mediaFailed_ || mediaEnded_ ||
             (!madeSound() && NowMs() - connectedAt > kFirstAudioWithinMs))
             return TransferPace::Stop;
         return feed->size() > kFeedAheadBytes ? TransferPace::Hold : TransferPace::Go;
     };
+    request.pace = [&] { return mode == Mode::Audio ? feedPace() : TransferPace::Go; };
     const TransferResult result = Transfer(request, &play.task.cancelFlag());
     if (play.cancelled())
         return Outcome::Cancelled;
     if (mode == Mode::Undecided && result.responded && !body.isEmpty())
         decide();
     if (mode == Mode::Playlist) {
+        const bool cut = body.size() > kMaxFetchedPlaylistBytes;
         body.truncate(kMaxFetchedPlaylistBytes);
-        if (!IsLiveStreamingPlaylist(body))
+        if (!IsHlsPlaylist(contentType, body)) {
             entries = ParsePlaylist(body, effectiveUrl);
-        return Outcome::Playlist;
+            return Outcome::Playlist;
+        }
+        // HLS: the follower writes the segments' audio to the feed, which then
+        // plays out like any stream's.
+        const HlsEnd end = FollowHls(
+            cut ? QByteArray() : body, effectiveUrl,
+            {play.task, *feed,
+             [&](const QByteArray &demuxer) { return begun = begin(play, feed, demuxer); },
+             [&] {
+                 if (begun)
+                     return feedPace();
+                 return NowMs() - connectedAt > kFirstAudioWithinMs ? TransferPace::Stop
+                                                                    : TransferPace::Go;
+             }});
+        if (play.cancelled())
+            return Outcome::Cancelled;
+        live = end != HlsEnd::Finished;
     }
     if (!begun)
         return Outcome::Failed;

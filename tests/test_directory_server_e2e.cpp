@@ -129,6 +129,7 @@ private slots:
         QTest::newRow("station from the directory") << "101";
         QTest::newRow("another station") << "381";
         QTest::newRow("fallback playlist") << "/fallback.asx";
+        QTest::newRow("live HLS station") << "401";
     }
     void hearsAStation() {
         QFETCH(QString, station);

@@ -1,13 +1,15 @@
 // The directory server's generated station streams, from the running program:
 // MP3 paced like a live broadcast, ICY titles, a bounded number of listeners,
-// and listeners that vanish or stop reading.
+// listeners that vanish or stop reading, and the live HLS broadcast.
 
 #include "directory_server/tone/tone.h"
 #include "tests/support/directory_server_process.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTest>
 #include <netinet/in.h>
+#include <numeric>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -157,6 +159,45 @@ private slots:
         QCOMPARE(reception.bytes.substr(8193, title.size()), title);
         // Without the request header the stream is plain audio.
         QVERIFY(Listen(server_, "/stream/121.mp3", 0.5).icyMetaint.empty());
+    }
+
+    // A rolling playlist of the newest six segments; each segment is MP3
+    // frames behind an ID3 tag with its timestamp, and only listed segments
+    // (or those just gone) are served.
+    void hlsBroadcast() {
+        const httplib::Result playlist = server_.client()->Get("/hls/live.m3u8");
+        QVERIFY(playlist && playlist->status == 200);
+        QCOMPARE(playlist->get_header_value("Content-Type"),
+                 std::string("application/vnd.apple.mpegurl"));
+        const QString text = QString::fromStdString(playlist->body);
+        const QRegularExpressionMatch sequence =
+            QRegularExpression(QStringLiteral("#EXT-X-MEDIA-SEQUENCE:(\\d+)\n")).match(text);
+        QVERIFY2(text.startsWith("#EXTM3U\n") && text.contains("#EXT-X-TARGETDURATION:2\n") &&
+                     sequence.hasMatch() && !text.contains("ENDLIST"),
+                 qPrintable(text));
+        const qint64 first = sequence.captured(1).toLongLong();
+        QCOMPARE(text.count(QStringLiteral("#EXTINF:2.011,\n")), 6);
+        QVERIFY(text.endsWith(QStringLiteral("\n%1.mp3\n").arg(first + 5)));
+        for (const qint64 listed : {first, first + 5}) {
+            const httplib::Result segment =
+                server_.client()->Get("/hls/" + std::to_string(listed) + ".mp3");
+            QVERIFY(segment && segment->status == 200);
+            const std::string &bytes = segment->body;
+            constexpr std::size_t kTag = 10 + 10 + 45 + 8;
+            QCOMPARE(bytes.substr(0, 4), std::string("ID3\x04"));
+            QCOMPARE(bytes.substr(20, 45),
+                     std::string("com.apple.streaming.transportStreamTimestamp\0", 45));
+            std::uint64_t timestamp = 0;
+            for (std::size_t at = 65; at < kTag; ++at)
+                timestamp = timestamp << 8 | static_cast<unsigned char>(bytes[at]);
+            QCOMPARE(timestamp, static_cast<std::uint64_t>(listed * 77 * 1152 * 90000 / 44100));
+            const std::vector<int> frames = tone::Mp3FrameLengths(bytes.substr(kTag));
+            QCOMPARE(frames.size(), std::size_t(77));
+            QCOMPARE(std::accumulate(frames.begin(), frames.end(), kTag), bytes.size());
+        }
+        for (const qint64 unlisted : {first + 7, qint64(999999999999)})
+            QCOMPARE(server_.client()->Get("/hls/" + std::to_string(unlisted) + ".mp3")->status,
+                     404);
     }
 
     // Listeners that vanish free their place at once; past the limit the

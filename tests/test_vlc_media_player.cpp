@@ -2,6 +2,7 @@
 #include "directory_server/tone/tone.h"
 #include "platform/vlc_media_player.h"
 #include "tests/support/audio_tap.h"
+#include "tests/support/hls_station.h"
 #include "tests/support/live_tone.h"
 #include "tests/support/loopback_server.h"
 
@@ -15,6 +16,7 @@
 #include <thread>
 
 namespace PlayState = platform::PlayState;
+using testsupport::HlsPlan;
 using testsupport::LoopbackServer;
 using testsupport::Next;
 using namespace std::chrono_literals;
@@ -45,14 +47,16 @@ void ServeStallingTone(LoopbackServer &server, const std::string &path,
 
 // An endless tone (sent as fast as it is read) with ICY metadata announcing
 // title, given as the raw bytes the station sends.
-void ServeTitledTone(LoopbackServer &server, const std::string &path, const QByteArray &title) {
-    server.get(path, [title](const httplib::Request &request, httplib::Response &response) {
+void ServeTitledTone(LoopbackServer &server, const std::string &path, const QByteArray &title,
+                     const QByteArray &loop = ToneLoop(),
+                     const std::string &contentType = "audio/mpeg") {
+    server.get(path, [=](const httplib::Request &request, httplib::Response &response) {
         QVERIFY(request.get_header_value("Icy-MetaData") == "1");
         constexpr std::size_t kInterval = 8192;
         auto icy = std::make_shared<directory::IcyInterleaver>(kInterval, title.toStdString());
         response.set_header("icy-metaint", std::to_string(kInterval));
-        response.set_content_provider("audio/mpeg", [icy](size_t, httplib::DataSink &sink) {
-            const std::string out = icy->wrap(ToneLoop().toStdString());
+        response.set_content_provider(contentType, [icy, loop](size_t, httplib::DataSink &sink) {
+            const std::string out = icy->wrap(loop.toStdString());
             return sink.write(out.data(), out.size());
         });
     });
@@ -111,6 +115,8 @@ QString Expand(QString text, const LoopbackServer &server) {
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(HlsPlan)
 
 class TestVlcMediaPlayer : public QObject {
     Q_OBJECT
@@ -229,6 +235,8 @@ private slots:
         QTest::newRow("random bytes as audio") << "{server}/junk.mp3";
         QTest::newRow("playlist of dead entries") << "{server}/dead.pls";
         QTest::newRow("playlist of local files") << "{server}/local.m3u";
+        QTest::newRow("hls: sample-aes") << "{server}/sample-aes.m3u8";
+        QTest::newRow("hls: key of 15 bytes") << "{server}/short-key.m3u8";
         for (const char *url :
              {"file:///etc/passwd", "v4l2:///dev/video0", "screen://", "", "garbage"})
             QTest::newRow(url) << QString::fromLatin1(url);
@@ -244,11 +252,60 @@ private slots:
             Expand("[playlist]\nFile1={refused}/a\nFile2={server}/missing\n", *server_).toUtf8(),
             "audio/x-scpls");
         server_->serve("/local.m3u", "file:///etc/passwd\nv4l2://\n", "audio/x-mpegurl");
+        // Segments that would play if their encryption were ignored.
+        const QByteArray hls = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-KEY:METHOD=%1,URI=\"/k\"\n"
+                               "#EXTINF:2,\n/tone.mp3\n#EXT-X-ENDLIST\n";
+        server_->serve("/sample-aes.m3u8", QByteArray(hls).replace("%1", "SAMPLE-AES"),
+                       "application/vnd.apple.mpegurl");
+        server_->serve("/short-key.m3u8", QByteArray(hls).replace("%1", "AES-128"),
+                       "application/vnd.apple.mpegurl");
+        server_->serve("/k", QByteArray(15, 'k'), "application/octet-stream");
         player_->setURL(Expand(url, *server_));
         StateTrail trail(*player_);
         QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Ready, kFailMs);
         QVERIFY(!trail.states().contains(PlayState::Playing));
         QCOMPARE(tap_->levels().nonSilent, 0);
+    }
+
+    // HLS followed by the player itself, segment by segment; after the first
+    // sound the play goes on (3), ends (8, then 1) or drops (9).
+    void playsHls_data() {
+        QTest::addColumn<HlsPlan>("plan");
+        QTest::addColumn<int>("after");
+        using Format = HlsPlan::Format;
+        QTest::newRow("packed mp3, live") << HlsPlan{} << PlayState::Playing;
+        QTest::newRow("mpeg-ts with aac, live")
+            << HlsPlan{.format = Format::TsAac} << PlayState::Playing;
+        QTest::newRow("aes-128, mpeg-ts")
+            << HlsPlan{.format = Format::TsAac, .encrypted = true} << PlayState::Playing;
+        QTest::newRow("aes-128, packed mp3, behind a master playlist")
+            << HlsPlan{.encrypted = true, .master = true} << PlayState::Playing;
+        QTest::newRow("sent as text/plain")
+            << HlsPlan{.contentType = "text/plain"} << PlayState::Playing;
+        QTest::newRow("endlist") << HlsPlan{.format = Format::TsAac, .segments = 3}
+                                 << PlayState::MediaEnded;
+        QTest::newRow("stops advancing") << HlsPlan{.advancesFor = 1} << PlayState::Transitioning;
+    }
+    void playsHls() {
+        QFETCH(HlsPlan, plan);
+        QFETCH(int, after);
+        testsupport::ServeHls(*server_, "/hls", plan);
+        STEP(playAndHear(server_->url("/hls/index.m3u8")));
+        tap_->reset();
+        switch (after) {
+        case PlayState::Playing: // on past the segments there were at the start
+            QTRY_VERIFY_WITH_TIMEOUT(hears(4 * kSamplesPerSecond), 15000);
+            QCOMPARE(player_->playState(), PlayState::Playing);
+            QVERIFY(server_->requestCount("/hls/key.bin") <= 1);
+            break;
+        case PlayState::MediaEnded:
+            QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::MediaEnded, kConnectMs);
+            QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Stopped, kConnectMs);
+            QCOMPARE(server_->requestCount("/hls/index.m3u8"), 1);
+            break;
+        default:
+            QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), after, kConnectMs);
+        }
     }
 
     void stopsAndPlaysAgain() {
@@ -354,6 +411,20 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(player_->nowPlayingTitle(), Title(), 5000);
         player_->stop();
         QCOMPARE(player_->nowPlayingTitle(), QString());
+    }
+
+    // ADTS AAC plays like MP3, titles included, whatever type names it.
+    void playsAacStream_data() {
+        QTest::addColumn<QByteArray>("contentType");
+        for (const char *type : {"audio/aacp", "audio/aac", "application/octet-stream"})
+            QTest::newRow(type) << QByteArray(type);
+    }
+    void playsAacStream() {
+        QFETCH(QByteArray, contentType);
+        ServeTitledTone(*server_, "/aac", Title().toUtf8(), testsupport::AdtsToneLoop(),
+                        contentType.toStdString());
+        STEP(playAndHear(server_->url("/aac")));
+        QTRY_COMPARE_WITH_TIMEOUT(player_->nowPlayingTitle(), Title(), 5000);
     }
 
     // {silent} is a server that accepts and never answers.

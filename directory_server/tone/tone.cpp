@@ -154,20 +154,49 @@ ToneStream::ToneStream(const ToneSettings &settings) : loop_(EncodeToneLoop(sett
 std::string ToneStream::next(std::chrono::milliseconds duration) {
     if (!isValid())
         return {};
-    const auto frames = static_cast<std::size_t>(
+    const auto count = static_cast<std::size_t>(
         std::max<std::int64_t>(1, (std::chrono::duration_cast<std::chrono::microseconds>(duration) +
                                    frameDuration_ - std::chrono::microseconds(1)) /
                                       frameDuration_));
+    std::string out = frames(nextFrame_, count);
+    nextFrame_ = (nextFrame_ + count) % (frameOffsets_.size() - 1);
+    return out;
+}
+
+std::string ToneStream::frames(std::size_t first, std::size_t count) const {
+    if (!isValid())
+        return {};
     const std::size_t loopFrames = frameOffsets_.size() - 1;
     std::string out;
-    for (std::size_t left = frames; left > 0;) {
-        const std::size_t take = std::min(left, loopFrames - nextFrame_);
-        out.append(loop_, frameOffsets_[nextFrame_],
-                   frameOffsets_[nextFrame_ + take] - frameOffsets_[nextFrame_]);
-        nextFrame_ = (nextFrame_ + take) % loopFrames;
+    for (std::size_t at = first % loopFrames, left = count; left > 0;) {
+        const std::size_t take = std::min(left, loopFrames - at);
+        out.append(loop_, frameOffsets_[at], frameOffsets_[at + take] - frameOffsets_[at]);
+        at = (at + take) % loopFrames;
         left -= take;
     }
     return out;
+}
+
+std::string PackedAudioSegment(std::string_view audio, std::uint64_t timestamp) {
+    // An ID3v2.4 tag holding one PRIV frame: its owner, then the 33-bit
+    // timestamp in eight bytes, big-endian.
+    static constexpr std::string_view kOwner("com.apple.streaming.transportStreamTimestamp\0", 45);
+    constexpr std::size_t kFrameBody = kOwner.size() + 8;
+    const auto synchsafe = [](std::size_t size) {
+        std::string bytes(4, '\0');
+        for (int at = 3; at >= 0; --at, size >>= 7)
+            bytes[static_cast<std::size_t>(at)] = static_cast<char>(size & 0x7F);
+        return bytes;
+    };
+    std::string segment = "ID3\x04";
+    segment += std::string(2, '\0'); // revision, flags
+    segment += synchsafe(10 + kFrameBody);
+    segment += "PRIV" + synchsafe(kFrameBody) + std::string(2, '\0');
+    segment += kOwner;
+    for (int shift = 56; shift >= 0; shift -= 8)
+        segment += static_cast<char>(((timestamp & 0x1FFFFFFFFULL) >> shift) & 0xFF);
+    segment += audio;
+    return segment;
 }
 
 } // namespace tone

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,9 @@ public:
     std::string next(std::chrono::milliseconds duration);
     // Audio duration of one frame.
     std::chrono::microseconds frameDuration() const { return frameDuration_; }
+    // count frames of the loop from frame first (counted on over the loop's
+    // end, as if it were repeated for ever), whatever next() has given.
+    std::string frames(std::size_t first, std::size_t count) const;
 
 private:
     std::string loop_;
@@ -52,5 +56,10 @@ private:
     std::size_t nextFrame_ = 0;
     std::chrono::microseconds frameDuration_{0};
 };
+
+// A segment of HLS packed audio: an ID3 tag holding its first sample's
+// timestamp (90 kHz clock, as the HLS transport-stream timestamp), then the
+// audio frames.
+std::string PackedAudioSegment(std::string_view audio, std::uint64_t timestamp);
 
 } // namespace tone
