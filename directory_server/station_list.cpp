@@ -87,7 +87,7 @@ std::optional<Station> ParseLine(std::string_view line, std::string &problem) {
 
 } // namespace
 
-std::vector<NumberedLine> ContentLines(std::string_view text) {
+std::vector<NumberedLine> Lines(std::string_view text) {
     std::vector<NumberedLine> lines;
     std::size_t start = 0;
     for (std::size_t number = 1; start < text.size(); ++number) {
@@ -99,12 +99,18 @@ std::vector<NumberedLine> ContentLines(std::string_view text) {
         if (line.ends_with('\r')) {
             line.remove_suffix(1);
         }
-        const std::string trimmed = NormaliseSpaces(line);
-        if (!trimmed.empty() && !trimmed.starts_with('#')) {
-            lines.push_back({number, line});
-        }
+        lines.push_back({number, line});
         start = end + 1;
     }
+    return lines;
+}
+
+std::vector<NumberedLine> ContentLines(std::string_view text) {
+    std::vector<NumberedLine> lines = Lines(text);
+    std::erase_if(lines, [](const NumberedLine &line) {
+        const std::string trimmed = NormaliseSpaces(line.text);
+        return trimmed.empty() || trimmed.starts_with('#');
+    });
     return lines;
 }
 
@@ -120,6 +126,7 @@ StationList ParseStationList(std::string_view text) {
         }
         if (station) {
             list.stations.push_back(std::move(*station));
+            list.lines.push_back(line.number);
         } else {
             list.problems.push_back("line " + std::to_string(line.number) + ": " + problem);
         }

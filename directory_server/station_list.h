@@ -18,6 +18,7 @@ struct Station {
 
 struct StationList {
     std::vector<Station> stations;
+    std::vector<std::size_t> lines;    // the line each station was read from, numbered from 1
     std::vector<std::string> problems; // "line N: why the line was left out"
 };
 
@@ -34,6 +35,9 @@ struct NumberedLine {
     std::size_t number;
     std::string_view text; // without the line break (LF or CR LF)
 };
+
+// Every line of a data file's text.
+std::vector<NumberedLine> Lines(std::string_view text);
 
 // The lines of a data file's text that are neither blank nor comments ('#').
 std::vector<NumberedLine> ContentLines(std::string_view text);

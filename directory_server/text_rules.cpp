@@ -70,22 +70,26 @@ std::string Replaced(std::string_view text,
 } // namespace
 
 bool IsValidUtf8(std::string_view text) {
+    return ValidUtf8Length(text) == text.size();
+}
+
+std::size_t ValidUtf8Length(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto lead = static_cast<unsigned char>(text[i]);
         const int length = SequenceLength(lead);
         if (length == 0 || i + length > text.size()) {
-            return false;
+            return i;
         }
         for (int k = 1; k < length; ++k) {
             const auto next = static_cast<unsigned char>(text[i + k]);
             if ((next & 0xC0) != 0x80 || (k == 1 && !SecondByteAllowed(lead, next))) {
-                return false;
+                return i;
             }
         }
         i += length;
     }
-    return true;
+    return i;
 }
 
 std::string NormaliseSpaces(std::string_view text) {

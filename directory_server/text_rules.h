@@ -11,6 +11,10 @@ namespace directory {
 
 bool IsValidUtf8(std::string_view text);
 
+// How many bytes at the start of the text are whole UTF-8 characters: the
+// offset of the first byte that is not, or the text's size.
+std::size_t ValidUtf8Length(std::string_view text);
+
 // Trims the text and turns every run of spaces and tabs into one space, the way
 // the page's text reads back.
 std::string NormaliseSpaces(std::string_view text);
