@@ -5,6 +5,7 @@
 #include "directory_server/pages.h"
 #include "directory_server/sockets.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace directory {
@@ -37,6 +38,24 @@ std::string PathPattern(std::string_view path) {
     return pattern;
 }
 
+// The route a request took, as the requests figure names it: a fixed set of
+// paths, so that made-up paths cannot grow the figures.
+std::string RouteOf(const std::string &path) {
+    for (const std::string_view known :
+         {contract::kDirectoryPath, contract::kPlayReportPath, contract::kAnnouncementPath,
+          contract::kBoardPath, std::string_view("/"), std::string_view("/download/"),
+          std::string_view("/fallback.asx"), std::string_view("/metrics")}) {
+        if (path == known) {
+            return path;
+        }
+    }
+    return path.starts_with("/stream/") ? "/stream/" : "other";
+}
+
+bool IsLoopback(const std::string &address) {
+    return address.starts_with("127.") || address == "::1" || address.starts_with("::ffff:127.");
+}
+
 template <class Loaded>
 void LogProblems(const LogLine &log, const std::string &path, const Loaded &loaded) {
     for (const std::string &problem : loaded.problems) {
@@ -47,7 +66,28 @@ void LogProblems(const LogLine &log, const std::string &path, const Loaded &load
 } // namespace
 
 DirectoryServer::DirectoryServer(const Options &options, LogLine log)
-    : options_(options), log_(std::move(log)), directoryPages_([this](const std::string &base) {
+    : options_(options), log_(std::move(log)),
+      figures_{
+          ServerMetrics().counter("quorvel_directory_play_reports_total",
+                                  "Play reports, by whether they were counted.",
+                                  {{"result", "counted"}}),
+          ServerMetrics().counter("quorvel_directory_play_reports_total", "",
+                                  {{"result", "ignored"}}),
+          ServerMetrics().counter("quorvel_directory_board_posts_total",
+                                  "Message board posts, stored or refused and why.",
+                                  {{"result", "stored"}}),
+          ServerMetrics().counter("quorvel_directory_board_posts_total", "",
+                                  {{"result", "refused_empty"}}),
+          ServerMetrics().counter("quorvel_directory_board_posts_total", "",
+                                  {{"result", "refused_form"}}),
+          ServerMetrics().timing("quorvel_directory_page_rebuild_seconds",
+                                 "Time spent building the directory page, and how often."),
+          ServerMetrics().timing(kStoreSeconds, kStoreSecondsHelp, {{"operation", "count_play"}}),
+          ServerMetrics().timing(kStoreSeconds, kStoreSecondsHelp,
+                                 {{"operation", "store_message"}}),
+      },
+      directoryPages_([this](const std::string &base) {
+          const TimedScope timed(figures_.pageRebuilds);
           std::vector<std::int64_t> heat;
           {
               const std::lock_guard lock(heatMutex_);
@@ -107,7 +147,8 @@ void DirectoryServer::loadData(const DataFiles &files) {
             return StreamChannel{stations_[found->second].title,
                                  static_cast<int>(found->second) + 1};
         },
-        kMaxListeners);
+        kMaxListeners, options_.listenersPerAddress);
+    ServerMetrics().counter(kDatabaseReconnects, kDatabaseReconnectsHelp);
 }
 
 void DirectoryServer::route() {
@@ -142,6 +183,13 @@ void DirectoryServer::route() {
                 [this](const Request &request, Response &response) {
                     streams_->serve(request.matches[1], request, response);
                 });
+    server_.Get("/metrics", member(&DirectoryServer::serveMetrics));
+    server_.set_logger([](const Request &request, const Response &response) {
+        ServerMetrics()
+            .counter("quorvel_directory_requests_total", "Requests answered, by path and status.",
+                     {{"path", RouteOf(request.path)}, {"status", std::to_string(response.status)}})
+            .add();
+    });
     server_.set_error_handler([](const Request &, Response &response) {
         if (response.body.empty()) {
             response.set_content(ErrorPage(response.status), kHtml);
@@ -227,8 +275,14 @@ void DirectoryServer::countPlay(const httplib::Request &request, httplib::Respon
     // Unknown and malformed ids are ignored; the answer is the same.
     const std::string id = request.get_param_value(std::string(contract::kPlayReportIdField));
     const auto found = stationIndex_.find(id);
-    if (found != stationIndex_.end()) {
-        database_->countPlay(id);
+    if (found == stationIndex_.end()) {
+        figures_.playsIgnored.add();
+    } else {
+        {
+            const TimedScope timed(figures_.storePlay);
+            database_->countPlay(id);
+        }
+        figures_.playsCounted.add();
         {
             const std::lock_guard lock(heatMutex_);
             ++heat_[found->second];
@@ -248,6 +302,7 @@ void DirectoryServer::storeMessage(const httplib::Request &request, httplib::Res
                                    const httplib::ContentReader &read) {
     std::string text;
     if (!ReadBoardMessage(request, read, response, text)) {
+        figures_.messagesRefusedForm.add();
         return;
     }
     if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
@@ -255,15 +310,32 @@ void DirectoryServer::storeMessage(const httplib::Request &request, httplib::Res
         // sender keeps the text and can try again.
         response.status = 400;
         response.set_content(EmptyMessagePage(), kHtml);
+        figures_.messagesRefusedEmpty.add();
         return;
     }
-    database_->storeMessage({text, request.remote_addr});
+    {
+        const TimedScope timed(figures_.storeMessage);
+        database_->storeMessage({text, request.remote_addr});
+    }
+    figures_.messagesStored.add();
     response.set_content(ThanksPage(), kHtml);
 }
 
 void DirectoryServer::serveFallback(const httplib::Request &request, httplib::Response &response) {
     response.set_content(AsxPlaylist(kFallbackTitle, base(request) + "/stream/fallback.mp3"),
                          "video/x-ms-asf");
+}
+
+void DirectoryServer::serveMetrics(const httplib::Request &request, httplib::Response &response) {
+    const bool allowed = IsLoopback(request.remote_addr) ||
+                         std::find(options_.metricsClients.begin(), options_.metricsClients.end(),
+                                   request.remote_addr) != options_.metricsClients.end();
+    if (!allowed) {
+        response.status = 403;
+        return;
+    }
+    response.set_header("Cache-Control", "no-store");
+    response.set_content(ServerMetrics().exposition(), "text/plain; version=0.0.4; charset=utf-8");
 }
 
 } // namespace directory

@@ -4,6 +4,7 @@
 #include "directory_server/data_folder.h"
 #include "directory_server/database.h"
 #include "directory_server/guarded_server.h"
+#include "directory_server/metrics.h"
 #include "directory_server/options.h"
 #include "directory_server/page_cache.h"
 #include "directory_server/station_list.h"
@@ -56,10 +57,23 @@ private:
     void storeMessage(const httplib::Request &request, httplib::Response &response,
                       const httplib::ContentReader &read);
     void serveFallback(const httplib::Request &request, httplib::Response &response);
+    void serveMetrics(const httplib::Request &request, httplib::Response &response);
     std::string base(const httplib::Request &request) const;
 
     const Options options_;
     const LogLine log_;
+    // The figures the server reports, each found once in ServerMetrics().
+    struct Figures {
+        Counter &playsCounted;
+        Counter &playsIgnored;
+        Counter &messagesStored;
+        Counter &messagesRefusedEmpty;
+        Counter &messagesRefusedForm;
+        Timing &pageRebuilds;
+        Timing &storePlay;
+        Timing &storeMessage;
+    };
+    const Figures figures_;
     std::vector<Station> stations_;
     // Each station's place in stations_, by its id (held by stations_).
     std::unordered_map<std::string_view, std::size_t> stationIndex_;

@@ -30,6 +30,7 @@ public:
     using httplib::Server::Post;
     using httplib::Server::set_error_handler;
     using httplib::Server::set_exception_handler;
+    using httplib::Server::set_logger;
     using httplib::Server::set_payload_max_length;
     // Binding the listening socket.
     using httplib::Server::bind_to_port;

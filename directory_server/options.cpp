@@ -7,15 +7,32 @@ namespace directory {
 
 namespace {
 
-bool ParsePort(const std::string &text, int &port) {
+bool ParseNumber(const std::string &text, int low, int high, int &number) {
     int value = 0;
     const char *end = text.data() + text.size();
     auto [rest, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc() || rest != end || value < 1 || value > 65535) {
+    if (error != std::errc() || rest != end || value < low || value > high) {
         return false;
     }
-    port = value;
+    number = value;
     return true;
+}
+
+// Splits a comma-separated list, leaving out empty items.
+std::vector<std::string> ListItems(const std::string &text) {
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t comma = text.find(',', start);
+        if (comma == std::string::npos) {
+            comma = text.size();
+        }
+        if (comma > start) {
+            items.push_back(text.substr(start, comma - start));
+        }
+        start = comma + 1;
+    }
+    return items;
 }
 
 } // namespace
@@ -29,7 +46,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
         if (name == "--help" || name == "-h") {
             return ShowHelp{};
         }
-        if (name != "--address" && name != "--port" && name != "--data") {
+        if (name != "--address" && name != "--port" && name != "--data" &&
+            name != "--listeners-per-address" && name != "--report-window" &&
+            name != "--metrics-address") {
             return UsageError{"unknown option '" + name + "'"};
         }
         if (i + 1 >= args.size() || args[i + 1].empty()) {
@@ -40,7 +59,18 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
             options.address = value;
         } else if (name == "--data") {
             options.dataDir = value;
-        } else if (!ParsePort(value, options.port)) {
+        } else if (name == "--metrics-address") {
+            options.metricsClients = ListItems(value);
+        } else if (name == "--listeners-per-address") {
+            if (!ParseNumber(value, 1, 1000000, options.listenersPerAddress)) {
+                return UsageError{"--listeners-per-address needs a number from 1, not '" + value +
+                                  "'"};
+            }
+        } else if (name == "--report-window") {
+            if (!ParseNumber(value, 0, 86400 * 365, options.reportWindowSeconds)) {
+                return UsageError{"--report-window needs a number of seconds, not '" + value + "'"};
+            }
+        } else if (!ParseNumber(value, 1, 65535, options.port)) {
             return UsageError{"--port needs a number from 1 to 65535, not '" + value + "'"};
         }
     }
@@ -61,7 +91,11 @@ std::string DefaultDataDir() {
 
 std::string UsageText(const std::string &programName) {
     return "Usage: " + programName +
-           " [--address A] [--port N] [--data DIR]\n"
+           " [--address A] [--port N] [--data DIR] [--listeners-per-address N]\n"
+           "       [--report-window SECONDS] [--metrics-address A[,A...]]\n"
+           "       " +
+           programName +
+           " import|stations|announcements|messages ... (--help for each)\n"
            "\n"
            "Directory server of Quorvel收音机: the station directory, announcements,\n"
            "play counts, the message board and generated demo streams.\n"
@@ -72,6 +106,14 @@ std::string UsageText(const std::string &programName) {
            "               database (default $XDG_DATA_HOME/quorvel-directory or\n"
            "               ~/.local/share/quorvel-directory); a missing or empty\n"
            "               folder is filled with the demo directory\n"
+           "  --listeners-per-address N\n"
+           "               stream listener places one client address may hold\n"
+           "               (default 16)\n"
+           "  --report-window SECONDS\n"
+           "               a client address's plays of a station count once in this\n"
+           "               time (default 600; 0 counts every play)\n"
+           "  --metrics-address A[,A...]\n"
+           "               client addresses besides loopback that may read /metrics\n"
            "  --help       show this text\n";
 }
 

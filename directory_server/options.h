@@ -10,7 +10,10 @@ namespace directory {
 struct Options {
     std::string address = "127.0.0.1";
     int port = 8159;
-    std::string dataDir; // the per-user data folder when not given
+    std::string dataDir;           // the per-user data folder when not given
+    int listenersPerAddress = 16;  // stream listener places one client address may hold
+    int reportWindowSeconds = 600; // a client's plays of a station count once per window; 0: all
+    std::vector<std::string> metricsClients; // addresses besides loopback that may read /metrics
 };
 
 struct ShowHelp {};
