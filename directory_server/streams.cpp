@@ -82,7 +82,9 @@ struct StreamHub::Listener {
 
 StreamHub::StreamHub(ChannelOf channelOf, int maxListeners, int maxPerAddress)
     : channelOf_(std::move(channelOf)), maxListeners_(maxListeners), maxPerAddress_(maxPerAddress),
-      epoch_(Clock::now()), pump_([this] { pumpAll(); }) {}
+      epoch_(Clock::now()), pump_([this] { pumpAll(); }) {
+    ListenerGauge(); // shown from the start, at 0
+}
 
 StreamHub::~StreamHub() {
     stop();
