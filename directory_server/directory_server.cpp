@@ -262,11 +262,16 @@ void DirectoryServer::serveDirectory(const httplib::Request &request, httplib::R
     if (gzip) {
         response.set_header("Content-Encoding", "gzip");
     }
-    // Every answer sends the one shared page rather than a copy of its own.
+    // Every answer sends the one shared page rather than a copy of its own,
+    // and a client slow to take it holds no worker.
     const std::string &body = gzip ? page->gzipBody : page->body;
     response.set_content_provider(
         body.size(), kHtml,
         [page, &body](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
+            if (offset + length == body.size() &&
+                GuardedServer::sendRest(page, std::string_view(body).substr(offset))) {
+                return sink.write(body.data() + offset, body.size() - offset);
+            }
             return sink.write(body.data() + offset, std::min(length, kPageSlice));
         });
 }
