@@ -24,6 +24,10 @@ std::size_t BodyLimit(std::string_view method, std::string_view path) {
     return method == "POST" && path == contract::kBoardPath ? kMaxMessageBytes + kFormFraming : 0;
 }
 constexpr const char *kFallbackKey = "fallback";
+// The store's connections are made again within this many seconds.
+constexpr const char *kRetryAfterSeconds = "5";
+// A health check fails when the store does not answer within this time.
+constexpr std::chrono::milliseconds kHealthLimit{1000};
 constexpr const char *kFallbackTitle = "Quorvel收音机 备用频道";
 
 // The route pattern that matches exactly this path.
@@ -54,6 +58,13 @@ std::string RouteOf(const std::string &path) {
 
 bool IsLoopback(const std::string &address) {
     return address.starts_with("127.") || address == "::1" || address.starts_with("::ffff:127.");
+}
+
+// A write that could not be stored for now: the client may try again soon.
+void AnswerUnavailable(httplib::Response &response) {
+    response.status = 503;
+    response.set_header("Retry-After", kRetryAfterSeconds);
+    response.set_content(ErrorPage(503), kHtml);
 }
 
 template <class Loaded>
@@ -88,12 +99,14 @@ DirectoryServer::DirectoryServer(const Options &options, LogLine log)
       },
       directoryPages_([this](const std::string &base) {
           const TimedScope timed(figures_.pageRebuilds);
+          std::shared_ptr<const Listing> listing;
           std::vector<std::int64_t> heat;
           {
-              const std::lock_guard lock(heatMutex_);
+              const std::lock_guard lock(contentMutex_);
+              listing = listing_;
               heat = heat_;
           }
-          return DirectoryPage(stations_, heat, base);
+          return DirectoryPage(listing->stations, heat, base);
       }),
       server_(GuardLimits(), BodyLimit, ErrorPage) {
     try {
@@ -111,44 +124,77 @@ DirectoryServer::DirectoryServer(const Options &options, LogLine log)
 void DirectoryServer::loadData(const DataFiles &files) {
     StationList list = ParseStationList(ReadDataFile(files.stations, "station list"));
     LogProblems(log_, files.stations, list);
-    stations_ = std::move(list.stations);
-
     AnnouncementList announcements =
         ParseAnnouncements(ReadDataFile(files.announcements, "announcements"));
     LogProblems(log_, files.announcements, announcements);
-    announcements_ = std::make_unique<AnnouncementRotation>(std::move(announcements.texts));
 
-    std::vector<std::pair<std::string_view, std::int64_t>> startingHeat;
-    startingHeat.reserve(stations_.size());
-    stationIndex_.reserve(stations_.size());
-    for (const Station &station : stations_) {
-        stationIndex_.emplace(station.id, stationIndex_.size());
-        startingHeat.emplace_back(station.id, station.startingHeat);
-    }
-    database_ = std::make_unique<Database>(files.database);
-    database_->seedHeat(startingHeat);
-    heat_.assign(stations_.size(), 0);
-    database_->forEachHeat([this](const std::string &station, std::int64_t plays) {
-        const auto found = stationIndex_.find(station);
-        if (found != stationIndex_.end()) {
-            heat_[found->second] = plays;
-        }
-    });
+    store_ = OpenStore(options_.database, files.database, log_);
+    store_->adoptDataLists({std::move(list.stations), std::move(announcements.texts)});
+    reload(kEverythingChanged);
+    store_->watch([this](unsigned kinds) { reload(kinds); });
     // The fallback channel sounds first, then each station in list order.
     streams_ = std::make_unique<StreamHub>(
         [this](const std::string &key) -> std::optional<StreamChannel> {
             if (key == kFallbackKey) {
                 return StreamChannel{kFallbackTitle, 0};
             }
-            const auto found = stationIndex_.find(key);
-            if (found == stationIndex_.end()) {
+            const std::shared_ptr<const Listing> current = listing();
+            const auto found = current->index.find(key);
+            if (found == current->index.end()) {
                 return std::nullopt;
             }
-            return StreamChannel{stations_[found->second].title,
+            return StreamChannel{current->stations[found->second].title,
                                  static_cast<int>(found->second) + 1};
         },
         kMaxListeners, options_.listenersPerAddress);
     ServerMetrics().counter(kDatabaseReconnects, kDatabaseReconnectsHelp);
+}
+
+void DirectoryServer::reload(unsigned kinds) {
+    std::shared_ptr<const Listing> current = listing();
+    if ((kinds & kStationsChanged) != 0 || !current) {
+        auto loaded = std::make_shared<Listing>();
+        loaded->stations = store_->stations();
+        loaded->index.reserve(loaded->stations.size());
+        for (const Station &station : loaded->stations) {
+            loaded->index.emplace(station.id, loaded->index.size());
+        }
+        current = std::move(loaded);
+    }
+    std::vector<std::int64_t> heat(current->stations.size(), 0);
+    if ((kinds & (kStationsChanged | kHeatChanged)) != 0) {
+        store_->forEachHeat([&](const std::string &station, std::int64_t plays) {
+            const auto found = current->index.find(station);
+            if (found != current->index.end()) {
+                heat[found->second] = plays;
+            }
+        });
+    }
+    std::shared_ptr<AnnouncementRotation> rotation;
+    if ((kinds & kAnnouncementsChanged) != 0) {
+        rotation = std::make_shared<AnnouncementRotation>(store_->announcements());
+    }
+    {
+        const std::lock_guard lock(contentMutex_);
+        if ((kinds & (kStationsChanged | kHeatChanged)) != 0) {
+            listing_ = current;
+            heat_ = std::move(heat);
+        }
+        if (rotation) {
+            announcements_ = std::move(rotation);
+        }
+    }
+    directoryPages_.invalidate();
+}
+
+std::shared_ptr<const DirectoryServer::Listing> DirectoryServer::listing() {
+    const std::lock_guard lock(contentMutex_);
+    return listing_;
+}
+
+std::shared_ptr<AnnouncementRotation> DirectoryServer::announcements() {
+    const std::lock_guard lock(contentMutex_);
+    return announcements_;
 }
 
 void DirectoryServer::route() {
@@ -166,10 +212,11 @@ void DirectoryServer::route() {
     };
     server_.Get(PathPattern(contract::kDirectoryPath), member(&DirectoryServer::serveDirectory));
     server_.Get(PathPattern(contract::kPlayReportPath), member(&DirectoryServer::countPlay));
-    server_.Get(PathPattern(contract::kAnnouncementPath), [this](const Request &,
-                                                                 Response &response) {
-        response.set_content(AnnouncementText(announcements_->next()), "text/plain; charset=utf-8");
-    });
+    server_.Get(PathPattern(contract::kAnnouncementPath),
+                [this](const Request &, Response &response) {
+                    response.set_content(AnnouncementText(announcements()->next()),
+                                         "text/plain; charset=utf-8");
+                });
     server_.Get("/", member(&DirectoryServer::serveHome));
     server_.Get("/download/", page(DownloadPage(std::string(contract::kVersion))));
     server_.Get(PathPattern(contract::kBoardPath), page(BoardPage()));
@@ -179,6 +226,7 @@ void DirectoryServer::route() {
             storeMessage(request, response, read);
         });
     server_.Get("/fallback\\.asx", member(&DirectoryServer::serveFallback));
+    server_.Get("/healthz", member(&DirectoryServer::serveHealth));
     server_.Get(R"(/stream/(\d{1,9}|fallback)\.mp3)",
                 [this](const Request &request, Response &response) {
                     streams_->serve(request.matches[1], request, response);
@@ -222,7 +270,8 @@ void DirectoryServer::bind() {
     }
     // The server listens with a backlog of a handful of connections.
     RaiseBacklog(listenFd_);
-    log_("serving " + std::to_string(stations_.size()) + " stations from " + options_.dataDir +
+    const std::string from = options_.database.empty() ? options_.dataDir : "PostgreSQL";
+    log_("serving " + std::to_string(listing()->stations.size()) + " stations from " + from +
          " at " + PublicBase(options_.address, options_.port, "") + "/");
 }
 
@@ -244,6 +293,9 @@ void DirectoryServer::stop() {
 }
 
 std::string DirectoryServer::base(const httplib::Request &request) const {
+    if (!options_.publicBase.empty()) {
+        return options_.publicBase;
+    }
     return PublicBase(options_.address, options_.port, request.get_header_value("Host"));
 }
 
@@ -279,18 +331,24 @@ void DirectoryServer::serveDirectory(const httplib::Request &request, httplib::R
 void DirectoryServer::countPlay(const httplib::Request &request, httplib::Response &response) {
     // Unknown and malformed ids are ignored; the answer is the same.
     const std::string id = request.get_param_value(std::string(contract::kPlayReportIdField));
-    const auto found = stationIndex_.find(id);
-    if (found == stationIndex_.end()) {
+    const std::shared_ptr<const Listing> current = listing();
+    const auto found = current->index.find(id);
+    if (found == current->index.end()) {
         figures_.playsIgnored.add();
     } else {
-        {
+        try {
             const TimedScope timed(figures_.storePlay);
-            database_->countPlay(id);
+            store_->countPlay(id);
+        } catch (const StoreUnavailable &) {
+            AnswerUnavailable(response);
+            return;
         }
         figures_.playsCounted.add();
         {
-            const std::lock_guard lock(heatMutex_);
-            ++heat_[found->second];
+            const std::lock_guard lock(contentMutex_);
+            if (listing_ == current) {
+                ++heat_[found->second];
+            }
         }
         directoryPages_.invalidate();
     }
@@ -299,7 +357,7 @@ void DirectoryServer::countPlay(const httplib::Request &request, httplib::Respon
 
 void DirectoryServer::serveHome(const httplib::Request &request, httplib::Response &response) {
     response.set_content(HomePage(std::string(contract::kVersion), base(request) + "/download/",
-                                  announcements_->next()),
+                                  announcements()->next()),
                          kHtml);
 }
 
@@ -318,9 +376,12 @@ void DirectoryServer::storeMessage(const httplib::Request &request, httplib::Res
         figures_.messagesRefusedEmpty.add();
         return;
     }
-    {
+    try {
         const TimedScope timed(figures_.storeMessage);
-        database_->storeMessage({text, request.remote_addr});
+        store_->storeMessage({text, request.remote_addr});
+    } catch (const StoreUnavailable &) {
+        AnswerUnavailable(response);
+        return;
     }
     figures_.messagesStored.add();
     response.set_content(ThanksPage(), kHtml);
@@ -341,6 +402,13 @@ void DirectoryServer::serveMetrics(const httplib::Request &request, httplib::Res
     }
     response.set_header("Cache-Control", "no-store");
     response.set_content(ServerMetrics().exposition(), "text/plain; version=0.0.4; charset=utf-8");
+}
+
+void DirectoryServer::serveHealth(const httplib::Request &, httplib::Response &response) {
+    const bool answers = store_->answers(kHealthLimit);
+    response.status = answers ? 200 : 503;
+    response.set_header("Cache-Control", "no-store");
+    response.set_content(answers ? "OK" : "store unavailable", "text/plain; charset=utf-8");
 }
 
 } // namespace directory

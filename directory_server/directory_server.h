@@ -2,12 +2,12 @@
 
 #include "directory_server/announcements.h"
 #include "directory_server/data_folder.h"
-#include "directory_server/database.h"
 #include "directory_server/guarded_server.h"
 #include "directory_server/metrics.h"
 #include "directory_server/options.h"
 #include "directory_server/page_cache.h"
 #include "directory_server/station_list.h"
+#include "directory_server/store.h"
 #include "directory_server/streams.h"
 
 #include <atomic>
@@ -28,17 +28,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Writes one line to the server's log.
-using LogLine = std::function<void(const std::string &)>;
-
 // The companion directory server: the station directory with its heat, play
 // reports, announcements, the home and download pages, the message board, the
 // fallback playlist and the generated station streams.
 class DirectoryServer {
 public:
     // Prepares the data folder (filling a missing or empty one with the demo),
-    // reads the station list and announcements, opens the database and binds
-    // the listening socket. Throws StartError.
+    // reads the station list and announcements, opens the store, hands it the
+    // lists and binds the listening socket. Throws StartError.
     DirectoryServer(const Options &options, LogLine log);
 
     // Serves until stop(); false when serving failed.
@@ -47,7 +44,17 @@ public:
     void stop();
 
 private:
+    // The stations as last loaded from the store, with each one's place by id.
+    struct Listing {
+        std::vector<Station> stations;
+        std::unordered_map<std::string_view, std::size_t> index; // held by stations
+    };
+
     void loadData(const DataFiles &files);
+    // Loads again from the store what the ChangeKind bits say changed.
+    void reload(unsigned kinds);
+    std::shared_ptr<const Listing> listing();
+    std::shared_ptr<AnnouncementRotation> announcements();
     void route();
     void bind();
 
@@ -57,6 +64,7 @@ private:
     void storeMessage(const httplib::Request &request, httplib::Response &response,
                       const httplib::ContentReader &read);
     void serveFallback(const httplib::Request &request, httplib::Response &response);
+    void serveHealth(const httplib::Request &request, httplib::Response &response);
     void serveMetrics(const httplib::Request &request, httplib::Response &response);
     std::string base(const httplib::Request &request) const;
 
@@ -74,16 +82,15 @@ private:
         Timing &storeMessage;
     };
     const Figures figures_;
-    std::vector<Station> stations_;
-    // Each station's place in stations_, by its id (held by stations_).
-    std::unordered_map<std::string_view, std::size_t> stationIndex_;
-    // The heat of each station as stored in the database, kept here for the
-    // directory page; counted under heatMutex_ with every stored play.
+    // What the pages show, kept here between loads from the store and served
+    // as it is while the store cannot be reached. The heat of each station of
+    // listing_ is counted with every play stored through this server.
+    std::mutex contentMutex_;
+    std::shared_ptr<const Listing> listing_;
     std::vector<std::int64_t> heat_;
-    std::mutex heatMutex_;
-    std::unique_ptr<AnnouncementRotation> announcements_;
+    std::shared_ptr<AnnouncementRotation> announcements_;
     PageCache directoryPages_;
-    std::unique_ptr<Database> database_;
+    std::unique_ptr<Store> store_;
     std::unique_ptr<StreamHub> streams_;
     GuardedServer server_;
     int listenFd_ = -1;

@@ -35,6 +35,27 @@ std::vector<std::string> ListItems(const std::string &text) {
     return items;
 }
 
+// "http://host[:port]" or "https://…", a trailing slash dropped; the host
+// holds only what a host name, address or port may.
+bool ParsePublicBase(std::string text, std::string &base) {
+    if (text.ends_with('/')) {
+        text.pop_back();
+    }
+    const std::size_t scheme = text.find("://");
+    if (scheme == std::string::npos ||
+        (text.substr(0, scheme) != "http" && text.substr(0, scheme) != "https")) {
+        return false;
+    }
+    const std::string host = text.substr(scheme + 3);
+    if (host.empty() ||
+        host.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                               "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:[]") != std::string::npos) {
+        return false;
+    }
+    base = text;
+    return true;
+}
+
 } // namespace
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
@@ -46,8 +67,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
         if (name == "--help" || name == "-h") {
             return ShowHelp{};
         }
-        if (name != "--address" && name != "--port" && name != "--data" &&
-            name != "--listeners-per-address" && name != "--report-window" &&
+        if (name != "--address" && name != "--port" && name != "--data" && name != "--database" &&
+            name != "--public" && name != "--listeners-per-address" && name != "--report-window" &&
             name != "--metrics-address") {
             return UsageError{"unknown option '" + name + "'"};
         }
@@ -70,6 +91,17 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
             if (!ParseNumber(value, 0, 86400 * 365, options.reportWindowSeconds)) {
                 return UsageError{"--report-window needs a number of seconds, not '" + value + "'"};
             }
+        } else if (name == "--database") {
+            // The value may hold a password: it is never repeated back.
+            if (!value.starts_with("postgresql://") && !value.starts_with("postgres://")) {
+                return UsageError{"--database needs a postgresql:// connection URI"};
+            }
+            options.database = value;
+        } else if (name == "--public") {
+            if (!ParsePublicBase(value, options.publicBase)) {
+                return UsageError{"--public needs an address http://host[:port], not '" + value +
+                                  "'"};
+            }
         } else if (!ParseNumber(value, 1, 65535, options.port)) {
             return UsageError{"--port needs a number from 1 to 65535, not '" + value + "'"};
         }
@@ -91,8 +123,9 @@ std::string DefaultDataDir() {
 
 std::string UsageText(const std::string &programName) {
     return "Usage: " + programName +
-           " [--address A] [--port N] [--data DIR] [--listeners-per-address N]\n"
-           "       [--report-window SECONDS] [--metrics-address A[,A...]]\n"
+           " [--address A] [--port N] [--data DIR] [--database URI] [--public URL]\n"
+           "       [--listeners-per-address N] [--report-window SECONDS]\n"
+           "       [--metrics-address A[,A...]]\n"
            "       " +
            programName +
            " import|stations|announcements|messages ... (--help for each)\n"
@@ -106,6 +139,13 @@ std::string UsageText(const std::string &programName) {
            "               database (default $XDG_DATA_HOME/quorvel-directory or\n"
            "               ~/.local/share/quorvel-directory); a missing or empty\n"
            "               folder is filled with the demo directory\n"
+           "  --database URI  keep everything in this PostgreSQL database, shared by\n"
+           "               every server given it (postgresql://user@host/db; keep the\n"
+           "               password in ~/.pgpass); its empty database takes the data\n"
+           "               folder's lists once (default: SQLite in the data folder)\n"
+           "  --public URL address clients reach this server at, put before its own\n"
+           "               paths in pages (http://host:port; a load balancer's when\n"
+           "               behind one; default: from --address and --port)\n"
            "  --listeners-per-address N\n"
            "               stream listener places one client address may hold\n"
            "               (default 16)\n"

@@ -10,7 +10,13 @@ namespace directory {
 struct Options {
     std::string address = "127.0.0.1";
     int port = 8159;
-    std::string dataDir;           // the per-user data folder when not given
+    std::string dataDir; // the per-user data folder when not given
+    // A libpq connection URI (postgresql://…): everything is kept in that
+    // database, shared with other servers. Empty: SQLite in the data folder.
+    std::string database;
+    // "http://host:port" under which clients reach this server (a load
+    // balancer's address when behind one); empty: from the listening address.
+    std::string publicBase;
     int listenersPerAddress = 16;  // stream listener places one client address may hold
     int reportWindowSeconds = 600; // a client's plays of a station count once per window; 0: all
     std::vector<std::string> metricsClients; // addresses besides loopback that may read /metrics

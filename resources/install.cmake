@@ -42,8 +42,11 @@ install(CODE "
     set(QUORVEL_DIRECTORY_BINARY \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quorvel-directory\")
     configure_file(${PROJECT_SOURCE_DIR}/resources/systemd/quorvel-directory.service.in
         ${CMAKE_BINARY_DIR}/systemd/quorvel-directory.service @ONLY)
+    configure_file(${PROJECT_SOURCE_DIR}/resources/systemd/quorvel-directory@.service.in
+        ${CMAKE_BINARY_DIR}/systemd/quorvel-directory@.service @ONLY)
 ")
 install(FILES ${CMAKE_BINARY_DIR}/systemd/quorvel-directory.service
+    ${CMAKE_BINARY_DIR}/systemd/quorvel-directory@.service
     DESTINATION ${QUORVEL_SYSTEMD_USER_UNIT_DIR})
 
 set(CPACK_GENERATOR DEB)

@@ -327,6 +327,15 @@ private slots:
         QTest::newRow("missing value") << QStringList{"--data"} << "error: option --data";
         QTest::newRow("empty value") << QStringList{"--address", ""} << "error: option --address";
         QTest::newRow("unknown") << QStringList{"-p", "80"} << "error: unknown option '-p'";
+        QTest::newRow("shared database behind a balancer")
+            << QStringList{"--database", "postgresql://dir@db/radio", "--public",
+                           "http://radio.example:8159/"}
+            << "127.0.0.1 8159 /default postgresql://dir@db/radio http://radio.example:8159";
+        // A password must not reach the log, even from a mistyped value.
+        QTest::newRow("database not a URI")
+            << QStringList{"--database", "host=db password=secret"} << "error: --database";
+        QTest::newRow("public address with a path")
+            << QStringList{"--public", "http://radio.example/x"} << "error: --public";
     }
     void commandLine() {
         QFETCH(QStringList, args);
@@ -340,10 +349,14 @@ private slots:
         if (const auto *options = std::get_if<Options>(&parsed)) {
             got = Q(options->address) + " " + QString::number(options->port) + " " +
                   Q(options->dataDir);
+            if (!options->database.empty() || !options->publicBase.empty()) {
+                got += " " + Q(options->database) + " " + Q(options->publicBase);
+            }
         } else if (const auto *error = std::get_if<UsageError>(&parsed)) {
             got = "error: " + Q(error->message);
         }
         QVERIFY2(got.startsWith(result), qPrintable(got));
+        QVERIFY(!got.startsWith("error") || !got.contains("secret"));
     }
 
     // Metadata blocks fall every interval bytes of audio however the audio is cut.

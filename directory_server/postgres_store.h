@@ -1,0 +1,62 @@
+#pragma once
+
+#include "directory_server/group_commit.h"
+#include "directory_server/pg_connection.h"
+#include "directory_server/store.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+
+namespace directory {
+
+// The store shared by many servers: everything in one PostgreSQL database,
+// reached through libpq. Writes go through one connection in groups; reads
+// and health checks through a second; a third listens for the changes other
+// servers make. While the database is unreachable, every operation throws
+// StoreUnavailable at once and the connections are made again by themselves.
+class PostgresStore : public Store {
+public:
+    // Connects (uri is a libpq connection URI or string) and brings the schema
+    // up to the last of migrations, one server at a time; throws StoreError.
+    PostgresStore(const std::string &uri, LogLine log,
+                  std::span<const Migration> migrations = PostgresMigrations());
+    ~PostgresStore() override;
+
+    PostgresStore(const PostgresStore &) = delete;
+    PostgresStore &operator=(const PostgresStore &) = delete;
+
+    void adoptDataLists(const DataLists &lists) override;
+    std::vector<Station> stations() override;
+    std::vector<std::string> announcements() override;
+    void forEachHeat(const std::function<void(const std::string &, std::int64_t)> &each) override;
+    void countPlay(const std::string &stationId) override;
+    void storeMessage(const BoardMessage &message) override;
+    bool answers(std::chrono::milliseconds within) override;
+    void watch(Changed changed) override;
+
+private:
+    // Runs work with the reading connection, waiting at most limit for it.
+    template <class Work>
+    auto read(Work work, std::chrono::milliseconds limit = PgConnection::kExchangeLimit);
+    void commit(const WriteGroup &group);
+    void watchChanges();
+
+    Reachability reachability_;
+    std::timed_mutex readerMutex_;
+    PgConnection reader_;
+    PgConnection writer_;   // only the group commit's writer uses it
+    PgConnection listener_; // only the watcher uses it
+    Changed changed_;
+    std::mutex stopMutex_;
+    std::condition_variable stopped_;
+    bool stopping_ = false;
+    std::thread watcher_;
+    std::unique_ptr<GroupCommit> writes_;
+};
+
+} // namespace directory
