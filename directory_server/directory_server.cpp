@@ -67,13 +67,6 @@ void AnswerUnavailable(httplib::Response &response) {
     response.set_content(ErrorPage(503), kHtml);
 }
 
-template <class Loaded>
-void LogProblems(const LogLine &log, const std::string &path, const Loaded &loaded) {
-    for (const std::string &problem : loaded.problems) {
-        log("warning: " + path + " " + problem + "; line left out");
-    }
-}
-
 } // namespace
 
 DirectoryServer::DirectoryServer(const Options &options, LogLine log)
@@ -91,6 +84,10 @@ DirectoryServer::DirectoryServer(const Options &options, LogLine log)
                                   {{"result", "refused_empty"}}),
           ServerMetrics().counter("quorvel_directory_board_posts_total", "",
                                   {{"result", "refused_form"}}),
+          ServerMetrics().counter("quorvel_directory_board_posts_total", "",
+                                  {{"result", "refused_limit"}}),
+          ServerMetrics().counter("quorvel_directory_board_posts_total", "",
+                                  {{"result", "refused_full"}}),
           ServerMetrics().timing("quorvel_directory_page_rebuild_seconds",
                                  "Time spent building the directory page, and how often."),
           ServerMetrics().timing(kStoreSeconds, kStoreSecondsHelp, {{"operation", "count_play"}}),
@@ -122,14 +119,10 @@ DirectoryServer::DirectoryServer(const Options &options, LogLine log)
 }
 
 void DirectoryServer::loadData(const DataFiles &files) {
-    StationList list = ParseStationList(ReadDataFile(files.stations, "station list"));
-    LogProblems(log_, files.stations, list);
-    AnnouncementList announcements =
-        ParseAnnouncements(ReadDataFile(files.announcements, "announcements"));
-    LogProblems(log_, files.announcements, announcements);
-
-    store_ = OpenStore(options_.database, files.database, log_);
-    store_->adoptDataLists({std::move(list.stations), std::move(announcements.texts)});
+    DataLists lists = ReadDataLists(files, log_);
+    store_ = OpenStore(options_.database, files, log_);
+    store_->setFairShares({std::chrono::seconds(options_.reportWindowSeconds)});
+    store_->adoptDataLists(lists);
     reload(kEverythingChanged);
     store_->watch([this](unsigned kinds) { reload(kinds); });
     // The fallback channel sounds first, then each station in list order.
@@ -333,17 +326,18 @@ void DirectoryServer::countPlay(const httplib::Request &request, httplib::Respon
     const std::string id = request.get_param_value(std::string(contract::kPlayReportIdField));
     const std::shared_ptr<const Listing> current = listing();
     const auto found = current->index.find(id);
-    if (found == current->index.end()) {
-        figures_.playsIgnored.add();
-    } else {
+    bool counted = false;
+    if (found != current->index.end()) {
         try {
             const TimedScope timed(figures_.storePlay);
-            store_->countPlay(id);
+            counted = store_->countPlay(id, request.remote_addr);
         } catch (const StoreUnavailable &) {
             AnswerUnavailable(response);
             return;
         }
-        figures_.playsCounted.add();
+    }
+    (counted ? figures_.playsCounted : figures_.playsIgnored).add();
+    if (counted) {
         {
             const std::lock_guard lock(contentMutex_);
             if (listing_ == current) {
@@ -376,11 +370,25 @@ void DirectoryServer::storeMessage(const httplib::Request &request, httplib::Res
         figures_.messagesRefusedEmpty.add();
         return;
     }
+    MessageOutcome outcome;
     try {
         const TimedScope timed(figures_.storeMessage);
-        store_->storeMessage({text, request.remote_addr});
+        outcome = store_->storeMessage({text, request.remote_addr});
     } catch (const StoreUnavailable &) {
         AnswerUnavailable(response);
+        return;
+    }
+    if (outcome.kind == MessageOutcome::TooMany) {
+        figures_.messagesRefusedLimit.add();
+        response.status = 429;
+        response.set_header("Retry-After", std::to_string(outcome.retryAfterSeconds));
+        response.set_content(ErrorPage(429), kHtml);
+        return;
+    }
+    if (outcome.kind == MessageOutcome::BoardFull) {
+        figures_.messagesRefusedFull.add();
+        response.status = 507;
+        response.set_content(ErrorPage(507), kHtml);
         return;
     }
     figures_.messagesStored.add();

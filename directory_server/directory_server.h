@@ -77,6 +77,8 @@ private:
         Counter &messagesStored;
         Counter &messagesRefusedEmpty;
         Counter &messagesRefusedForm;
+        Counter &messagesRefusedLimit;
+        Counter &messagesRefusedFull;
         Timing &pageRebuilds;
         Timing &storePlay;
         Timing &storeMessage;

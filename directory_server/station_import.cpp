@@ -91,11 +91,23 @@ bool IsHttpUrl(std::string_view url) {
            url.find_first_of(" \t") == std::string_view::npos;
 }
 
+std::string ReplacedBars(std::string_view text, std::string_view replacement) {
+    std::string replaced;
+    for (char c : text) {
+        if (c == '|') {
+            replaced += replacement;
+        } else {
+            replaced += c;
+        }
+    }
+    return replaced;
+}
+
 // Collects stations, leaving out those that cannot be served and repeats.
 class Collector {
 public:
     Collector(std::string_view name, ImportedStations &into) : name_(name), into_(into) {
-        for (const ImportedStation &station : into_.stations) {
+        for (const Station &station : into_.stations) {
             keys_.insert(station.key);
             urls_.insert(station.url);
         }
@@ -103,10 +115,11 @@ public:
 
     // Adds the station read at where; serverPaths allows paths on this server
     // ("/stream/101.mp3"), which only our own list holds.
-    void add(ImportedStation station, const std::string &where, bool serverPaths = false) {
-        station.title = NormaliseSpaces(station.title);
-        station.region = NormaliseSpaces(station.region);
-        station.url = std::string(TrimmedBlanks(station.url));
+    void add(Station station, const std::string &where, bool serverPaths = false) {
+        // The station file separates fields with '|'.
+        station.title = ReplacedBars(NormaliseSpaces(station.title), "｜");
+        station.region = ReplacedBars(NormaliseSpaces(station.region), "｜");
+        station.url = ReplacedBars(TrimmedBlanks(station.url), "%7C");
         if (station.key.empty()) {
             station.key = station.url;
         }
@@ -152,9 +165,7 @@ void ReadStationList(std::string_view text, Collector &collector) {
     }
     for (std::size_t i = 0; i < list.stations.size(); ++i) {
         Station &station = list.stations[i];
-        collector.add({"", station.id, std::move(station.region), std::move(station.title),
-                       std::move(station.url), station.startingHeat},
-                      LineWhere(list.lines[i]), true);
+        collector.add(std::move(station), LineWhere(list.lines[i]), true);
     }
 }
 
@@ -179,7 +190,7 @@ void ReadM3u(std::string_view text, Collector &collector) {
         if (content.starts_with("#EXTINF:")) {
             title = ExtinfTitle(content);
         } else if (!content.empty() && !content.starts_with('#')) {
-            ImportedStation station;
+            Station station;
             station.url = std::string(content);
             station.title = title.empty() ? station.url : title;
             collector.add(std::move(station), LineWhere(line.number));
@@ -227,7 +238,7 @@ void ReadPls(std::string_view name, std::string_view text, Collector &collector)
         }
     }
     for (auto &[number, entry] : entries) {
-        ImportedStation station;
+        Station station;
         station.url = std::move(entry.file);
         station.title = entry.title.empty() ? station.url : std::move(entry.title);
         collector.add(std::move(station),
@@ -334,7 +345,7 @@ void ReadCsv(std::string_view name, std::string_view text, Collector &collector)
                        ? std::string()
                        : std::string(TrimmedBlanks(record.fields[found->second]));
         };
-        ImportedStation station;
+        Station station;
         station.id = column("id");
         station.region = column("region");
         station.title = column("title");
@@ -345,7 +356,7 @@ void ReadCsv(std::string_view name, std::string_view text, Collector &collector)
             collector.skip(where, kSkipBadId, "id \"" + station.id + "\", heat \"" + heat + "\"");
             continue;
         }
-        station.heat = heat.empty() ? 0 : Number(heat);
+        station.startingHeat = heat.empty() ? 0 : Number(heat);
         collector.add(std::move(station), where);
     }
 }
@@ -688,7 +699,7 @@ void ReadCommunityJson(std::string_view name, std::string_view text, const Impor
         };
         const std::string where =
             "station " + std::to_string(number) + " (" + LineWhere(line) + ")";
-        ImportedStation station;
+        Station station;
         station.key = field("stationuuid");
         station.title = field("name");
         station.url = field("url_resolved");
@@ -701,7 +712,7 @@ void ReadCommunityJson(std::string_view name, std::string_view text, const Impor
             return;
         }
         station.region = RegionOfStation(field("countrycode"), field("state"));
-        station.heat = WholeNumber(field("clickcount")).value_or(0);
+        station.startingHeat = WholeNumber(field("clickcount")).value_or(0);
         collector.add(std::move(station), where);
     });
 }
@@ -788,31 +799,31 @@ void ReadImportFile(std::string_view name, std::string_view content, const Impor
     }
 }
 
-ImportPlan PlanImport(const std::vector<KeyedStation> &current, const ImportedStations &imported,
+ImportPlan PlanImport(const std::vector<Station> &current, const ImportedStations &imported,
                       bool replace) {
     ImportPlan plan;
     std::unordered_map<std::string_view, std::size_t> byKey;
     std::unordered_map<std::string_view, std::size_t> byId;
     std::set<std::int64_t> used;
     for (std::size_t i = 0; i < current.size(); ++i) {
-        byKey.emplace(current[i].key, i);
-        byId.emplace(current[i].station.id, i);
-        used.insert(Number(current[i].station.id));
+        byKey.emplace(KeyOf(current[i]), i);
+        byId.emplace(current[i].id, i);
+        used.insert(Number(current[i].id));
     }
-    for (const ImportedStation &station : imported.stations) {
+    for (const Station &station : imported.stations) {
         if (!station.id.empty()) {
             used.insert(Number(station.id));
         }
     }
     std::int64_t next = used.empty() ? 1 : *used.rbegin() + 1;
 
-    // Where each known station went in the plan, or npos.
+    // Where each known station went among the imported ones, or npos.
     std::vector<std::size_t> placed(current.size(), std::string::npos);
     std::set<std::int64_t> taken; // numbers given to imported stations
-    std::vector<KeyedStation> added;
-    for (const ImportedStation &station : imported.stations) {
+    std::vector<Station> added;
+    for (const Station &station : imported.stations) {
         std::size_t known = std::string::npos;
-        if (const auto found = byKey.find(station.key); found != byKey.end()) {
+        if (const auto found = byKey.find(KeyOf(station)); found != byKey.end()) {
             known = found->second;
         } else if (const auto same = byId.find(station.id); same != byId.end()) {
             known = same->second;
@@ -820,13 +831,12 @@ ImportPlan PlanImport(const std::vector<KeyedStation> &current, const ImportedSt
         if (known != std::string::npos && placed[known] != std::string::npos) {
             known = std::string::npos;
         }
-        KeyedStation keyed{{"", station.region, station.title, station.url, station.heat},
-                           station.key};
+        Station kept = station;
         if (known != std::string::npos) {
-            const Station &before = current[known].station;
-            keyed.station.id = before.id;
+            const Station &before = current[known];
+            kept.id = before.id;
             const bool same = before.region == station.region && before.title == station.title &&
-                              before.url == station.url && current[known].key == station.key;
+                              before.url == station.url && KeyOf(before) == KeyOf(station);
             ++(same ? plan.counts.unchanged : plan.counts.updated);
             placed[known] = added.size();
         } else {
@@ -835,11 +845,11 @@ ImportPlan PlanImport(const std::vector<KeyedStation> &current, const ImportedSt
             if (!free) {
                 number = next++;
             }
-            keyed.station.id = std::to_string(number);
+            kept.id = std::to_string(number);
             ++plan.counts.imported;
         }
-        taken.insert(Number(keyed.station.id));
-        added.push_back(std::move(keyed));
+        taken.insert(Number(kept.id));
+        added.push_back(std::move(kept));
     }
 
     // Known stations stay in their place, updated; new ones follow in the

@@ -22,18 +22,6 @@ public:
 
 enum class ImportFormat { StationList, M3u, Pls, Csv, CommunityJson };
 
-// A station read from a file.
-struct ImportedStation {
-    // What makes it the same station in the next import: the community
-    // database's station uuid when the file has one, else the url.
-    std::string key;
-    std::string id; // the channel number the file gives (our list, a CSV id column), or empty
-    std::string region;
-    std::string title;
-    std::string url;
-    std::int64_t heat = 0; // the play count to start from
-};
-
 // A station left out of an import, and why.
 struct SkippedStation {
     std::string where;  // "stations.csv line 4", "export.json station 17 (line 230)"
@@ -53,8 +41,11 @@ struct ImportSettings {
     bool includeBroken = false; // keep stations the community database found broken
 };
 
+// The stations read from files: each with the channel number the file gives
+// (our list, a CSV id column) or none, the play count to start from and its
+// key (the community database's station uuid, else its url).
 struct ImportedStations {
-    std::vector<ImportedStation> stations;
+    std::vector<Station> stations;
     std::vector<SkippedStation> skipped;
 };
 
@@ -68,12 +59,6 @@ ImportFormat DetectImportFormat(std::string_view name, std::string_view content)
 void ReadImportFile(std::string_view name, std::string_view content, const ImportSettings &settings,
                     ImportedStations &into);
 
-// A station of the directory with what makes it the same in an import.
-struct KeyedStation {
-    Station station;
-    std::string key;
-};
-
 struct ImportCounts {
     std::size_t imported = 0; // new stations
     std::size_t updated = 0;  // known stations whose region, title or url changed
@@ -83,18 +68,18 @@ struct ImportCounts {
 };
 
 struct ImportPlan {
-    std::vector<KeyedStation> stations; // the directory after the import, in order
+    std::vector<Station> stations; // the directory after the import, in order
     ImportCounts counts;
 };
 
 // The directory after importing stations into current. A station keeps its
-// channel number when its key (or, for a file that numbers its stations, its
-// id) matches one of the directory; new stations take a free number given in
+// channel number when its key (KeyOf; or, for a file that numbers its
+// stations, its id) matches one of the directory; new stations take a free number given in
 // the file, else the next number after the highest in use. With replace,
 // stations the import does not hold leave the directory. A station's heat is
 // its starting heat, which the store gives only to stations it does not
 // count yet.
-ImportPlan PlanImport(const std::vector<KeyedStation> &current, const ImportedStations &imported,
+ImportPlan PlanImport(const std::vector<Station> &current, const ImportedStations &imported,
                       bool replace);
 
 // The report printed after an import, one count a line.

@@ -53,11 +53,11 @@ std::vector<std::string> SplitFields(std::string_view line) {
 // The station on the line, or why there is none.
 std::optional<Station> ParseLine(std::string_view line, std::string &problem) {
     std::vector<std::string> fields = SplitFields(line);
-    if (fields.size() < 4 || fields.size() > 5) {
-        problem = "needs the fields id | region | title | url [| starting heat]";
+    if (fields.size() < 4 || fields.size() > 6) {
+        problem = "needs the fields id | region | title | url [| starting heat [| key]]";
         return std::nullopt;
     }
-    static constexpr std::array kNames = {"id", "region", "title", "url", "starting heat"};
+    static constexpr std::array kNames = {"id", "region", "title", "url", "starting heat", "key"};
     for (std::size_t i = 0; i < fields.size(); ++i) {
         const std::string why = MarkerProblem(fields[i]);
         if (!why.empty()) {
@@ -72,20 +72,36 @@ std::optional<Station> ParseLine(std::string_view line, std::string &problem) {
         problem = "the title is empty";
     } else if (!IsServedUrl(station.url)) {
         problem = "the url must be absolute (scheme://…) or a path starting with /";
-    } else if (fields.size() == 5 && !AllDigits(fields[4], kMaxHeatDigits)) {
+    } else if (fields.size() >= 5 && !AllDigits(fields[4], kMaxHeatDigits)) {
         problem = "the starting heat must be a whole number";
     }
     if (!problem.empty()) {
         return std::nullopt;
     }
-    if (fields.size() == 5) {
+    if (fields.size() >= 5) {
         std::from_chars(fields[4].data(), fields[4].data() + fields[4].size(),
                         station.startingHeat);
+    }
+    if (fields.size() == 6) {
+        station.key = fields[5];
     }
     return station;
 }
 
 } // namespace
+
+std::string StationListText(const std::vector<Station> &stations) {
+    std::string text;
+    for (const Station &station : stations) {
+        text += station.id + " | " + station.region + " | " + station.title + " | " + station.url +
+                " | " + std::to_string(station.startingHeat);
+        if (!station.key.empty() && station.key != station.url) {
+            text += " | " + station.key;
+        }
+        text += '\n';
+    }
+    return text;
+}
 
 std::vector<NumberedLine> Lines(std::string_view text) {
     std::vector<NumberedLine> lines;

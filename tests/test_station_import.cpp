@@ -47,10 +47,9 @@ ImportedStations ReadFile(const QString &name, const QByteArray &content,
     return stations;
 }
 
-QStringList Lines(const std::vector<KeyedStation> &stations) {
+QStringList Lines(const std::vector<Station> &stations) {
     QStringList lines;
-    for (const KeyedStation &keyed : stations) {
-        const Station &s = keyed.station;
+    for (const Station &s : stations) {
         lines << QString::fromStdString(s.id + "|" + s.region + "|" + s.title + "|" + s.url + "|" +
                                         std::to_string(s.startingHeat));
     }
