@@ -228,9 +228,9 @@ void SqliteStore::setFairShares(const FairShares &shares) {
 }
 
 void SqliteStore::replaceStations(const std::vector<Station> &stations) {
-    // The heat first: a station in the new list finds its starting heat, and
-    // a list that could not be written leaves only heat of stations unlisted.
-    seedHeat(stations);
+    // The list first, replaced whole: a failure leaves everything as it was.
+    // The starting heat follows; a server reloading the list in between
+    // stores the same.
     if (!files_.stations.empty()) {
         try {
             WriteDataFile(files_.stations, StationListText(stations));
@@ -238,6 +238,7 @@ void SqliteStore::replaceStations(const std::vector<Station> &stations) {
             throw StoreError(error.what());
         }
     }
+    seedHeat(stations);
     const std::lock_guard lock(mutex_);
     lists_.stations = stations;
 }

@@ -39,8 +39,8 @@ std::string_view WithoutBom(std::string_view text) {
     return text;
 }
 
-// The text of a file that is UTF-8, else GB18030 (the Chinese national
-// charset, a superset of GBK and GB2312), as UTF-8.
+} // namespace
+
 std::string DecodedText(std::string_view name, std::string_view content) {
     content = WithoutBom(content);
     if (IsValidUtf8(content)) {
@@ -64,6 +64,8 @@ std::string DecodedText(std::string_view name, std::string_view content) {
     utf8.resize(utf8.size() - outLeft);
     return utf8;
 }
+
+namespace {
 
 bool IsDigits(std::string_view text, std::size_t maxDigits) {
     return !text.empty() && text.size() <= maxDigits &&
@@ -103,6 +105,31 @@ std::string ReplacedBars(std::string_view text, std::string_view replacement) {
     return replaced;
 }
 
+} // namespace
+
+std::optional<std::pair<std::string_view, std::string>> StationProblem(Station &station,
+                                                                       bool serverPaths) {
+    // The station file separates fields with '|'.
+    station.title = ReplacedBars(NormaliseSpaces(station.title), "｜");
+    station.region = ReplacedBars(NormaliseSpaces(station.region), "｜");
+    station.url = ReplacedBars(TrimmedBlanks(station.url), "%7C");
+    for (const std::string *field : {&station.title, &station.region, &station.url}) {
+        std::string problem = MarkerProblem(*field);
+        if (!problem.empty()) {
+            return std::pair{kSkipText, "\"" + *field + "\" " + problem};
+        }
+    }
+    if (!IsHttpUrl(station.url) && !(serverPaths && station.url.starts_with('/'))) {
+        return std::pair{kSkipNoUrl, station.url.empty() ? "no url" : station.url};
+    }
+    if (station.title.empty()) {
+        return std::pair{kSkipNoTitle, station.url};
+    }
+    return std::nullopt;
+}
+
+namespace {
+
 // Collects stations, leaving out those that cannot be served and repeats.
 class Collector {
 public:
@@ -116,25 +143,14 @@ public:
     // Adds the station read at where; serverPaths allows paths on this server
     // ("/stream/101.mp3"), which only our own list holds.
     void add(Station station, const std::string &where, bool serverPaths = false) {
-        // The station file separates fields with '|'.
-        station.title = ReplacedBars(NormaliseSpaces(station.title), "｜");
-        station.region = ReplacedBars(NormaliseSpaces(station.region), "｜");
-        station.url = ReplacedBars(TrimmedBlanks(station.url), "%7C");
+        if (const auto problem = StationProblem(station, serverPaths)) {
+            skip(where, problem->first, problem->second);
+            return;
+        }
         if (station.key.empty()) {
             station.key = station.url;
         }
-        for (const std::string *field : {&station.title, &station.region, &station.url}) {
-            std::string problem = MarkerProblem(*field);
-            if (!problem.empty()) {
-                skip(where, kSkipText, "\"" + *field + "\" " + problem);
-                return;
-            }
-        }
-        if (!IsHttpUrl(station.url) && !(serverPaths && station.url.starts_with('/'))) {
-            skip(where, kSkipNoUrl, station.url.empty() ? "no url" : station.url);
-        } else if (station.title.empty()) {
-            skip(where, kSkipNoTitle, station.url);
-        } else if (!keys_.insert(station.key).second || !urls_.insert(station.url).second) {
+        if (!keys_.insert(station.key).second || !urls_.insert(station.url).second) {
             skip(where, kSkipDuplicate, station.title + " " + station.url);
         } else {
             into_.stations.push_back(std::move(station));

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -48,6 +49,17 @@ struct ImportedStations {
     std::vector<Station> stations;
     std::vector<SkippedStation> skipped;
 };
+
+// Makes the station's text fit the directory (spaces normalised, '|' replaced)
+// and says why it cannot be served: a kSkip… reason and what exactly; nothing
+// when it can. serverPaths allows paths on this server ("/stream/101.mp3").
+std::optional<std::pair<std::string_view, std::string>> StationProblem(Station &station,
+                                                                       bool serverPaths);
+
+// The text of a file that is UTF-8, else GB18030 (the Chinese national
+// charset, a superset of GBK and GB2312), as UTF-8. Throws ImportError naming
+// the file and the first byte that is neither.
+std::string DecodedText(std::string_view name, std::string_view content);
 
 // The format of a file, judged by its content (the name only decides between
 // formats the content allows both of). Throws ImportError when it is none.
