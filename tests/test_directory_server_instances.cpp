@@ -85,7 +85,7 @@ class TestDirectoryServerInstances : public QObject {
         std::string uri = cluster_->uri(database());
         uri.insert(uri.find('@'), std::string(":") + kPassword);
         if (!server->start({"--database", QString::fromStdString(uri), "--public",
-                            "http://radio.test:8159"})) {
+                            "http://radio.test:8159", "--report-window", "0"})) {
             qWarning("%s", server->errors().constData());
             return nullptr;
         }
