@@ -707,6 +707,7 @@ std::optional<std::int64_t> WholeNumber(std::string_view text) {
 void ReadCommunityJson(std::string_view name, std::string_view text, const ImportSettings &settings,
                        Collector &collector) {
     CommunityJsonReader reader(name, text);
+    std::map<std::pair<std::string, std::string>, std::string> regions;
     reader.read([&](const CommunityJsonReader::Fields &fields, std::size_t number,
                     std::size_t line) {
         auto field = [&fields](std::string_view key) -> std::string {
@@ -727,7 +728,12 @@ void ReadCommunityJson(std::string_view name, std::string_view text, const Impor
             collector.skip(where, kSkipBroken, station.title + " " + station.url);
             return;
         }
-        station.region = RegionOfStation(field("countrycode"), field("state"));
+        // Few places, many stations: each region is looked up once.
+        auto [region, isNew] = regions.try_emplace({field("countrycode"), field("state")});
+        if (isNew) {
+            region->second = RegionOfStation(region->first.first, region->first.second);
+        }
+        station.region = region->second;
         station.startingHeat = WholeNumber(field("clickcount")).value_or(0);
         collector.add(std::move(station), where);
     });
