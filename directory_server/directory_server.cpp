@@ -4,6 +4,7 @@
 #include "directory_server/board_form.h"
 #include "directory_server/pages.h"
 #include "directory_server/sockets.h"
+#include "directory_server/text_rules.h"
 
 #include <algorithm>
 #include <thread>
@@ -222,7 +223,7 @@ void DirectoryServer::route() {
     server_.Get("/healthz", member(&DirectoryServer::serveHealth));
     server_.Get(R"(/stream/(\d{1,9}|fallback)\.mp3)",
                 [this](const Request &request, Response &response) {
-                    streams_->serve(request.matches[1], request, response);
+                    streams_->serve(request.matches[1], clientOf(request), request, response);
                 });
     server_.Get("/metrics", member(&DirectoryServer::serveMetrics));
     server_.set_logger([](const Request &request, const Response &response) {
@@ -285,6 +286,20 @@ void DirectoryServer::stop() {
     server_.stop();
 }
 
+std::string DirectoryServer::clientOf(const httplib::Request &request) const {
+    if (std::find(options_.trustedProxies.begin(), options_.trustedProxies.end(),
+                  request.remote_addr) == options_.trustedProxies.end()) {
+        return request.remote_addr;
+    }
+    // The proxy appends the address it took the request from: the last one.
+    const std::string forwarded = request.get_header_value("X-Forwarded-For");
+    const std::size_t comma = forwarded.rfind(',');
+    const std::string_view last =
+        TrimmedBlanks(comma == std::string::npos ? std::string_view(forwarded)
+                                                 : std::string_view(forwarded).substr(comma + 1));
+    return last.empty() ? request.remote_addr : std::string(last);
+}
+
 std::string DirectoryServer::base(const httplib::Request &request) const {
     if (!options_.publicBase.empty()) {
         return options_.publicBase;
@@ -330,19 +345,20 @@ void DirectoryServer::countPlay(const httplib::Request &request, httplib::Respon
     if (found != current->index.end()) {
         try {
             const TimedScope timed(figures_.storePlay);
-            counted = store_->countPlay(id, request.remote_addr);
+            counted = store_->countPlay(id, clientOf(request));
         } catch (const StoreUnavailable &) {
             AnswerUnavailable(response);
             return;
         }
     }
     (counted ? figures_.playsCounted : figures_.playsIgnored).add();
-    if (counted) {
-        {
-            const std::lock_guard lock(contentMutex_);
-            if (listing_ == current) {
-                ++heat_[found->second];
-            }
+    // A shared store announces the play to every server, this one included,
+    // which then loads the heat again; counting it here too could count it
+    // twice.
+    if (counted && !store_->announcesChanges()) {
+        const std::lock_guard lock(contentMutex_);
+        if (listing_ == current) {
+            ++heat_[found->second];
         }
         directoryPages_.invalidate();
     }
@@ -373,7 +389,7 @@ void DirectoryServer::storeMessage(const httplib::Request &request, httplib::Res
     MessageOutcome outcome;
     try {
         const TimedScope timed(figures_.storeMessage);
-        outcome = store_->storeMessage({text, request.remote_addr});
+        outcome = store_->storeMessage({text, clientOf(request)});
     } catch (const StoreUnavailable &) {
         AnswerUnavailable(response);
         return;

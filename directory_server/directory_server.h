@@ -67,6 +67,9 @@ private:
     void serveHealth(const httplib::Request &request, httplib::Response &response);
     void serveMetrics(const httplib::Request &request, httplib::Response &response);
     std::string base(const httplib::Request &request) const;
+    // The client's address: the peer's, or for a request through a trusted
+    // proxy the one the proxy names in X-Forwarded-For.
+    std::string clientOf(const httplib::Request &request) const;
 
     const Options options_;
     const LogLine log_;
@@ -85,8 +88,8 @@ private:
     };
     const Figures figures_;
     // What the pages show, kept here between loads from the store and served
-    // as it is while the store cannot be reached. The heat of each station of
-    // listing_ is counted with every play stored through this server.
+    // as it is while the store cannot be reached. Unless the store announces
+    // them, the plays stored through this server are counted in heat_ here.
     std::mutex contentMutex_;
     std::shared_ptr<const Listing> listing_;
     std::vector<std::int64_t> heat_;

@@ -82,6 +82,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
             options.dataDir = value;
         } else if (name == "--metrics-address") {
             options.metricsClients = ListItems(value);
+        } else if (name == "--trusted-proxy") {
+            options.trustedProxies = ListItems(value);
         } else if (name == "--listeners-per-address") {
             if (!ParseNumber(value, 1, 1000000, options.listenersPerAddress)) {
                 return UsageError{"--listeners-per-address needs a number from 1, not '" + value +
@@ -125,7 +127,7 @@ std::string UsageText(const std::string &programName) {
     return "Usage: " + programName +
            " [--address A] [--port N] [--data DIR] [--database URI] [--public URL]\n"
            "       [--listeners-per-address N] [--report-window SECONDS]\n"
-           "       [--metrics-address A[,A...]]\n"
+           "       [--metrics-address A[,A...]] [--trusted-proxy A[,A...]]\n"
            "       " +
            programName +
            " import|stations|announcements|messages ... (--help for each)\n"
@@ -154,6 +156,9 @@ std::string UsageText(const std::string &programName) {
            "               time (default 600; 0 counts every play)\n"
            "  --metrics-address A[,A...]\n"
            "               client addresses besides loopback that may read /metrics\n"
+           "  --trusted-proxy A[,A...]\n"
+           "               load balancers in front: for their requests the client is\n"
+           "               the last address of X-Forwarded-For (for the shares above)\n"
            "  --help       show this text\n";
 }
 

@@ -20,6 +20,8 @@ struct Options {
     int listenersPerAddress = 16;  // stream listener places one client address may hold
     int reportWindowSeconds = 600; // a client's plays of a station count once per window; 0: all
     std::vector<std::string> metricsClients; // addresses besides loopback that may read /metrics
+    // Load balancers whose X-Forwarded-For names the client, for the fair shares.
+    std::vector<std::string> trustedProxies;
 };
 
 struct ShowHelp {};

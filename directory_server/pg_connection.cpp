@@ -40,8 +40,8 @@ Counter &ReconnectCount() {
 
 void Reachability::lost(const std::string &why) {
     const std::lock_guard lock(mutex_);
-    if (reachable_) {
-        reachable_ = false;
+    if (state_ == State::Reachable) {
+        state_ = State::Lost;
         ++losses_;
         log_("database unreachable (" + why +
              "); serving the last directory page, refusing play reports and board posts "
@@ -51,10 +51,10 @@ void Reachability::lost(const std::string &why) {
 
 void Reachability::regained() {
     const std::lock_guard lock(mutex_);
-    if (!reachable_) {
-        reachable_ = true;
+    if (state_ == State::Lost) {
         log_("database reachable again");
     }
+    state_ = State::Reachable;
 }
 
 int PgRows::count() const {

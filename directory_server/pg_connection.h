@@ -16,7 +16,8 @@ struct pg_result;
 namespace directory {
 
 // Whether the PostgreSQL server answers, as the connections of one store last
-// saw it; each change is logged once, not once per request.
+// saw it; each change after it was first reached is logged once, not once per
+// request.
 class Reachability {
 public:
     explicit Reachability(LogLine log) : log_(std::move(log)) {}
@@ -28,9 +29,11 @@ public:
     int losses() const { return losses_; }
 
 private:
+    enum class State { NotYetReached, Reachable, Lost };
+
     const LogLine log_;
     std::mutex mutex_;
-    bool reachable_ = true;
+    State state_ = State::NotYetReached;
     std::atomic<int> losses_{0};
 };
 

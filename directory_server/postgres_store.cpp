@@ -104,7 +104,7 @@ WITH claimed AS (
     SELECT station, count(*) FROM claimed GROUP BY station ORDER BY station
     ON CONFLICT (station) DO UPDATE SET plays = heat.plays + excluded.plays
 )
-SELECT client, station FROM claimed
+SELECT client, station, pg_notify('quorvel_directory', 'heat') FROM claimed
 )sql";
 
 constexpr const char *kSeedStations = R"sql(
@@ -206,6 +206,11 @@ PostgresStore::PostgresStore(const std::string &uri, LogLine log,
                              std::span<const Migration> migrations)
     : reachability_(std::move(log)), reader_(uri, reachability_), writer_(uri, reachability_),
       listener_(uri, reachability_) {
+    try {
+        reader_.connect(Clock::now() + PgConnection::kExchangeLimit);
+    } catch (const StoreUnavailable &error) {
+        throw StoreError(std::string("cannot reach ") + error.what());
+    }
     read([&](PgConnection &connection) {
         connection.run(std::string("SELECT pg_advisory_lock(") + kLockKey + ")", {}, kLockLimit);
         const SchemaConnection schema{
@@ -380,6 +385,10 @@ void PostgresStore::commit(WriteGroup &group) {
         try {
             group.counted.clear();
             group.outcomes.clear();
+            if (group.messages.empty() && !sweepDue() && playsInOneStatement(group)) {
+                countPlays(group); // one statement: a transaction of its own, one exchange
+                return;
+            }
             Transaction(writer_, [&] {
                 countPlays(group);
                 storeMessages(group);
@@ -430,13 +439,22 @@ void PostgresStore::countPlays(WriteGroup &group) {
             group.counted[i] = counts.erase({play.client, play.station}) == 1;
         }
     }
-    if (claimed.count() > 0) {
-        writer_.run("SELECT pg_notify('quorvel_directory', 'heat')");
-    }
-    if (Clock::now() >= nextSweep_) {
+    if (sweepDue()) {
         nextSweep_ = Clock::now() + kSweepGap;
         writer_.run("DELETE FROM play_windows WHERE until <= now()");
     }
+}
+
+bool PostgresStore::sweepDue() const {
+    return Clock::now() >= nextSweep_;
+}
+
+bool PostgresStore::playsInOneStatement(const WriteGroup &group) {
+    const bool windowed = group.shares.reportWindow.count() > 0;
+    return std::all_of(group.plays.begin(), group.plays.end(),
+                       [&](const Play &play) { return windowed && !play.client.empty(); }) ||
+           std::none_of(group.plays.begin(), group.plays.end(),
+                        [&](const Play &play) { return windowed && !play.client.empty(); });
 }
 
 // Each client's messages of the last hour are counted under a lock of that

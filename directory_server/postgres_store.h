@@ -45,6 +45,7 @@ public:
     std::vector<StoredMessage> messages(const std::string &since) override;
     bool answers(std::chrono::milliseconds within) override;
     void watch(Changed changed) override;
+    bool announcesChanges() const override { return true; }
 
 private:
     // Runs work with the reading connection, waiting at most limit for it.
@@ -52,6 +53,10 @@ private:
     auto read(Work work, std::chrono::milliseconds limit = PgConnection::kExchangeLimit);
     void commit(WriteGroup &group);
     void countPlays(WriteGroup &group);
+    // Whether the play windows are to be swept in this commit.
+    bool sweepDue() const;
+    // Whether countPlays needs only one statement for the group's plays.
+    static bool playsInOneStatement(const WriteGroup &group);
     void storeMessages(WriteGroup &group);
     void watchChanges();
 

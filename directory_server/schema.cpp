@@ -30,6 +30,11 @@ void UpgradeSchema(const SchemaConnection &connection, std::span<const Migration
         }
         connection.execute(connection.begin);
         try {
+            // Another server may have run it since the version was read.
+            if (connection.version() >= migration.version) {
+                connection.execute("COMMIT");
+                continue;
+            }
             connection.execute(std::string(migration.sql));
             connection.execute("INSERT INTO schema_migrations(version) VALUES(" +
                                std::to_string(migration.version) + ")");

@@ -20,8 +20,8 @@ struct SchemaConnection {
 
 // Brings the schema up to the last of migrations: creates schema_migrations
 // when missing, then runs each migration newer than the database in its own
-// transaction and records it there. The caller keeps other servers from
-// upgrading at the same time. Throws SchemaTooNew when the database records a
+// transaction and records it there; a step another server ran meanwhile is
+// left out. Throws SchemaTooNew when the database records a
 // version newer than the last migration, StoreError when a step failed (that
 // step is rolled back).
 void UpgradeSchema(const SchemaConnection &connection, std::span<const Migration> migrations,

@@ -49,8 +49,9 @@ public:
     std::vector<StoredMessage> messages(const std::string &since) override;
     bool answers(std::chrono::milliseconds within) override;
     // Looks a few times a second for lists rewritten and heat counted by
-    // other processes.
+    // other processes; its own plays it does not announce.
     void watch(Changed changed) override;
+    bool announcesChanges() const override { return false; }
 
 private:
     class Statement;

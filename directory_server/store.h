@@ -144,11 +144,14 @@ public:
     // True when the store answers a trivial query within the time.
     virtual bool answers(std::chrono::milliseconds within) = 0;
 
-    // From now on, calls changed whenever content changed through another
-    // server sharing the store (and after the store came back from an
-    // outage, with kEverythingChanged). A store no other server shares never
-    // calls it. Call once.
+    // From now on, calls changed whenever content changed through any server
+    // sharing the store, this one included (and after the store came back
+    // from an outage, with kEverythingChanged). A store no other server
+    // shares never calls it. Call once.
     virtual void watch(Changed changed) = 0;
+    // True when watch() hands on this server's own changes too; otherwise the
+    // server shows what it changed itself.
+    virtual bool announcesChanges() const = 0;
 };
 
 struct DataFiles;

@@ -100,8 +100,8 @@ tone::ToneStream StreamHub::streamFor(const std::string &key, int sound) {
     return found->second;
 }
 
-void StreamHub::serve(const std::string &key, const httplib::Request &request,
-                      httplib::Response &response) {
+void StreamHub::serve(const std::string &key, const std::string &client,
+                      const httplib::Request &request, httplib::Response &response) {
     const std::optional<StreamChannel> channel = channelOf_(key);
     if (!channel) {
         response.status = 404;
@@ -112,11 +112,11 @@ void StreamHub::serve(const std::string &key, const httplib::Request &request,
         std::lock_guard lock(stopMutex_);
         stopping = stopping_;
     }
-    if (stopping || !takePlace(request.remote_addr)) {
+    if (stopping || !takePlace(client)) {
         response.status = 503;
         return;
     }
-    auto listener = std::make_shared<Listener>(streamFor(key, channel->sound), request.remote_addr);
+    auto listener = std::make_shared<Listener>(streamFor(key, channel->sound), client);
     // Join the broadcast where it is now: skip into the loop by the time since
     // the server started, less the lead sent at once.
     const int loopFrames = kStyles[(channel->sound / kNotes) % kStyles.size()].loopFrames;

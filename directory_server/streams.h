@@ -47,7 +47,8 @@ public:
 
     // Answers a request for channel key: the stream, 404 for an unknown key,
     // 503 when the listener limit, or the client address's, is reached.
-    void serve(const std::string &key, const httplib::Request &request,
+    // client is the listener's address, which holds the place.
+    void serve(const std::string &key, const std::string &client, const httplib::Request &request,
                httplib::Response &response);
 
     // Ends every stream at its next step and refuses new listeners.

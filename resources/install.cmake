@@ -35,6 +35,9 @@ install(FILES ${CMAKE_BINARY_DIR}/compressed/man/quorvel-radio.1.gz
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_BINARY_DIR}/compressed/debian/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvel-radio)
+# The load balancer of "Running many instances" in the server's README.
+install(FILES ${PROJECT_SOURCE_DIR}/resources/haproxy.cfg
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvel-radio/examples)
 
 # The unit names the server by its installed path, which is known only when
 # installing (the package installs under /usr whatever the configured prefix).

@@ -179,6 +179,8 @@ private slots:
         QTest::newRow("fallback") << "/fallback.asx" << 200 << "video/x-ms-asf"
                                   << QStringList{"<asx version=\"3.0\">",
                                                  "/stream/fallback.mp3\"/>"};
+        QTest::newRow("health") << "/healthz" << 200 << "text/plain; charset=utf-8"
+                                << QStringList{"OK"};
         QTest::newRow("unknown page")
             << "/nothing.asp" << 404 << "text/html; charset=utf-8" << QStringList{"404"};
         QTest::newRow("other version")

@@ -156,12 +156,18 @@ private slots:
 
     void aPlayOnOneRaisesTheHeatOnTheOther() {
         const std::int64_t before = HeatOfPage(b_->get(kDirectory))["101"];
-        QCOMPARE(Status(*a_, "/radio/hot.asp?id=101"), 200);
+        constexpr int kPlays = 10;
+        for (int i = 0; i < kPlays; ++i) {
+            QCOMPARE(Status(*a_, "/radio/hot.asp?id=101"), 200);
+        }
+        // Each counted once on either page, and the same content gives the
+        // same bytes and tag: a client's tag is good at either.
         QVERIFY(QTest::qWaitFor(
-            [&] { return HeatOfPage(b_->get(kDirectory))["101"] == before + 1; }, kWaitMs));
-        // Same content, same bytes and tag: a client's tag is good at either.
-        QVERIFY(
-            QTest::qWaitFor([&] { return a_->get(kDirectory) == b_->get(kDirectory); }, kWaitMs));
+            [&] {
+                const std::string page = b_->get(kDirectory);
+                return HeatOfPage(page)["101"] == before + kPlays && a_->get(kDirectory) == page;
+            },
+            kWaitMs));
         for (const char *encoding : {"identity", "gzip"}) {
             const httplib::Headers accept{{"Accept-Encoding", encoding}};
             const auto fromA = a_->client()->Get(kDirectory, accept);
@@ -214,9 +220,10 @@ private slots:
         QVERIFY(HeatOfPage(b_->get(kDirectory))["102"] > HeatOfPage(page)["102"]);
         // Each change of state is logged once.
         for (auto *server : {a_.get(), b_.get()}) {
-            const QByteArray log = server->errors();
-            QCOMPARE(log.count("database unreachable"), 1);
-            QCOMPARE(log.count("database reachable again"), 1);
+            QVERIFY(QTest::qWaitFor(
+                [&] { return server->errors().contains("database reachable again"); }, kWaitMs));
+            QCOMPARE(server->errors().count("database unreachable"), 1);
+            QCOMPARE(server->errors().count("database reachable again"), 1);
         }
     }
 
