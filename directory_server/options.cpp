@@ -1,7 +1,9 @@
 #include "directory_server/options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <string_view>
 
 namespace directory {
 
@@ -67,9 +69,13 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
         if (name == "--help" || name == "-h") {
             return ShowHelp{};
         }
-        if (name != "--address" && name != "--port" && name != "--data" && name != "--database" &&
-            name != "--public" && name != "--listeners-per-address" && name != "--report-window" &&
-            name != "--metrics-address") {
+        static constexpr std::string_view kOptions[] = {
+            "--address",       "--port",
+            "--data",          "--database",
+            "--public",        "--listeners-per-address",
+            "--report-window", "--metrics-address",
+            "--trusted-proxy"};
+        if (std::find(std::begin(kOptions), std::end(kOptions), name) == std::end(kOptions)) {
             return UsageError{"unknown option '" + name + "'"};
         }
         if (i + 1 >= args.size() || args[i + 1].empty()) {
