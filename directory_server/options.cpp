@@ -1,5 +1,7 @@
 #include "directory_server/options.h"
 
+#include "directory_server/text_rules.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -20,19 +22,13 @@ bool ParseNumber(const std::string &text, int low, int high, int &number) {
     return true;
 }
 
-// Splits a comma-separated list, leaving out empty items.
+// The items of a comma-separated list, leaving out empty ones.
 std::vector<std::string> ListItems(const std::string &text) {
     std::vector<std::string> items;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t comma = text.find(',', start);
-        if (comma == std::string::npos) {
-            comma = text.size();
+    for (const std::string_view item : SplitAt(text, ',')) {
+        if (!item.empty()) {
+            items.emplace_back(item);
         }
-        if (comma > start) {
-            items.push_back(text.substr(start, comma - start));
-        }
-        start = comma + 1;
     }
     return items;
 }

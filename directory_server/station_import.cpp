@@ -394,30 +394,19 @@ public:
             fail("not UTF-8 text");
         }
         skipSpace();
-        expect('[', "an array of stations");
-        skipSpace();
-        std::size_t number = 0;
-        if (peek() == ']') {
-            ++at_;
-        } else {
-            while (true) {
-                skipSpace();
-                if (peek() != '{') {
-                    fail("expected a station (an object)");
-                }
-                const std::size_t line = lineAt(at_);
-                Fields fields;
-                readObject(&fields);
-                each(fields, ++number, line);
-                skipSpace();
-                if (peek() == ',') {
-                    ++at_;
-                    continue;
-                }
-                expect(']', "',' or ']'");
-                break;
-            }
+        if (peek() != '[') {
+            fail("expected an array of stations");
         }
+        std::size_t number = 0;
+        readElements([&] {
+            if (peek() != '{') {
+                fail("expected a station (an object)");
+            }
+            const std::size_t line = lineAt(at_);
+            Fields fields;
+            readObject(&fields);
+            each(fields, ++number, line);
+        });
         skipSpace();
         if (at_ != text_.size()) {
             fail("text after the array of stations");
@@ -462,6 +451,31 @@ private:
             fail(std::string("expected ") + what);
         }
         ++at_;
+    }
+
+    // Reads an array, from its '[', calling element() at the start of each.
+    template <class Element> void readElements(const Element &element) {
+        if (++depth_ > kMaxDepth) {
+            fail("nested too deeply");
+        }
+        ++at_;
+        skipSpace();
+        if (peek() == ']') {
+            ++at_;
+        } else {
+            while (true) {
+                skipSpace();
+                element();
+                skipSpace();
+                if (peek() == ',') {
+                    ++at_;
+                    continue;
+                }
+                expect(']', "',' or ']'");
+                break;
+            }
+        }
+        --depth_;
     }
 
     void readObject(Fields *fields) {
@@ -513,27 +527,7 @@ private:
             return {};
         }
         if (c == '[') {
-            if (++depth_ > kMaxDepth) {
-                fail("nested too deeply");
-            }
-            ++at_;
-            skipSpace();
-            if (peek() == ']') {
-                ++at_;
-            } else {
-                while (true) {
-                    skipSpace();
-                    readValue();
-                    skipSpace();
-                    if (peek() == ',') {
-                        ++at_;
-                        continue;
-                    }
-                    expect(']', "',' or ']'");
-                    break;
-                }
-            }
-            --depth_;
+            readElements([this] { readValue(); });
             return {};
         }
         for (const std::string_view literal : {"true", "false", "null"}) {
@@ -748,18 +742,12 @@ std::string_view FirstContentLine(std::string_view text) {
 // Whether the line is a CSV header naming the title and url columns.
 bool IsCsvHeader(std::string_view line) {
     std::set<std::string> names;
-    std::size_t start = 0;
-    while (start <= line.size()) {
-        std::size_t comma = line.find(',', start);
-        if (comma == std::string_view::npos) {
-            comma = line.size();
-        }
-        std::string name = Lowered(TrimmedBlanks(line.substr(start, comma - start)));
+    for (const std::string_view field : SplitAt(line, ',')) {
+        std::string name = Lowered(TrimmedBlanks(field));
         if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
             name = name.substr(1, name.size() - 2);
         }
         names.insert(name);
-        start = comma + 1;
     }
     return names.contains("title") && names.contains("url");
 }

@@ -39,15 +39,10 @@ bool IsServedUrl(std::string_view url) {
 
 std::vector<std::string> SplitFields(std::string_view line) {
     std::vector<std::string> fields;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t bar = line.find('|', start);
-        fields.push_back(NormaliseSpaces(line.substr(start, bar - start)));
-        if (bar == std::string_view::npos) {
-            return fields;
-        }
-        start = bar + 1;
+    for (const std::string_view field : SplitAt(line, '|')) {
+        fields.push_back(NormaliseSpaces(field));
     }
+    return fields;
 }
 
 // The station on the line, or why there is none.

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Rules for text the server writes between tagged-text markers such as
 // "(title)…(/title)": the player takes a value up to the first closing marker
@@ -31,6 +32,10 @@ std::string HtmlEscape(std::string_view text);
 
 // The text without leading and trailing spaces and tabs, as header values read.
 std::string_view TrimmedBlanks(std::string_view text);
+
+// The pieces of the text between separators: one more than there are
+// separators, empty ones included.
+std::vector<std::string_view> SplitAt(std::string_view text, char separator);
 
 // Equality ignoring ASCII case, as header names and tokens compare.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
