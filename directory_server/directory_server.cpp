@@ -7,6 +7,7 @@
 #include "directory_server/text_rules.h"
 
 #include <algorithm>
+#include <map>
 #include <thread>
 
 namespace directory {
@@ -49,7 +50,8 @@ std::string RouteOf(const std::string &path) {
     for (const std::string_view known :
          {contract::kDirectoryPath, contract::kPlayReportPath, contract::kAnnouncementPath,
           contract::kBoardPath, std::string_view("/"), std::string_view("/download/"),
-          std::string_view("/fallback.asx"), std::string_view("/metrics")}) {
+          std::string_view("/fallback.asx"), std::string_view("/metrics"),
+          std::string_view("/healthz")}) {
         if (path == known) {
             return path;
         }
@@ -227,10 +229,16 @@ void DirectoryServer::route() {
                 });
     server_.Get("/metrics", member(&DirectoryServer::serveMetrics));
     server_.set_logger([](const Request &request, const Response &response) {
-        ServerMetrics()
-            .counter("quorvel_directory_requests_total", "Requests answered, by path and status.",
-                     {{"path", RouteOf(request.path)}, {"status", std::to_string(response.status)}})
-            .add();
+        // Each worker finds a counter in the registry once, then in its own table.
+        thread_local std::map<std::pair<std::string, int>, Counter *> counters;
+        std::string route = RouteOf(request.path);
+        Counter *&counter = counters[{route, response.status}];
+        if (counter == nullptr) {
+            counter = &ServerMetrics().counter(
+                "quorvel_directory_requests_total", "Requests answered, by path and status.",
+                {{"path", std::move(route)}, {"status", std::to_string(response.status)}});
+        }
+        counter->add();
     });
     server_.set_error_handler([](const Request &, Response &response) {
         if (response.body.empty()) {
@@ -328,7 +336,8 @@ void DirectoryServer::serveDirectory(const httplib::Request &request, httplib::R
     response.set_content_provider(
         body.size(), kHtml,
         [page, &body](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
-            if (offset + length == body.size() &&
+            // A piece the socket takes at once goes the plain way.
+            if (offset + length == body.size() && length > kPageSlice &&
                 GuardedServer::sendRest(page, std::string_view(body).substr(offset))) {
                 return sink.write(body.data() + offset, body.size() - offset);
             }
