@@ -1,7 +1,8 @@
 // The companion directory server with 150,000 stations: one directory request
 // alone (the anchor), then 50 at once, 50 at once that already hold the page,
 // and 50 at once after a play changed it. Prints each answer's time and the
-// server's peak memory.
+// server's peak memory. Then small requests alone, and again while 300 clients
+// that asked for the page read none of it.
 
 #include "contract/directory_contract.h"
 #include "tests/support/directory_server_process.h"
@@ -10,10 +11,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cstdio>
 #include <latch>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -97,6 +103,42 @@ void Report(const char *what, std::vector<Answer> answers, double anchorMs, long
                 1000.0 * kClients / slowest, answers.back().bytes, peakKiB / 1024);
 }
 
+// A client that asks for the whole page, uncompressed, and never reads it.
+int NonReader(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
+        const std::string request = "GET " + kDirectory + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    }
+    return fd;
+}
+
+// Twenty small requests one after the other: the median and slowest time in
+// ms, and how many got no answer within 5 s.
+void Probe(const testsupport::DirectoryServerProcess &server, const char *what) {
+    std::vector<double> ms;
+    int failed = 0;
+    for (int i = 0; i < 20; ++i) {
+        auto client = server.client();
+        client->set_connection_timeout(5);
+        client->set_read_timeout(5);
+        QElapsedTimer timer;
+        timer.start();
+        const auto result = client->Get(std::string(contract::kAnnouncementPath));
+        ms.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        failed += result && result->status == 200 ? 0 : 1;
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("%-34s median %8.2f ms, slowest %8.2f ms, %d of 20 failed\n", what, ms[10],
+                ms.back(), failed);
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -131,6 +173,19 @@ int main(int argc, char *argv[]) {
                 std::string(contract::kPlayReportIdField) + "=101");
     Report("50 at once after a play:", FetchTogether(server, player), anchor.ms,
            server.memoryKiB("VmHWM"));
+
+    constexpr int kNonReaders = 300;
+    Probe(server, "probes alone:");
+    std::vector<int> nonReaders;
+    for (int i = 0; i < kNonReaders; ++i) {
+        nonReaders.push_back(NonReader(server.port()));
+    }
+    QThread::msleep(1000); // their answers fill what the sockets hold
+    Probe(server, "probes beside 300 non-readers:");
+    std::printf("(target: probes beside the non-readers as fast as alone, none failed)\n");
+    for (int fd : nonReaders) {
+        close(fd);
+    }
     server.terminate();
     return 0;
 }

@@ -1,10 +1,15 @@
 #include "directory_server/data_folder.h"
 
+#include "directory_server/announcements.h"
+#include "directory_server/station_list.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <unistd.h>
 
 namespace directory {
 
@@ -23,6 +28,13 @@ void WriteDemoFile(const std::string &path, std::string_view content) {
     if (!file || std::fwrite(content.data(), 1, content.size(), file.get()) != content.size() ||
         std::fflush(file.get()) != 0) {
         throw DataFolderError("cannot write " + path + ": " + std::strerror(errno));
+    }
+}
+
+template <class Loaded>
+void LogProblems(const LogLine &log, const std::string &path, const Loaded &loaded) {
+    for (const std::string &problem : loaded.problems) {
+        log("warning: " + path + " " + problem + "; line left out");
     }
 }
 
@@ -72,6 +84,50 @@ std::string ReadDataFile(const std::string &path, std::string_view what) {
         throw DataFolderError(failure + std::strerror(errno));
     }
     return content;
+}
+
+void WriteDataFile(const std::string &path, std::string_view content) {
+    const std::string temporary = path + ".new";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool written = fd >= 0;
+    for (std::size_t done = 0; written && done < content.size();) {
+        const ssize_t count = write(fd, content.data() + done, content.size() - done);
+        written = count > 0;
+        done += written ? static_cast<std::size_t>(count) : 0;
+    }
+    written = written && fsync(fd) == 0;
+    const int error = errno;
+    if (fd >= 0) {
+        close(fd);
+    }
+    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        const std::string why = std::strerror(written ? errno : error);
+        std::remove(temporary.c_str());
+        throw DataFolderError("cannot write " + path + ": " + why);
+    }
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    const int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+}
+
+DataLists ReadDataLists(const DataFiles &files, const LogLine &log) {
+    StationList list = ParseStationList(ReadDataFile(files.stations, "station list"));
+    LogProblems(log, files.stations, list);
+    AnnouncementList announcements =
+        ParseAnnouncements(ReadDataFile(files.announcements, "announcements"));
+    LogProblems(log, files.announcements, announcements);
+    return {std::move(list.stations), std::move(announcements.texts)};
+}
+
+std::string AnnouncementsText(const std::vector<std::string> &texts) {
+    std::string text;
+    for (const std::string &line : texts) {
+        text += line + "\n";
+    }
+    return text;
 }
 
 } // namespace directory

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "directory_server/store.h"
+
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -28,6 +30,18 @@ bool FillWithDemoIfEmpty(const std::string &dir);
 // The whole file (at most 16 MiB); throws DataFolderError naming what (e.g.
 // "station list") and why.
 std::string ReadDataFile(const std::string &path, std::string_view what);
+
+// Replaces the file's content at once: readers see the old content or the
+// new, never a part; the new is on disk when this returns. Throws
+// DataFolderError.
+void WriteDataFile(const std::string &path, std::string_view content);
+
+// The station list and announcements of a data folder; lines left out are
+// logged. Throws DataFolderError.
+DataLists ReadDataLists(const DataFiles &files, const LogLine &log);
+
+// The announcements file's text for the texts.
+std::string AnnouncementsText(const std::vector<std::string> &texts);
 
 // The demo files shipped inside the program.
 extern const std::string_view kDemoStations;

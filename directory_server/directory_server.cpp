@@ -4,7 +4,10 @@
 #include "directory_server/board_form.h"
 #include "directory_server/pages.h"
 #include "directory_server/sockets.h"
+#include "directory_server/text_rules.h"
 
+#include <algorithm>
+#include <map>
 #include <thread>
 
 namespace directory {
@@ -43,6 +46,30 @@ std::string PathPattern(std::string_view path) {
     return pattern;
 }
 
+// The route a request took, as the requests figure names it: a fixed set of
+// paths, so that made-up paths cannot grow the figures.
+std::string RouteOf(const std::string &path) {
+    for (const std::string_view known :
+         {contract::kDirectoryPath, contract::kPlayReportPath, contract::kAnnouncementPath,
+          contract::kBoardPath, std::string_view("/"), std::string_view("/download/"),
+          std::string_view("/fallback.asx"), std::string_view("/metrics"),
+          std::string_view("/healthz")}) {
+        if (path == known) {
+            return path;
+        }
+    }
+    for (const std::string_view prefix : {"/stream/", "/hls/"}) {
+        if (path.starts_with(prefix)) {
+            return std::string(prefix);
+        }
+    }
+    return "other";
+}
+
+bool IsLoopback(const std::string &address) {
+    return address.starts_with("127.") || address == "::1" || address.starts_with("::ffff:127.");
+}
+
 // A write that could not be stored for now: the client may try again soon.
 void AnswerUnavailable(httplib::Response &response) {
     response.status = 503;
@@ -50,17 +77,35 @@ void AnswerUnavailable(httplib::Response &response) {
     response.set_content(ErrorPage(503), kHtml);
 }
 
-template <class Loaded>
-void LogProblems(const LogLine &log, const std::string &path, const Loaded &loaded) {
-    for (const std::string &problem : loaded.problems) {
-        log("warning: " + path + " " + problem + "; line left out");
-    }
-}
-
 } // namespace
 
 DirectoryServer::DirectoryServer(const Options &options, LogLine log)
-    : options_(options), log_(std::move(log)), directoryPages_([this](const std::string &base) {
+    : options_(options), log_(std::move(log)),
+      figures_{
+          ServerMetrics().counter("quorvel_directory_play_reports_total",
+                                  "Play reports, by whether they were counted.",
+                                  {{"result", "counted"}}),
+          ServerMetrics().counter("quorvel_directory_play_reports_total", "",
+                                  {{"result", "ignored"}}),
+          ServerMetrics().counter("quorvel_directory_board_posts_total",
+                                  "Message board posts, stored or refused and why.",
+                                  {{"result", "stored"}}),
+          ServerMetrics().counter("quorvel_directory_board_posts_total", "",
+                                  {{"result", "refused_empty"}}),
+          ServerMetrics().counter("quorvel_directory_board_posts_total", "",
+                                  {{"result", "refused_form"}}),
+          ServerMetrics().counter("quorvel_directory_board_posts_total", "",
+                                  {{"result", "refused_limit"}}),
+          ServerMetrics().counter("quorvel_directory_board_posts_total", "",
+                                  {{"result", "refused_full"}}),
+          ServerMetrics().timing("quorvel_directory_page_rebuild_seconds",
+                                 "Time spent building the directory page, and how often."),
+          ServerMetrics().timing(kStoreSeconds, kStoreSecondsHelp, {{"operation", "count_play"}}),
+          ServerMetrics().timing(kStoreSeconds, kStoreSecondsHelp,
+                                 {{"operation", "store_message"}}),
+      },
+      directoryPages_([this](const std::string &base) {
+          const TimedScope timed(figures_.pageRebuilds);
           std::shared_ptr<const Listing> listing;
           std::vector<std::int64_t> heat;
           {
@@ -84,14 +129,10 @@ DirectoryServer::DirectoryServer(const Options &options, LogLine log)
 }
 
 void DirectoryServer::loadData(const DataFiles &files) {
-    StationList list = ParseStationList(ReadDataFile(files.stations, "station list"));
-    LogProblems(log_, files.stations, list);
-    AnnouncementList announcements =
-        ParseAnnouncements(ReadDataFile(files.announcements, "announcements"));
-    LogProblems(log_, files.announcements, announcements);
-
-    store_ = OpenStore(options_.database, files.database, log_);
-    store_->adoptDataLists({std::move(list.stations), std::move(announcements.texts)});
+    DataLists lists = ReadDataLists(files, log_);
+    store_ = OpenStore(options_.database, files, log_);
+    store_->setFairShares({std::chrono::seconds(options_.reportWindowSeconds)});
+    store_->adoptDataLists(lists);
     reload(kEverythingChanged);
     store_->watch([this](unsigned kinds) { reload(kinds); });
     // The fallback channel sounds first, then each station in list order.
@@ -108,7 +149,8 @@ void DirectoryServer::loadData(const DataFiles &files) {
             return StreamChannel{current->stations[found->second].title,
                                  static_cast<int>(found->second) + 1};
         },
-        kMaxListeners);
+        kMaxListeners, options_.listenersPerAddress);
+    ServerMetrics().counter(kDatabaseReconnects, kDatabaseReconnectsHelp);
 }
 
 void DirectoryServer::reload(unsigned kinds) {
@@ -190,13 +232,26 @@ void DirectoryServer::route() {
     server_.Get("/healthz", member(&DirectoryServer::serveHealth));
     server_.Get(R"(/stream/(\d{1,9}|fallback)\.mp3)",
                 [this](const Request &request, Response &response) {
-                    streams_->serve(request.matches[1], request, response);
+                    streams_->serve(request.matches[1], clientOf(request), request, response);
                 });
     auto hls = std::make_shared<HlsBroadcast>(SoundOf(kHlsSound));
     server_.Get("/hls/live\\.m3u8",
                 [hls](const Request &, Response &response) { hls->servePlaylist(response); });
     server_.Get(R"(/hls/(\d{1,12})\.mp3)", [hls](const Request &request, Response &response) {
         hls->serveSegment(std::stoll(request.matches[1]), response);
+    });
+    server_.Get("/metrics", member(&DirectoryServer::serveMetrics));
+    server_.set_logger([](const Request &request, const Response &response) {
+        // Each worker finds a counter in the registry once, then in its own table.
+        thread_local std::map<std::pair<std::string, int>, Counter *> counters;
+        std::string route = RouteOf(request.path);
+        Counter *&counter = counters[{route, response.status}];
+        if (counter == nullptr) {
+            counter = &ServerMetrics().counter(
+                "quorvel_directory_requests_total", "Requests answered, by path and status.",
+                {{"path", std::move(route)}, {"status", std::to_string(response.status)}});
+        }
+        counter->add();
     });
     server_.set_error_handler([](const Request &, Response &response) {
         if (response.body.empty()) {
@@ -252,6 +307,20 @@ void DirectoryServer::stop() {
     server_.stop();
 }
 
+std::string DirectoryServer::clientOf(const httplib::Request &request) const {
+    if (std::find(options_.trustedProxies.begin(), options_.trustedProxies.end(),
+                  request.remote_addr) == options_.trustedProxies.end()) {
+        return request.remote_addr;
+    }
+    // The proxy appends the address it took the request from: the last one.
+    const std::string forwarded = request.get_header_value("X-Forwarded-For");
+    const std::size_t comma = forwarded.rfind(',');
+    const std::string_view last =
+        TrimmedBlanks(comma == std::string::npos ? std::string_view(forwarded)
+                                                 : std::string_view(forwarded).substr(comma + 1));
+    return last.empty() ? request.remote_addr : std::string(last);
+}
+
 std::string DirectoryServer::base(const httplib::Request &request) const {
     if (!options_.publicBase.empty()) {
         return options_.publicBase;
@@ -274,11 +343,17 @@ void DirectoryServer::serveDirectory(const httplib::Request &request, httplib::R
     if (gzip) {
         response.set_header("Content-Encoding", "gzip");
     }
-    // Every answer sends the one shared page rather than a copy of its own.
+    // Every answer sends the one shared page rather than a copy of its own,
+    // and a client slow to take it holds no worker.
     const std::string &body = gzip ? page->gzipBody : page->body;
     response.set_content_provider(
         body.size(), kHtml,
         [page, &body](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
+            // A piece the socket takes at once goes the plain way.
+            if (offset + length == body.size() && length > kPageSlice &&
+                GuardedServer::sendRest(page, std::string_view(body).substr(offset))) {
+                return sink.write(body.data() + offset, body.size() - offset);
+            }
             return sink.write(body.data() + offset, std::min(length, kPageSlice));
         });
 }
@@ -288,23 +363,26 @@ void DirectoryServer::countPlay(const httplib::Request &request, httplib::Respon
     const std::string id = request.get_param_value(std::string(contract::kPlayReportIdField));
     const std::shared_ptr<const Listing> current = listing();
     const auto found = current->index.find(id);
+    bool counted = false;
     if (found != current->index.end()) {
         try {
-            store_->countPlay(id);
+            const TimedScope timed(figures_.storePlay);
+            counted = store_->countPlay(id, clientOf(request));
         } catch (const StoreUnavailable &) {
             AnswerUnavailable(response);
             return;
         }
-        // A shared store announces the play to every server, this one
-        // included, which then loads the heat again; counting it here too
-        // could count it twice.
-        if (!store_->announcesChanges()) {
-            const std::lock_guard lock(contentMutex_);
-            if (listing_ == current) {
-                ++heat_[found->second];
-            }
-            directoryPages_.invalidate();
+    }
+    (counted ? figures_.playsCounted : figures_.playsIgnored).add();
+    // A shared store announces the play to every server, this one included,
+    // which then loads the heat again; counting it here too could count it
+    // twice.
+    if (counted && !store_->announcesChanges()) {
+        const std::lock_guard lock(contentMutex_);
+        if (listing_ == current) {
+            ++heat_[found->second];
         }
+        directoryPages_.invalidate();
     }
     response.set_content("OK", "text/plain; charset=utf-8");
 }
@@ -319,6 +397,7 @@ void DirectoryServer::storeMessage(const httplib::Request &request, httplib::Res
                                    const httplib::ContentReader &read) {
     std::string text;
     if (!ReadBoardMessage(request, read, response, text)) {
+        figures_.messagesRefusedForm.add();
         return;
     }
     if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
@@ -326,20 +405,49 @@ void DirectoryServer::storeMessage(const httplib::Request &request, httplib::Res
         // sender keeps the text and can try again.
         response.status = 400;
         response.set_content(EmptyMessagePage(), kHtml);
+        figures_.messagesRefusedEmpty.add();
         return;
     }
+    MessageOutcome outcome;
     try {
-        store_->storeMessage({text, request.remote_addr});
+        const TimedScope timed(figures_.storeMessage);
+        outcome = store_->storeMessage({text, clientOf(request)});
     } catch (const StoreUnavailable &) {
         AnswerUnavailable(response);
         return;
     }
+    if (outcome.kind == MessageOutcome::TooMany) {
+        figures_.messagesRefusedLimit.add();
+        response.status = 429;
+        response.set_header("Retry-After", std::to_string(outcome.retryAfterSeconds));
+        response.set_content(ErrorPage(429), kHtml);
+        return;
+    }
+    if (outcome.kind == MessageOutcome::BoardFull) {
+        figures_.messagesRefusedFull.add();
+        response.status = 507;
+        response.set_content(ErrorPage(507), kHtml);
+        return;
+    }
+    figures_.messagesStored.add();
     response.set_content(ThanksPage(), kHtml);
 }
 
 void DirectoryServer::serveFallback(const httplib::Request &request, httplib::Response &response) {
     response.set_content(AsxPlaylist(kFallbackTitle, base(request) + "/stream/fallback.mp3"),
                          "video/x-ms-asf");
+}
+
+void DirectoryServer::serveMetrics(const httplib::Request &request, httplib::Response &response) {
+    const bool allowed = IsLoopback(request.remote_addr) ||
+                         std::find(options_.metricsClients.begin(), options_.metricsClients.end(),
+                                   request.remote_addr) != options_.metricsClients.end();
+    if (!allowed) {
+        response.status = 403;
+        return;
+    }
+    response.set_header("Cache-Control", "no-store");
+    response.set_content(ServerMetrics().exposition(), "text/plain; version=0.0.4; charset=utf-8");
 }
 
 void DirectoryServer::serveHealth(const httplib::Request &, httplib::Response &response) {

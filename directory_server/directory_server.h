@@ -3,6 +3,7 @@
 #include "directory_server/announcements.h"
 #include "directory_server/data_folder.h"
 #include "directory_server/guarded_server.h"
+#include "directory_server/metrics.h"
 #include "directory_server/options.h"
 #include "directory_server/page_cache.h"
 #include "directory_server/station_list.h"
@@ -64,10 +65,28 @@ private:
                       const httplib::ContentReader &read);
     void serveFallback(const httplib::Request &request, httplib::Response &response);
     void serveHealth(const httplib::Request &request, httplib::Response &response);
+    void serveMetrics(const httplib::Request &request, httplib::Response &response);
     std::string base(const httplib::Request &request) const;
+    // The client's address: the peer's, or for a request through a trusted
+    // proxy the one the proxy names in X-Forwarded-For.
+    std::string clientOf(const httplib::Request &request) const;
 
     const Options options_;
     const LogLine log_;
+    // The figures the server reports, each found once in ServerMetrics().
+    struct Figures {
+        Counter &playsCounted;
+        Counter &playsIgnored;
+        Counter &messagesStored;
+        Counter &messagesRefusedEmpty;
+        Counter &messagesRefusedForm;
+        Counter &messagesRefusedLimit;
+        Counter &messagesRefusedFull;
+        Timing &pageRebuilds;
+        Timing &storePlay;
+        Timing &storeMessage;
+    };
+    const Figures figures_;
     // What the pages show, kept here between loads from the store and served
     // as it is while the store cannot be reached. Unless the store announces
     // them, the plays stored through this server are counted in heat_ here.

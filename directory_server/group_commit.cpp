@@ -21,26 +21,47 @@ GroupCommit::~GroupCommit() {
     writer_.join();
 }
 
-void GroupCommit::countPlay(const std::string &stationId) {
-    write([&](WriteGroup &group) { group.plays.push_back(stationId); });
+bool GroupCommit::countPlay(const std::string &stationId, const std::string &client) {
+    std::size_t place = 0;
+    const auto committed = write(
+        [&](WriteGroup &group) {
+            group.plays.push_back({stationId, client});
+            return group.plays.size() - 1;
+        },
+        place);
+    return committed->group.counted.empty() || committed->group.counted[place];
 }
 
-void GroupCommit::storeMessage(const BoardMessage &message) {
-    write([&](WriteGroup &group) { group.messages.push_back(message); });
+MessageOutcome GroupCommit::storeMessage(const BoardMessage &message) {
+    std::size_t place = 0;
+    const auto committed = write(
+        [&](WriteGroup &group) {
+            group.messages.push_back(message);
+            return group.messages.size() - 1;
+        },
+        place);
+    return committed->group.outcomes.empty() ? MessageOutcome{} : committed->group.outcomes[place];
 }
 
-void GroupCommit::write(const std::function<void(WriteGroup &)> &add) {
+void GroupCommit::setShares(const FairShares &shares) {
+    const std::lock_guard lock(mutex_);
+    shares_ = shares;
+}
+
+std::shared_ptr<const GroupCommit::Pending>
+GroupCommit::write(const std::function<std::size_t(WriteGroup &)> &add, std::size_t &place) {
     std::unique_lock lock(mutex_);
     if (!filling_) {
         filling_ = std::make_shared<Pending>();
     }
     const std::shared_ptr<Pending> pending = filling_;
-    add(pending->group);
+    place = add(pending->group);
     waiting_.notify_one();
     committed_.wait(lock, [&] { return pending->done; });
     if (pending->error) {
         std::rethrow_exception(pending->error);
     }
+    return pending;
 }
 
 // The writer: takes every write waiting, commits them in one transaction, and
@@ -55,6 +76,7 @@ void GroupCommit::writeGroups() {
                 return;
             }
             pending = std::move(filling_);
+            pending->group.shares = shares_;
         }
         std::exception_ptr error;
         try {

@@ -13,10 +13,22 @@
 
 namespace directory {
 
-// Writes that arrived together, committed in one transaction.
+// A play report: the station's id and the client's address.
+struct Play {
+    std::string station;
+    std::string client;
+};
+
+// Writes that arrived together, committed in one transaction, and what became
+// of each.
 struct WriteGroup {
-    std::vector<std::string> plays; // station ids, one per play
+    std::vector<Play> plays;
     std::vector<BoardMessage> messages;
+    FairShares shares; // the limits the commit applies
+    // Set by the commit: whether each play counted (all, when left empty),
+    // and each message's outcome (all stored, when left empty).
+    std::vector<bool> counted;
+    std::vector<MessageOutcome> outcomes;
 };
 
 // Commits writes in groups: a writer thread takes every write waiting at once
@@ -25,8 +37,9 @@ struct WriteGroup {
 // so many clients at once cost little more than one.
 class GroupCommit {
 public:
-    // Commits a group in one transaction; throws StoreError when it could not.
-    using Commit = std::function<void(const WriteGroup &)>;
+    // Commits a group in one transaction, setting what became of each write;
+    // throws StoreError when it could not.
+    using Commit = std::function<void(WriteGroup &)>;
 
     explicit GroupCommit(Commit commit);
     // Commits what is still waiting, then stops the writer.
@@ -35,13 +48,17 @@ public:
     GroupCommit(const GroupCommit &) = delete;
     GroupCommit &operator=(const GroupCommit &) = delete;
 
-    void countPlay(const std::string &stationId);
-    void storeMessage(const BoardMessage &message);
+    bool countPlay(const std::string &stationId, const std::string &client);
+    MessageOutcome storeMessage(const BoardMessage &message);
+    // The limits of the groups committed from now on.
+    void setShares(const FairShares &shares);
 
 private:
     struct Pending;
-    // Adds a write to the group filling and waits for that group's commit.
-    void write(const std::function<void(WriteGroup &)> &add);
+    // Adds a write to the group filling (add returns its place in the group)
+    // and waits for that group's commit; the group, once committed.
+    std::shared_ptr<const Pending> write(const std::function<std::size_t(WriteGroup &)> &add,
+                                         std::size_t &place);
     void writeGroups();
 
     const Commit commit_;
@@ -49,6 +66,7 @@ private:
     std::condition_variable waiting_;
     std::condition_variable committed_;
     std::shared_ptr<Pending> filling_; // writes waiting for the writer
+    FairShares shares_;
     bool stopping_ = false;
     std::thread writer_;
 };

@@ -20,6 +20,8 @@ constexpr int kMaxRequestsPerConnection = 100;
 // connection alive usually asks again at once, and taking that request here
 // saves two hand-overs between threads.
 constexpr int kNextRequestWaitMs = 2;
+// A client that takes nothing of its answer for this long is dropped.
+constexpr std::chrono::milliseconds kStalledAnswer{10000};
 // How long accepting pauses when the process is out of files or memory.
 constexpr std::chrono::milliseconds kAcceptPause{1};
 
@@ -35,7 +37,7 @@ public:
           localAddress_(localAddress) {}
 
     bool is_readable() const override { return read_ < request_.size(); }
-    bool is_writable() const override { return WaitWritable(fd_); }
+    bool is_writable() const override { return deferred_ || WaitWritable(fd_); }
 
     ssize_t read(char *ptr, size_t size) override {
         const std::size_t count = std::min(size, request_.size() - read_);
@@ -45,6 +47,9 @@ public:
     }
 
     ssize_t write(const char *ptr, size_t size) override {
+        if (deferred_) {
+            return static_cast<ssize_t>(size); // the rest goes out through the AnswerWriter
+        }
         if (!headWritten_) {
             headWritten_ = true;
             held_.assign(ptr, size);
@@ -90,6 +95,16 @@ public:
     }
     bool taken() const { return taken_; }
 
+    // The answer from here on is rest, sent later with what is held back.
+    void defer(std::shared_ptr<const void> body, std::string_view rest) {
+        deferred_ = true;
+        body_ = std::move(body);
+        rest_ = rest;
+    }
+    bool deferred() const { return deferred_; }
+    // What is left to send: the held-back head and the deferred rest.
+    AnswerWriter::Rest rest() { return {fd_, std::move(held_), std::move(body_), rest_, {}}; }
+
 private:
     const int fd_;
     const std::string request_;
@@ -100,6 +115,9 @@ private:
     bool headWritten_ = false;
     std::string held_;
     bool taken_ = false;
+    bool deferred_ = false;
+    std::shared_ptr<const void> body_;
+    std::string_view rest_;
 };
 
 // The answer this worker thread is writing.
@@ -109,7 +127,8 @@ thread_local BufferedStream *tAnswering = nullptr;
 
 GuardedServer::GuardedServer(GuardLimits limits, BodyLimitOf bodyLimit, RefusalPage refusalPage)
     : limits_(limits), bodyLimit_(std::move(bodyLimit)),
-      workers_(std::make_unique<httplib::ThreadPool>(limits.workers)) {
+      workers_(std::make_unique<httplib::ThreadPool>(limits.workers)),
+      writer_(std::make_unique<AnswerWriter>(kStalledAnswer)) {
     // Small writes leave at once: a long answer goes out in several sends, and
     // without this each waits for the client's delayed acknowledgement of the
     // one before. Set on the listening socket, it holds for every connection
@@ -132,11 +151,20 @@ void GuardedServer::finish() {
     }
     gate_->stop();
     workers_->shutdown();
+    writer_.reset(); // before the gate it gives connections back to
     gate_.reset();
 }
 
 int GuardedServer::takeConnection() {
     return tAnswering == nullptr ? -1 : tAnswering->take();
+}
+
+bool GuardedServer::sendRest(std::shared_ptr<const void> body, std::string_view rest) {
+    if (tAnswering == nullptr) {
+        return false;
+    }
+    tAnswering->defer(std::move(body), rest);
+    return true;
 }
 
 bool GuardedServer::serve() {
@@ -184,7 +212,22 @@ void GuardedServer::answer(ConnectionGate::Arrival arrival) {
         if (stream.taken()) {
             return;
         }
-        if (!processed || !stream.flush() || last || closedByClient) {
+        const bool goesOn = processed && !last && !closedByClient;
+        if (stream.deferred()) {
+            AnswerWriter::Rest rest = stream.rest();
+            rest.sent = [this, goesOn, address = address, port = port, following = following,
+                         served = served](int sentFd) {
+                if (goesOn) {
+                    gate_->resume(sentFd, address, port, following, served + 1);
+                } else {
+                    close(sentFd);
+                }
+            };
+            if (!writer_->send(rest)) {
+                return; // the writer finishes the answer, or the client has gone
+            }
+        }
+        if (!processed || !stream.flush() || !goesOn) {
             close(fd);
             return;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "directory_server/answer_writer.h"
 #include "directory_server/connection_gate.h"
 #include "directory_server/request_framing.h"
 
@@ -19,7 +20,9 @@ namespace directory {
 // memory. Too large heads get 431, bodies beyond the route's limit 413 (before
 // they are read), requests not sent in time 408. A client address holding its
 // limit of connections still sending loses the oldest of them (once it has had
-// a second to send) to each new connection.
+// a second to send) to each new connection. Big answers to clients that do not
+// read them as fast as they are written are finished by an AnswerWriter, so
+// that such clients hold no worker.
 class GuardedServer : private httplib::Server {
 public:
     GuardedServer(GuardLimits limits, BodyLimitOf bodyLimit, RefusalPage refusalPage);
@@ -30,6 +33,7 @@ public:
     using httplib::Server::Post;
     using httplib::Server::set_error_handler;
     using httplib::Server::set_exception_handler;
+    using httplib::Server::set_logger;
     using httplib::Server::set_payload_max_length;
     // Binding the listening socket.
     using httplib::Server::bind_to_port;
@@ -53,6 +57,12 @@ public:
     // -1 when called elsewhere or the client has gone.
     static int takeConnection();
 
+    // Inside a content provider: the answer's body from here on is rest,
+    // whose bytes body keeps alive. What the client does not take at once is
+    // sent without holding the worker. The provider then writes rest through
+    // its sink, which takes it at once. False when called elsewhere.
+    static bool sendRest(std::shared_ptr<const void> body, std::string_view rest);
+
 private:
     // Answers one complete request on a worker, and the plain requests that
     // follow at once; then gives the connection back to the gate for the next
@@ -67,6 +77,7 @@ private:
     const BodyLimitOf bodyLimit_;
     std::unique_ptr<httplib::ThreadPool> workers_;
     std::unique_ptr<ConnectionGate> gate_;
+    std::unique_ptr<AnswerWriter> writer_;
     std::atomic<bool> serving_{false};
     // Every connection's own end, as AcceptedLocalAddress() gives it.
     std::pair<std::string, int> localAddress_;

@@ -1,5 +1,6 @@
 // quorvel-directory: the companion directory server of Quorvel收音机.
 
+#include "directory_server/admin_commands.h"
 #include "directory_server/directory_server.h"
 
 #include <csignal>
@@ -62,6 +63,14 @@ int Serve(const directory::Options &options) {
 
 int main(int argc, char **argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && directory::IsAdminCommand(args.front())) {
+        std::string out;
+        std::string err;
+        const int status = directory::RunAdminCommand(args, out, err);
+        std::fputs(out.c_str(), stdout);
+        std::fputs(err.c_str(), stderr);
+        return status;
+    }
     const auto parsed = directory::ParseCommandLine(args, directory::DefaultDataDir());
     if (std::holds_alternative<directory::ShowHelp>(parsed)) {
         std::fputs(directory::UsageText("quorvel-directory").c_str(), stdout);

@@ -1,21 +1,36 @@
 #include "directory_server/options.h"
 
+#include "directory_server/text_rules.h"
+
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <string_view>
 
 namespace directory {
 
 namespace {
 
-bool ParsePort(const std::string &text, int &port) {
+bool ParseNumber(const std::string &text, int low, int high, int &number) {
     int value = 0;
     const char *end = text.data() + text.size();
     auto [rest, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc() || rest != end || value < 1 || value > 65535) {
+    if (error != std::errc() || rest != end || value < low || value > high) {
         return false;
     }
-    port = value;
+    number = value;
     return true;
+}
+
+// The items of a comma-separated list, leaving out empty ones.
+std::vector<std::string> ListItems(const std::string &text) {
+    std::vector<std::string> items;
+    for (const std::string_view item : SplitAt(text, ',')) {
+        if (!item.empty()) {
+            items.emplace_back(item);
+        }
+    }
+    return items;
 }
 
 // "http://host[:port]" or "https://…", a trailing slash dropped; the host
@@ -50,8 +65,13 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
         if (name == "--help" || name == "-h") {
             return ShowHelp{};
         }
-        if (name != "--address" && name != "--port" && name != "--data" && name != "--database" &&
-            name != "--public") {
+        static constexpr std::string_view kOptions[] = {
+            "--address",       "--port",
+            "--data",          "--database",
+            "--public",        "--listeners-per-address",
+            "--report-window", "--metrics-address",
+            "--trusted-proxy"};
+        if (std::find(std::begin(kOptions), std::end(kOptions), name) == std::end(kOptions)) {
             return UsageError{"unknown option '" + name + "'"};
         }
         if (i + 1 >= args.size() || args[i + 1].empty()) {
@@ -62,6 +82,19 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
             options.address = value;
         } else if (name == "--data") {
             options.dataDir = value;
+        } else if (name == "--metrics-address") {
+            options.metricsClients = ListItems(value);
+        } else if (name == "--trusted-proxy") {
+            options.trustedProxies = ListItems(value);
+        } else if (name == "--listeners-per-address") {
+            if (!ParseNumber(value, 1, 1000000, options.listenersPerAddress)) {
+                return UsageError{"--listeners-per-address needs a number from 1, not '" + value +
+                                  "'"};
+            }
+        } else if (name == "--report-window") {
+            if (!ParseNumber(value, 0, 86400 * 365, options.reportWindowSeconds)) {
+                return UsageError{"--report-window needs a number of seconds, not '" + value + "'"};
+            }
         } else if (name == "--database") {
             // The value may hold a password: it is never repeated back.
             if (!value.starts_with("postgresql://") && !value.starts_with("postgres://")) {
@@ -73,7 +106,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string> &args,
                 return UsageError{"--public needs an address http://host[:port], not '" + value +
                                   "'"};
             }
-        } else if (!ParsePort(value, options.port)) {
+        } else if (!ParseNumber(value, 1, 65535, options.port)) {
             return UsageError{"--port needs a number from 1 to 65535, not '" + value + "'"};
         }
     }
@@ -95,6 +128,11 @@ std::string DefaultDataDir() {
 std::string UsageText(const std::string &programName) {
     return "Usage: " + programName +
            " [--address A] [--port N] [--data DIR] [--database URI] [--public URL]\n"
+           "       [--listeners-per-address N] [--report-window SECONDS]\n"
+           "       [--metrics-address A[,A...]] [--trusted-proxy A[,A...]]\n"
+           "       " +
+           programName +
+           " import|stations|announcements|messages ... (--help for each)\n"
            "\n"
            "Directory server of Quorvel收音机: the station directory, announcements,\n"
            "play counts, the message board and generated demo streams.\n"
@@ -112,6 +150,17 @@ std::string UsageText(const std::string &programName) {
            "  --public URL address clients reach this server at, put before its own\n"
            "               paths in pages (http://host:port; a load balancer's when\n"
            "               behind one; default: from --address and --port)\n"
+           "  --listeners-per-address N\n"
+           "               stream listener places one client address may hold\n"
+           "               (default 16)\n"
+           "  --report-window SECONDS\n"
+           "               a client address's plays of a station count once in this\n"
+           "               time (default 600; 0 counts every play)\n"
+           "  --metrics-address A[,A...]\n"
+           "               client addresses besides loopback that may read /metrics\n"
+           "  --trusted-proxy A[,A...]\n"
+           "               load balancers in front: for their requests the client is\n"
+           "               the last address of X-Forwarded-For (for the shares above)\n"
            "  --help       show this text\n";
 }
 

@@ -17,6 +17,11 @@ struct Options {
     // "http://host:port" under which clients reach this server (a load
     // balancer's address when behind one); empty: from the listening address.
     std::string publicBase;
+    int listenersPerAddress = 16;  // stream listener places one client address may hold
+    int reportWindowSeconds = 600; // a client's plays of a station count once per window; 0: all
+    std::vector<std::string> metricsClients; // addresses besides loopback that may read /metrics
+    // Load balancers whose X-Forwarded-For names the client, for the fair shares.
+    std::vector<std::string> trustedProxies;
 };
 
 struct ShowHelp {};

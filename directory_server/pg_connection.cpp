@@ -1,5 +1,7 @@
 #include "directory_server/pg_connection.h"
 
+#include "directory_server/metrics.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <libpq-fe.h>
@@ -27,6 +29,11 @@ std::chrono::milliseconds BackOff(int failures) {
     thread_local std::mt19937 random{std::random_device{}()};
     std::uniform_int_distribution<long> share(full.count() / 2, full.count());
     return std::chrono::milliseconds(share(random));
+}
+
+Counter &ReconnectCount() {
+    static Counter &count = ServerMetrics().counter(kDatabaseReconnects, kDatabaseReconnectsHelp);
+    return count;
 }
 
 } // namespace
@@ -134,6 +141,9 @@ bool PgConnection::connect(Clock::time_point deadline) {
     PQsetNoticeProcessor(
         conn_, [](void *, const char *) {}, nullptr);
     failures_ = 0;
+    if (lossesAtConnect_ != reachability_.losses()) {
+        ReconnectCount().add();
+    }
     lossesAtConnect_ = reachability_.losses();
     const char *host = PQhost(conn_);
     name_ = std::string("database ") + PQdb(conn_) + " on " + (host != nullptr ? host : "");

@@ -3,6 +3,7 @@
 #include "directory_server/schema.h"
 
 #include <algorithm>
+#include <set>
 
 namespace directory {
 
@@ -55,7 +56,23 @@ CREATE TABLE settings (
     value text NOT NULL
 );
 )sql"},
+    // What makes a station the same in the next import; fair shares: the
+    // plays each client had counted lately, and the messages of a client by
+    // time.
+    {3, R"sql(
+ALTER TABLE stations ADD COLUMN key text NOT NULL DEFAULT '';
+CREATE TABLE play_windows (
+    client text NOT NULL,
+    station text NOT NULL,
+    until timestamptz NOT NULL,
+    PRIMARY KEY (client, station)
+);
+CREATE INDEX messages_by_client ON messages(client, received);
+)sql"},
 };
+
+// How often counted plays whose window has passed are dropped.
+constexpr std::chrono::seconds kSweepGap{60};
 
 // Plays of a group, as an array of station ids: one row per station, taken
 // in order of id, so that servers committing at once never wait on each other
@@ -70,11 +87,31 @@ WITH counted AS (
 SELECT pg_notify('quorvel_directory', 'heat')
 )sql";
 
+// Plays of a group that count only once per client and station in the window
+// ($3 seconds): the pairs (client, station) that counted. A pair another
+// server counts at the same moment waits for it, then finds its window taken.
+constexpr const char *kCountPlaysInWindow = R"sql(
+WITH claimed AS (
+    INSERT INTO play_windows(client, station, until)
+    SELECT DISTINCT client, station, now() + make_interval(secs => $3::bigint)
+    FROM unnest($1::text[], $2::text[]) AS played(station, client)
+    ORDER BY client, station
+    ON CONFLICT (client, station) DO UPDATE SET until = excluded.until
+        WHERE play_windows.until <= now()
+    RETURNING client, station
+), counted AS (
+    INSERT INTO heat(station, plays)
+    SELECT station, count(*) FROM claimed GROUP BY station ORDER BY station
+    ON CONFLICT (station) DO UPDATE SET plays = heat.plays + excluded.plays
+)
+SELECT client, station, pg_notify('quorvel_directory', 'heat') FROM claimed
+)sql";
+
 constexpr const char *kSeedStations = R"sql(
-INSERT INTO stations(id, position, region, title, url)
-SELECT id, position, region, title, url
-FROM unnest($1::text[], $2::text[], $3::text[], $4::text[])
-    WITH ORDINALITY AS listed(id, region, title, url, position)
+INSERT INTO stations(id, position, region, title, url, key)
+SELECT id, position, region, title, url, key
+FROM unnest($1::text[], $2::text[], $3::text[], $4::text[], $5::text[])
+    WITH ORDINALITY AS listed(id, region, title, url, key, position)
 )sql";
 
 constexpr const char *kSeedHeat = R"sql(
@@ -129,6 +166,20 @@ void Transaction(PgConnection &connection, const std::function<void()> &work) {
     }
 }
 
+// Adds the stations after those listed, and the starting heat of those not
+// counted yet.
+void SeedStations(PgConnection &connection, const std::vector<Station> &stations) {
+    connection.run(kSeedStations, {ArrayOf(stations, [](const Station &s) { return s.id; }),
+                                   ArrayOf(stations, [](const Station &s) { return s.region; }),
+                                   ArrayOf(stations, [](const Station &s) { return s.title; }),
+                                   ArrayOf(stations, [](const Station &s) { return s.url; }),
+                                   ArrayOf(stations, [](const Station &s) { return s.key; })});
+    connection.run(kSeedHeat, {ArrayOf(stations, [](const Station &s) { return s.id; }),
+                               ArrayOf(stations, [](const Station &s) {
+                                   return std::to_string(s.startingHeat);
+                               })});
+}
+
 unsigned KindOf(const std::string &payload) {
     return payload == "heat"            ? kHeatChanged
            : payload == "stations"      ? kStationsChanged
@@ -172,7 +223,7 @@ PostgresStore::PostgresStore(const std::string &uri, LogLine log,
         UpgradeSchema(schema, migrations, connection.name());
         connection.run(std::string("SELECT pg_advisory_unlock(") + kLockKey + ")");
     });
-    writes_ = std::make_unique<GroupCommit>([this](const WriteGroup &group) { commit(group); });
+    writes_ = std::make_unique<GroupCommit>([this](WriteGroup &group) { commit(group); });
 }
 
 PostgresStore::~PostgresStore() {
@@ -198,16 +249,7 @@ void PostgresStore::adoptDataLists(const DataLists &lists) {
                     .affected() == 0) {
                 return; // filled before: what the database holds stands
             }
-            const auto &stations = lists.stations;
-            connection.run(kSeedStations,
-                           {ArrayOf(stations, [](const Station &s) { return s.id; }),
-                            ArrayOf(stations, [](const Station &s) { return s.region; }),
-                            ArrayOf(stations, [](const Station &s) { return s.title; }),
-                            ArrayOf(stations, [](const Station &s) { return s.url; })});
-            connection.run(kSeedHeat, {ArrayOf(stations, [](const Station &s) { return s.id; }),
-                                       ArrayOf(stations, [](const Station &s) {
-                                           return std::to_string(s.startingHeat);
-                                       })});
+            SeedStations(connection, lists.stations);
             connection.run(kSeedAnnouncements,
                            {ArrayOf(lists.announcements, [](const std::string &s) { return s; })});
             connection.run(kNotifyEverything);
@@ -217,13 +259,13 @@ void PostgresStore::adoptDataLists(const DataLists &lists) {
 
 std::vector<Station> PostgresStore::stations() {
     return read([](PgConnection &connection) {
-        const PgRows rows =
-            connection.run("SELECT id, region, title, url FROM stations ORDER BY position, id");
+        const PgRows rows = connection.run(
+            "SELECT id, region, title, url, key FROM stations ORDER BY position, id");
         std::vector<Station> stations;
         stations.reserve(static_cast<std::size_t>(rows.count()));
         for (int row = 0; row < rows.count(); ++row) {
-            stations.push_back(
-                {rows.text(row, 0), rows.text(row, 1), rows.text(row, 2), rows.text(row, 3), 0});
+            stations.push_back({rows.text(row, 0), rows.text(row, 1), rows.text(row, 2),
+                                rows.text(row, 3), 0, rows.text(row, 4)});
         }
         return stations;
     });
@@ -250,12 +292,73 @@ void PostgresStore::forEachHeat(
     });
 }
 
-void PostgresStore::countPlay(const std::string &stationId) {
-    writes_->countPlay(stationId);
+bool PostgresStore::countPlay(const std::string &stationId, const std::string &client) {
+    return writes_->countPlay(stationId, client);
 }
 
-void PostgresStore::storeMessage(const BoardMessage &message) {
-    writes_->storeMessage(message);
+MessageOutcome PostgresStore::storeMessage(const BoardMessage &message) {
+    return writes_->storeMessage(message);
+}
+
+void PostgresStore::setFairShares(const FairShares &shares) {
+    writes_->setShares(shares);
+}
+
+void PostgresStore::replaceStations(const std::vector<Station> &stations) {
+    read([&](PgConnection &connection) {
+        Transaction(connection, [&] {
+            connection.run(std::string("SELECT pg_advisory_xact_lock(") + kLockKey + ")", {},
+                           kLockLimit);
+            connection.run("DELETE FROM stations");
+            SeedStations(connection, stations);
+            connection.run("SELECT pg_notify('quorvel_directory', 'stations')");
+        });
+    });
+}
+
+void PostgresStore::replaceAnnouncements(const std::vector<std::string> &texts) {
+    read([&](PgConnection &connection) {
+        Transaction(connection, [&] {
+            connection.run(std::string("SELECT pg_advisory_xact_lock(") + kLockKey + ")", {},
+                           kLockLimit);
+            connection.run("DELETE FROM announcements");
+            connection.run(kSeedAnnouncements,
+                           {ArrayOf(texts, [](const std::string &s) { return s; })});
+            connection.run("SELECT pg_notify('quorvel_directory', 'announcements')");
+        });
+    });
+}
+
+void PostgresStore::setHeat(const std::string &stationId, std::int64_t plays) {
+    read([&](PgConnection &connection) {
+        Transaction(connection, [&] {
+            connection.run("INSERT INTO heat(station, plays) VALUES($1, $2::bigint) "
+                           "ON CONFLICT (station) DO UPDATE SET plays = excluded.plays",
+                           {{stationId}, {std::to_string(plays)}});
+            connection.run("SELECT pg_notify('quorvel_directory', 'heat')");
+        });
+    });
+}
+
+std::vector<StoredMessage> PostgresStore::messages(const std::string &since) {
+    return read([&](PgConnection &connection) {
+        const PgRows rows = connection.run(
+            "SELECT id, to_char(received AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS'), client, "
+            "encode(body, 'hex') FROM messages "
+            "WHERE received >= (coalesce(nullif($1, ''), '-infinity')::timestamp AT TIME ZONE "
+            "'UTC') ORDER BY id DESC",
+            {{since}});
+        std::vector<StoredMessage> found;
+        for (int row = 0; row < rows.count(); ++row) {
+            const std::string hex = rows.text(row, 3);
+            std::string body;
+            for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+                body += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+            }
+            found.push_back({rows.integer(row, 0), rows.text(row, 1), rows.text(row, 2), body});
+        }
+        return found;
+    });
 }
 
 bool PostgresStore::answers(milliseconds within) {
@@ -274,28 +377,21 @@ void PostgresStore::watch(Changed changed) {
     watcher_ = std::thread([this] { watchChanges(); });
 }
 
-void PostgresStore::commit(const WriteGroup &group) {
+void PostgresStore::commit(WriteGroup &group) {
     // Servers committing plays of the same stations at once may still find
     // themselves waiting on each other; the database then ends one of the
     // transactions, and it is tried again.
     for (int attempt = 1;; ++attempt) {
         try {
-            auto countPlays = [&] {
-                if (!group.plays.empty()) {
-                    writer_.run(kCountPlays,
-                                {ArrayOf(group.plays, [](const std::string &s) { return s; })});
-                }
-            };
-            if (group.messages.empty()) {
-                countPlays(); // one statement: a transaction of its own, one exchange
+            group.counted.clear();
+            group.outcomes.clear();
+            if (group.messages.empty() && !sweepDue() && playsInOneStatement(group)) {
+                countPlays(group); // one statement: a transaction of its own, one exchange
                 return;
             }
             Transaction(writer_, [&] {
-                countPlays();
-                for (const BoardMessage &message : group.messages) {
-                    writer_.run("INSERT INTO messages(client, body) VALUES($1, $2)",
-                                {{message.client}, {message.body, true}});
-                }
+                countPlays(group);
+                storeMessages(group);
             });
             return;
         } catch (const StoreUnavailable &) {
@@ -304,6 +400,97 @@ void PostgresStore::commit(const WriteGroup &group) {
             if (attempt == 3 || !writer_.sqlState().starts_with("40")) {
                 throw;
             }
+        }
+    }
+}
+
+// Plays without a client or window all count; the others once per client and
+// station in the window.
+void PostgresStore::countPlays(WriteGroup &group) {
+    const std::int64_t window = group.shares.reportWindow.count();
+    std::vector<std::string> free;
+    std::vector<const Play *> windowed;
+    for (const Play &play : group.plays) {
+        if (window > 0 && !play.client.empty()) {
+            windowed.push_back(&play);
+        } else {
+            free.push_back(play.station);
+        }
+    }
+    group.counted.assign(group.plays.size(), true);
+    if (!free.empty()) {
+        writer_.run(kCountPlays, {ArrayOf(free, [](const std::string &s) { return s; })});
+    }
+    if (windowed.empty()) {
+        return;
+    }
+    const PgRows claimed = writer_.run(kCountPlaysInWindow,
+                                       {ArrayOf(windowed, [](const Play *p) { return p->station; }),
+                                        ArrayOf(windowed, [](const Play *p) { return p->client; }),
+                                        {std::to_string(window)}});
+    std::set<std::pair<std::string, std::string>> counts;
+    for (int row = 0; row < claimed.count(); ++row) {
+        counts.emplace(claimed.text(row, 0), claimed.text(row, 1));
+    }
+    // Each pair that counted counts for its first play in the group.
+    for (std::size_t i = 0; i < group.plays.size(); ++i) {
+        const Play &play = group.plays[i];
+        if (window > 0 && !play.client.empty()) {
+            group.counted[i] = counts.erase({play.client, play.station}) == 1;
+        }
+    }
+    if (sweepDue()) {
+        nextSweep_ = Clock::now() + kSweepGap;
+        writer_.run("DELETE FROM play_windows WHERE until <= now()");
+    }
+}
+
+bool PostgresStore::sweepDue() const {
+    return Clock::now() >= nextSweep_;
+}
+
+bool PostgresStore::playsInOneStatement(const WriteGroup &group) {
+    const bool windowed = group.shares.reportWindow.count() > 0;
+    return std::all_of(group.plays.begin(), group.plays.end(),
+                       [&](const Play &play) { return windowed && !play.client.empty(); }) ||
+           std::none_of(group.plays.begin(), group.plays.end(),
+                        [&](const Play &play) { return windowed && !play.client.empty(); });
+}
+
+// Each client's messages of the last hour are counted under a lock of that
+// client, taken in order of client, so servers storing at once count each
+// other's.
+void PostgresStore::storeMessages(WriteGroup &group) {
+    if (group.messages.empty()) {
+        return;
+    }
+    std::set<std::string> clients;
+    for (const BoardMessage &message : group.messages) {
+        clients.insert(message.client);
+    }
+    for (const std::string &client : clients) {
+        writer_.run("SELECT pg_advisory_xact_lock(hashtext($1))", {{client}});
+    }
+    std::int64_t stored =
+        writer_.run("SELECT coalesce(sum(octet_length(body)), 0) FROM messages").integer(0, 0);
+    for (const BoardMessage &message : group.messages) {
+        const PgRows recent = writer_.run(
+            "SELECT count(*), coalesce(ceil(extract(epoch FROM min(received) + interval '1 hour' "
+            "- now())), 0)::bigint FROM messages "
+            "WHERE client = $1 AND received > now() - interval '1 hour'",
+            {{message.client}});
+        const auto bytes = static_cast<std::int64_t>(message.body.size());
+        if (recent.integer(0, 0) >= group.shares.messagesPerHour) {
+            group.outcomes.push_back(
+                {MessageOutcome::TooMany,
+                 static_cast<int>(std::max<std::int64_t>(1, recent.integer(0, 1)))});
+        } else if (stored + bytes > group.shares.boardBytes) {
+            group.outcomes.push_back({MessageOutcome::BoardFull});
+        } else {
+            writer_.run("INSERT INTO messages(client, body) VALUES($1, $2)",
+                        {{message.client}, {message.body, true}});
+            stored += bytes;
+            group.outcomes.push_back({});
         }
     }
 }

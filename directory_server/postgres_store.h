@@ -21,6 +21,8 @@ namespace directory {
 // StoreUnavailable at once and the connections are made again by themselves.
 class PostgresStore : public Store {
 public:
+    using Clock = PgConnection::Clock;
+
     // Connects (uri is a libpq connection URI or string) and brings the schema
     // up to the last of migrations, one server at a time; throws StoreError.
     PostgresStore(const std::string &uri, LogLine log,
@@ -34,8 +36,13 @@ public:
     std::vector<Station> stations() override;
     std::vector<std::string> announcements() override;
     void forEachHeat(const std::function<void(const std::string &, std::int64_t)> &each) override;
-    void countPlay(const std::string &stationId) override;
-    void storeMessage(const BoardMessage &message) override;
+    bool countPlay(const std::string &stationId, const std::string &client = {}) override;
+    MessageOutcome storeMessage(const BoardMessage &message) override;
+    void setFairShares(const FairShares &shares) override;
+    void replaceStations(const std::vector<Station> &stations) override;
+    void replaceAnnouncements(const std::vector<std::string> &texts) override;
+    void setHeat(const std::string &stationId, std::int64_t plays) override;
+    std::vector<StoredMessage> messages(const std::string &since) override;
     bool answers(std::chrono::milliseconds within) override;
     void watch(Changed changed) override;
     bool announcesChanges() const override { return true; }
@@ -44,7 +51,13 @@ private:
     // Runs work with the reading connection, waiting at most limit for it.
     template <class Work>
     auto read(Work work, std::chrono::milliseconds limit = PgConnection::kExchangeLimit);
-    void commit(const WriteGroup &group);
+    void commit(WriteGroup &group);
+    void countPlays(WriteGroup &group);
+    // Whether the play windows are to be swept in this commit.
+    bool sweepDue() const;
+    // Whether countPlays needs only one statement for the group's plays.
+    static bool playsInOneStatement(const WriteGroup &group);
+    void storeMessages(WriteGroup &group);
     void watchChanges();
 
     Reachability reachability_;
@@ -57,6 +70,7 @@ private:
     std::condition_variable stopped_;
     bool stopping_ = false;
     std::thread watcher_;
+    Clock::time_point nextSweep_{}; // when to drop the expired play windows
     std::unique_ptr<GroupCommit> writes_;
 };
 

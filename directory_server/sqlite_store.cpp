@@ -3,7 +3,10 @@
 #include "directory_server/schema.h"
 #include "directory_server/text_rules.h"
 
+#include <algorithm>
+#include <ctime>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace directory {
@@ -11,6 +14,10 @@ namespace directory {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+// How often the watcher looks for changes made by other processes.
+constexpr std::chrono::milliseconds kWatchGap{250};
+// How often counted plays whose window has passed are dropped.
+constexpr std::int64_t kSweepSeconds = 60;
 
 // The first version is the schema of the servers before migrations were
 // recorded: their databases take it as it is.
@@ -27,7 +34,39 @@ CREATE TABLE IF NOT EXISTS messages (
     body NOT NULL
 );
 )sql"},
+    // Fair shares: the plays each client had counted lately, and the
+    // messages of a client by time.
+    {2, R"sql(
+CREATE TABLE play_windows (
+    client TEXT NOT NULL,
+    station TEXT NOT NULL,
+    until INTEGER NOT NULL,
+    PRIMARY KEY (client, station)
+) WITHOUT ROWID;
+CREATE INDEX messages_by_client ON messages(client, received);
+)sql"},
 };
+
+// What identifies a version of a file: it is replaced whole, so a new inode
+// or time tells it changed.
+struct FileStamp {
+    ino_t inode = 0;
+    std::int64_t modifiedNs = 0;
+    off_t size = 0;
+    bool operator==(const FileStamp &) const = default;
+};
+
+FileStamp StampOf(const std::string &path) {
+    struct stat info {};
+    if (path.empty() || stat(path.c_str(), &info) != 0) {
+        return {};
+    }
+    return {info.st_ino, info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec, info.st_size};
+}
+
+std::int64_t Now() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
 
 } // namespace
 
@@ -73,7 +112,9 @@ private:
     sqlite3_stmt *statement_ = nullptr;
 };
 
-SqliteStore::SqliteStore(const std::string &path, std::span<const Migration> migrations) {
+SqliteStore::SqliteStore(const std::string &path, std::span<const Migration> migrations,
+                         DataFiles lists, LogLine log)
+    : files_(std::move(lists)), log_(std::move(log)) {
     if (sqlite3_open_v2(path.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
@@ -101,10 +142,18 @@ SqliteStore::SqliteStore(const std::string &path, std::span<const Migration> mig
         sqlite3_close(db_);
         throw StoreError("cannot open database " + path + ": " + error.what());
     }
-    writes_ = std::make_unique<GroupCommit>([this](const WriteGroup &group) { commit(group); });
+    writes_ = std::make_unique<GroupCommit>([this](WriteGroup &group) { commit(group); });
 }
 
 SqliteStore::~SqliteStore() {
+    {
+        const std::lock_guard lock(stopMutex_);
+        stopping_ = true;
+    }
+    stopped_.notify_all();
+    if (watcher_.joinable()) {
+        watcher_.join();
+    }
     writes_.reset();
     sqlite3_close(db_);
 }
@@ -130,17 +179,22 @@ void SqliteStore::transaction(const std::function<void()> &work) {
     }
 }
 
-void SqliteStore::adoptDataLists(const DataLists &lists) {
+void SqliteStore::seedHeat(const std::vector<Station> &stations) {
     transaction([&] {
         Statement insert(db_, "INSERT OR IGNORE INTO heat(station, plays) VALUES(?, ?)");
-        for (const Station &station : lists.stations) {
+        for (const Station &station : stations) {
             insert.bindText(1, station.id);
             insert.bindInt(2, station.startingHeat);
             insert.step();
             insert.reset();
         }
-        lists_ = lists;
     });
+}
+
+void SqliteStore::adoptDataLists(const DataLists &lists) {
+    seedHeat(lists.stations);
+    const std::lock_guard lock(mutex_);
+    lists_ = lists;
 }
 
 std::vector<Station> SqliteStore::stations() {
@@ -161,12 +215,119 @@ void SqliteStore::forEachHeat(const std::function<void(const std::string &, std:
     }
 }
 
-void SqliteStore::countPlay(const std::string &stationId) {
-    writes_->countPlay(stationId);
+bool SqliteStore::countPlay(const std::string &stationId, const std::string &client) {
+    return writes_->countPlay(stationId, client);
 }
 
-void SqliteStore::storeMessage(const BoardMessage &message) {
-    writes_->storeMessage(message);
+MessageOutcome SqliteStore::storeMessage(const BoardMessage &message) {
+    return writes_->storeMessage(message);
+}
+
+void SqliteStore::setFairShares(const FairShares &shares) {
+    writes_->setShares(shares);
+}
+
+void SqliteStore::replaceStations(const std::vector<Station> &stations) {
+    // The list first, replaced whole: a failure leaves everything as it was.
+    // The starting heat follows; a server reloading the list in between
+    // stores the same.
+    if (!files_.stations.empty()) {
+        try {
+            WriteDataFile(files_.stations, StationListText(stations));
+        } catch (const DataFolderError &error) {
+            throw StoreError(error.what());
+        }
+    }
+    seedHeat(stations);
+    const std::lock_guard lock(mutex_);
+    lists_.stations = stations;
+}
+
+void SqliteStore::replaceAnnouncements(const std::vector<std::string> &texts) {
+    if (!files_.announcements.empty()) {
+        try {
+            WriteDataFile(files_.announcements, AnnouncementsText(texts));
+        } catch (const DataFolderError &error) {
+            throw StoreError(error.what());
+        }
+    }
+    const std::lock_guard lock(mutex_);
+    lists_.announcements = texts;
+}
+
+void SqliteStore::setHeat(const std::string &stationId, std::int64_t plays) {
+    transaction([&] {
+        Statement upsert(db_, "INSERT INTO heat(station, plays) VALUES(?, ?) "
+                              "ON CONFLICT(station) DO UPDATE SET plays = excluded.plays");
+        upsert.bindText(1, stationId);
+        upsert.bindInt(2, plays);
+        upsert.step();
+    });
+}
+
+std::vector<StoredMessage> SqliteStore::messages(const std::string &since) {
+    std::lock_guard lock(mutex_);
+    Statement select(db_, "SELECT id, received, client, CAST(body AS BLOB) FROM messages "
+                          "WHERE received >= ? ORDER BY id DESC");
+    select.bindText(1, since);
+    std::vector<StoredMessage> found;
+    while (select.step()) {
+        found.push_back({select.integer(0), select.text(1), select.text(2), select.text(3)});
+    }
+    return found;
+}
+
+void SqliteStore::watch(Changed changed) {
+    if (files_.stations.empty()) {
+        return; // only this object holds the lists
+    }
+    watcher_ = std::thread([this, changed = std::move(changed)] { watchChanges(changed); });
+}
+
+// Other processes change the lists by replacing their files, and the heat by
+// committing to the database, which data_version tells.
+void SqliteStore::watchChanges(const Changed &changed) {
+    FileStamp stations = StampOf(files_.stations);
+    FileStamp announcements = StampOf(files_.announcements);
+    auto dataVersion = [this] {
+        std::lock_guard lock(mutex_);
+        Statement select(db_, "PRAGMA data_version");
+        select.step();
+        return select.integer(0);
+    };
+    std::int64_t version = dataVersion();
+    for (;;) {
+        {
+            std::unique_lock lock(stopMutex_);
+            if (stopped_.wait_for(lock, kWatchGap, [this] { return stopping_; })) {
+                return;
+            }
+        }
+        unsigned kinds = 0;
+        try {
+            const FileStamp nowStations = StampOf(files_.stations);
+            const FileStamp nowAnnouncements = StampOf(files_.announcements);
+            if (nowStations != stations || nowAnnouncements != announcements) {
+                stations = nowStations;
+                announcements = nowAnnouncements;
+                adoptDataLists(ReadDataLists(
+                    files_, log_ ? log_ : [](const std::string &) {}));
+                kinds |= kEverythingChanged;
+            }
+            const std::int64_t nowVersion = dataVersion();
+            if (nowVersion != version) {
+                version = nowVersion;
+                kinds |= kHeatChanged;
+            }
+        } catch (const std::runtime_error &error) {
+            if (log_) {
+                log_(std::string("warning: ") + error.what());
+            }
+        }
+        if (kinds != 0) {
+            changed(kinds);
+        }
+    }
 }
 
 bool SqliteStore::answers(std::chrono::milliseconds within) {
@@ -182,17 +343,67 @@ bool SqliteStore::answers(std::chrono::milliseconds within) {
     }
 }
 
-void SqliteStore::commit(const WriteGroup &group) {
+void SqliteStore::commit(WriteGroup &group) {
     transaction([&] {
+        const std::int64_t now = Now();
+        const std::int64_t window = group.shares.reportWindow.count();
+        Statement claim(db_, "INSERT INTO play_windows(client, station, until) VALUES(?, ?, ?) "
+                             "ON CONFLICT(client, station) DO UPDATE SET until = excluded.until "
+                             "WHERE until <= ?");
         Statement upsert(db_, "INSERT INTO heat(station, plays) VALUES(?, 1) "
                               "ON CONFLICT(station) DO UPDATE SET plays = plays + 1");
-        for (const std::string &station : group.plays) {
-            upsert.bindText(1, station);
-            upsert.step();
-            upsert.reset();
+        for (const Play &play : group.plays) {
+            bool counts = true;
+            if (window > 0 && !play.client.empty()) {
+                claim.bindText(1, play.client);
+                claim.bindText(2, play.station);
+                claim.bindInt(3, now + window);
+                claim.bindInt(4, now);
+                claim.step();
+                claim.reset();
+                counts = sqlite3_changes(db_) == 1;
+            }
+            if (counts) {
+                upsert.bindText(1, play.station);
+                upsert.step();
+                upsert.reset();
+            }
+            group.counted.push_back(counts);
         }
+        if (now >= nextSweep_) {
+            nextSweep_ = now + kSweepSeconds;
+            Statement sweep(db_, "DELETE FROM play_windows WHERE until <= ?");
+            sweep.bindInt(1, now);
+            sweep.step();
+        }
+        if (group.messages.empty()) {
+            return;
+        }
+        Statement size(db_, "SELECT coalesce(sum(length(CAST(body AS BLOB))), 0) FROM messages");
+        size.step();
+        std::int64_t stored = size.integer(0);
+        Statement recent(db_, "SELECT count(*), coalesce(min(CAST(strftime('%s', received) AS "
+                              "INTEGER)), 0) FROM messages "
+                              "WHERE client = ? AND received > datetime(?, 'unixepoch')");
         Statement insert(db_, "INSERT INTO messages(client, body) VALUES(?, ?)");
         for (const BoardMessage &message : group.messages) {
+            recent.bindText(1, message.client);
+            recent.bindInt(2, now - 3600);
+            recent.step();
+            const std::int64_t posted = recent.integer(0);
+            const std::int64_t oldest = recent.integer(1);
+            recent.reset();
+            const auto bytes = static_cast<std::int64_t>(message.body.size());
+            if (posted >= group.shares.messagesPerHour) {
+                group.outcomes.push_back(
+                    {MessageOutcome::TooMany,
+                     static_cast<int>(std::max<std::int64_t>(1, oldest + 3600 - now))});
+                continue;
+            }
+            if (stored + bytes > group.shares.boardBytes) {
+                group.outcomes.push_back({MessageOutcome::BoardFull});
+                continue;
+            }
             insert.bindText(1, message.client);
             if (IsValidUtf8(message.body)) {
                 insert.bindText(2, message.body);
@@ -201,6 +412,8 @@ void SqliteStore::commit(const WriteGroup &group) {
             }
             insert.step();
             insert.reset();
+            stored += bytes;
+            group.outcomes.push_back({});
         }
     });
 }

@@ -1,28 +1,36 @@
 #pragma once
 
+#include "directory_server/data_folder.h"
 #include "directory_server/group_commit.h"
 #include "directory_server/store.h"
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 
 struct sqlite3;
 
 namespace directory {
 
-// The store of a single server: the data folder's station list and
-// announcements as given, and a SQLite database file holding the heat of each
-// station and the board messages. One connection shared by all threads behind
-// a mutex; write-ahead log with full synchronous commits, so every write that
-// returned is on disk.
+// The store of a data folder: its station list and announcements (the text
+// files, which the admin commands rewrite whole), and a SQLite database file
+// holding the heat of each station, the board messages and the plays each
+// client had counted lately. One connection shared by all threads behind a
+// mutex; write-ahead log with full synchronous commits, so every write that
+// returned is on disk. Other processes on the same folder (the admin
+// commands, a second server) are noticed by watch().
 class SqliteStore : public Store {
 public:
     // Opens or creates the database file and brings its schema up to the last
     // of migrations; throws StoreError.
+    // lists names the data folder's text files; without them the lists live
+    // only in this object.
     explicit SqliteStore(const std::string &path,
-                         std::span<const Migration> migrations = SqliteMigrations());
+                         std::span<const Migration> migrations = SqliteMigrations(),
+                         DataFiles lists = {}, LogLine log = {});
     ~SqliteStore() override;
 
     SqliteStore(const SqliteStore &) = delete;
@@ -32,11 +40,17 @@ public:
     std::vector<Station> stations() override;
     std::vector<std::string> announcements() override;
     void forEachHeat(const std::function<void(const std::string &, std::int64_t)> &each) override;
-    void countPlay(const std::string &stationId) override;
-    void storeMessage(const BoardMessage &message) override;
+    bool countPlay(const std::string &stationId, const std::string &client = {}) override;
+    MessageOutcome storeMessage(const BoardMessage &message) override;
+    void setFairShares(const FairShares &shares) override;
+    void replaceStations(const std::vector<Station> &stations) override;
+    void replaceAnnouncements(const std::vector<std::string> &texts) override;
+    void setHeat(const std::string &stationId, std::int64_t plays) override;
+    std::vector<StoredMessage> messages(const std::string &since) override;
     bool answers(std::chrono::milliseconds within) override;
-    // No other server writes the file: nothing to watch.
-    void watch(Changed) override {}
+    // Looks a few times a second for lists rewritten and heat counted by
+    // other processes; its own plays it does not announce.
+    void watch(Changed changed) override;
     bool announcesChanges() const override { return false; }
 
 private:
@@ -44,12 +58,22 @@ private:
     void execute(const std::string &sql);
     // Runs work in one transaction, committed, or rolled back when it throws.
     void transaction(const std::function<void()> &work);
-    void commit(const WriteGroup &group);
+    void commit(WriteGroup &group);
+    // Stores the starting heat of the stations not counted yet.
+    void seedHeat(const std::vector<Station> &stations);
+    void watchChanges(const Changed &changed);
 
+    const DataFiles files_;
+    const LogLine log_;
     std::timed_mutex mutex_;
     sqlite3 *db_ = nullptr;
-    DataLists lists_; // under mutex_
+    DataLists lists_;            // under mutex_
+    std::int64_t nextSweep_ = 0; // when to drop the expired play windows, under mutex_
     std::unique_ptr<GroupCommit> writes_;
+    std::mutex stopMutex_;
+    std::condition_variable stopped_;
+    bool stopping_ = false;
+    std::thread watcher_;
 };
 
 } // namespace directory

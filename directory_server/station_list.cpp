@@ -39,25 +39,20 @@ bool IsServedUrl(std::string_view url) {
 
 std::vector<std::string> SplitFields(std::string_view line) {
     std::vector<std::string> fields;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t bar = line.find('|', start);
-        fields.push_back(NormaliseSpaces(line.substr(start, bar - start)));
-        if (bar == std::string_view::npos) {
-            return fields;
-        }
-        start = bar + 1;
+    for (const std::string_view field : SplitAt(line, '|')) {
+        fields.push_back(NormaliseSpaces(field));
     }
+    return fields;
 }
 
 // The station on the line, or why there is none.
 std::optional<Station> ParseLine(std::string_view line, std::string &problem) {
     std::vector<std::string> fields = SplitFields(line);
-    if (fields.size() < 4 || fields.size() > 5) {
-        problem = "needs the fields id | region | title | url [| starting heat]";
+    if (fields.size() < 4 || fields.size() > 6) {
+        problem = "needs the fields id | region | title | url [| starting heat [| key]]";
         return std::nullopt;
     }
-    static constexpr std::array kNames = {"id", "region", "title", "url", "starting heat"};
+    static constexpr std::array kNames = {"id", "region", "title", "url", "starting heat", "key"};
     for (std::size_t i = 0; i < fields.size(); ++i) {
         const std::string why = MarkerProblem(fields[i]);
         if (!why.empty()) {
@@ -72,22 +67,38 @@ std::optional<Station> ParseLine(std::string_view line, std::string &problem) {
         problem = "the title is empty";
     } else if (!IsServedUrl(station.url)) {
         problem = "the url must be absolute (scheme://…) or a path starting with /";
-    } else if (fields.size() == 5 && !AllDigits(fields[4], kMaxHeatDigits)) {
+    } else if (fields.size() >= 5 && !AllDigits(fields[4], kMaxHeatDigits)) {
         problem = "the starting heat must be a whole number";
     }
     if (!problem.empty()) {
         return std::nullopt;
     }
-    if (fields.size() == 5) {
+    if (fields.size() >= 5) {
         std::from_chars(fields[4].data(), fields[4].data() + fields[4].size(),
                         station.startingHeat);
+    }
+    if (fields.size() == 6) {
+        station.key = fields[5];
     }
     return station;
 }
 
 } // namespace
 
-std::vector<NumberedLine> ContentLines(std::string_view text) {
+std::string StationListText(const std::vector<Station> &stations) {
+    std::string text;
+    for (const Station &station : stations) {
+        text += station.id + " | " + station.region + " | " + station.title + " | " + station.url +
+                " | " + std::to_string(station.startingHeat);
+        if (!station.key.empty() && station.key != station.url) {
+            text += " | " + station.key;
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+std::vector<NumberedLine> Lines(std::string_view text) {
     std::vector<NumberedLine> lines;
     std::size_t start = 0;
     for (std::size_t number = 1; start < text.size(); ++number) {
@@ -99,12 +110,18 @@ std::vector<NumberedLine> ContentLines(std::string_view text) {
         if (line.ends_with('\r')) {
             line.remove_suffix(1);
         }
-        const std::string trimmed = NormaliseSpaces(line);
-        if (!trimmed.empty() && !trimmed.starts_with('#')) {
-            lines.push_back({number, line});
-        }
+        lines.push_back({number, line});
         start = end + 1;
     }
+    return lines;
+}
+
+std::vector<NumberedLine> ContentLines(std::string_view text) {
+    std::vector<NumberedLine> lines = Lines(text);
+    std::erase_if(lines, [](const NumberedLine &line) {
+        const std::string trimmed = NormaliseSpaces(line.text);
+        return trimmed.empty() || trimmed.starts_with('#');
+    });
     return lines;
 }
 
@@ -120,6 +137,7 @@ StationList ParseStationList(std::string_view text) {
         }
         if (station) {
             list.stations.push_back(std::move(*station));
+            list.lines.push_back(line.number);
         } else {
             list.problems.push_back("line " + std::to_string(line.number) + ": " + problem);
         }

@@ -43,6 +43,31 @@ struct BoardMessage {
     std::string client;
 };
 
+// A stored board message, as the admin commands list them.
+struct StoredMessage {
+    std::int64_t id = 0;
+    std::string received; // UTC, "YYYY-MM-DD HH:MM:SS"
+    std::string client;
+    std::string body;
+};
+
+// What one client address may count and post, enforced by the store for
+// every server sharing it.
+struct FairShares {
+    // A client's plays of one station count once in this time; 0: every play.
+    std::chrono::seconds reportWindow{600};
+    // Board messages one client address may post in an hour.
+    int messagesPerHour = 10;
+    // The size of all stored board messages together.
+    std::int64_t boardBytes = 256LL * 1024 * 1024;
+};
+
+// What became of a board message.
+struct MessageOutcome {
+    enum Kind { Stored, TooMany, BoardFull } kind = Stored;
+    int retryAfterSeconds = 0; // for TooMany: when the address may post again
+};
+
 // One step of a store's schema: migrations run in order of version, each in
 // one transaction, and the store records which ran.
 struct Migration {
@@ -93,11 +118,28 @@ public:
     virtual void
     forEachHeat(const std::function<void(const std::string &, std::int64_t)> &each) = 0;
 
-    // Adds one play of the station; returns once it is durable. Plays
-    // arriving together are committed together.
-    virtual void countPlay(const std::string &stationId) = 0;
-    // Stores a board message; returns once it is durable.
-    virtual void storeMessage(const BoardMessage &message) = 0;
+    // Adds one play of the station, unless the client (an address; empty:
+    // anyone) had a play of it counted within the report window; returns
+    // whether it counted, once that is durable. Plays arriving together are
+    // committed together.
+    virtual bool countPlay(const std::string &stationId, const std::string &client = {}) = 0;
+    // Stores a board message, unless its client posted its share of the hour
+    // or the board holds its size; returns once that is durable.
+    virtual MessageOutcome storeMessage(const BoardMessage &message) = 0;
+
+    // The limits of countPlay and storeMessage (by default, FairShares{}).
+    virtual void setFairShares(const FairShares &shares) = 0;
+
+    // Replaces the station list in one transaction: every server sees the
+    // whole new list or the old one. Stations the store does not count yet
+    // start with their starting heat.
+    virtual void replaceStations(const std::vector<Station> &stations) = 0;
+    virtual void replaceAnnouncements(const std::vector<std::string> &texts) = 0;
+    // Sets a station's play count.
+    virtual void setHeat(const std::string &stationId, std::int64_t plays) = 0;
+    // Board messages received at or after since (UTC "YYYY-MM-DD[ HH:MM:SS]";
+    // empty: all), newest first.
+    virtual std::vector<StoredMessage> messages(const std::string &since) = 0;
 
     // True when the store answers a trivial query within the time.
     virtual bool answers(std::chrono::milliseconds within) = 0;
@@ -112,11 +154,14 @@ public:
     virtual bool announcesChanges() const = 0;
 };
 
+struct DataFiles;
+
 // The store the server runs on: PostgreSQL when databaseUri (a libpq
-// connection URI, postgresql://…) is given, else the SQLite file sqlitePath.
-// Creates or upgrades the schema. Throws StoreError (SchemaTooNew for a
-// database newer than this server).
-std::unique_ptr<Store> OpenStore(const std::string &databaseUri, const std::string &sqlitePath,
+// connection URI, postgresql://…) is given, else SQLite in the data folder of
+// files (its database file, with the lists in its text files). Creates or
+// upgrades the schema. Throws StoreError (SchemaTooNew for a database newer
+// than this server).
+std::unique_ptr<Store> OpenStore(const std::string &databaseUri, const DataFiles &files,
                                  LogLine log);
 
 // The schema steps of each engine, oldest first.

@@ -2,6 +2,7 @@
 
 #include "directory_server/guarded_server.h"
 #include "directory_server/icy_metadata.h"
+#include "directory_server/metrics.h"
 #include "directory_server/sockets.h"
 
 #include <array>
@@ -50,6 +51,12 @@ struct Style {
 };
 constexpr std::array kStyles = {Style{38, 0.0}, Style{38, 0.25}, Style{77, 0.8}};
 
+Gauge &ListenerGauge() {
+    static Gauge &gauge = ServerMetrics().gauge("quorvel_directory_stream_listeners",
+                                                "Listeners of the generated streams.");
+    return gauge;
+}
+
 } // namespace
 
 tone::ToneSettings SoundOf(int sound) {
@@ -68,9 +75,11 @@ tone::ToneSettings SoundOf(int sound) {
 }
 
 struct StreamHub::Listener {
-    explicit Listener(tone::ToneStream toneStream) : stream(std::move(toneStream)) {}
+    Listener(tone::ToneStream toneStream, std::string client)
+        : stream(std::move(toneStream)), address(std::move(client)) {}
 
     tone::ToneStream stream;
+    const std::string address;           // the client's, which holds the place
     std::unique_ptr<IcyInterleaver> icy; // when the client asked for metadata
     Clock::time_point start = Clock::now();
     std::int64_t framesSent = 0;
@@ -79,9 +88,11 @@ struct StreamHub::Listener {
     Clock::time_point lastProgress = start;
 };
 
-StreamHub::StreamHub(ChannelOf channelOf, int maxListeners)
-    : channelOf_(std::move(channelOf)), maxListeners_(maxListeners), epoch_(Clock::now()),
-      pump_([this] { pumpAll(); }) {}
+StreamHub::StreamHub(ChannelOf channelOf, int maxListeners, int maxPerAddress)
+    : channelOf_(std::move(channelOf)), maxListeners_(maxListeners), maxPerAddress_(maxPerAddress),
+      epoch_(Clock::now()), pump_([this] { pumpAll(); }) {
+    ListenerGauge(); // shown from the start, at 0
+}
 
 StreamHub::~StreamHub() {
     stop();
@@ -97,8 +108,8 @@ tone::ToneStream StreamHub::streamFor(const std::string &key, int sound) {
     return found->second;
 }
 
-void StreamHub::serve(const std::string &key, const httplib::Request &request,
-                      httplib::Response &response) {
+void StreamHub::serve(const std::string &key, const std::string &client,
+                      const httplib::Request &request, httplib::Response &response) {
     const std::optional<StreamChannel> channel = channelOf_(key);
     if (!channel) {
         response.status = 404;
@@ -109,12 +120,11 @@ void StreamHub::serve(const std::string &key, const httplib::Request &request,
         std::lock_guard lock(stopMutex_);
         stopping = stopping_;
     }
-    if (listeners_.fetch_add(1) >= maxListeners_ || stopping) {
-        listeners_.fetch_sub(1);
+    if (stopping || !takePlace(client)) {
         response.status = 503;
         return;
     }
-    auto listener = std::make_shared<Listener>(streamFor(key, channel->sound));
+    auto listener = std::make_shared<Listener>(streamFor(key, channel->sound), client);
     // Join the broadcast where it is now: skip into the loop by the time since
     // the server started, less the lead sent at once.
     const int loopFrames = kStyles[(channel->sound / kNotes) % kStyles.size()].loopFrames;
@@ -144,7 +154,7 @@ void StreamHub::serve(const std::string &key, const httplib::Request &request,
         },
         [this, listener](bool) {
             if (listener->fd < 0) {
-                listeners_.fetch_sub(1);
+                releasePlace(listener->address);
             }
         });
 }
@@ -163,7 +173,7 @@ void StreamHub::adopt(const std::shared_ptr<Listener> &listener) {
     }
     if (!adopted) {
         close(listener->fd);
-        listeners_.fetch_sub(1);
+        releasePlace(listener->address);
         return;
     }
     stopChanged_.notify_all();
@@ -185,7 +195,7 @@ void StreamHub::pumpAll() {
                 return false;
             }
             close(listener->fd);
-            listeners_.fetch_sub(1);
+            releasePlace(listener->address);
             return true;
         });
     }
@@ -215,6 +225,31 @@ bool StreamHub::pump(Listener &listener, Clock::time_point now) {
         listener.lastProgress = now;
     }
     return listener.unsent.empty() || now - listener.lastProgress < kStalled;
+}
+
+bool StreamHub::takePlace(const std::string &address) {
+    const std::lock_guard lock(placesMutex_);
+    int &held = listenersOf_[address];
+    if (listeners_ >= maxListeners_ || held >= maxPerAddress_) {
+        if (held == 0) {
+            listenersOf_.erase(address);
+        }
+        return false;
+    }
+    ++held;
+    ++listeners_;
+    ListenerGauge().add(1);
+    return true;
+}
+
+void StreamHub::releasePlace(const std::string &address) {
+    const std::lock_guard lock(placesMutex_);
+    const auto found = listenersOf_.find(address);
+    if (--found->second == 0) {
+        listenersOf_.erase(found);
+    }
+    --listeners_;
+    ListenerGauge().add(-1);
 }
 
 void StreamHub::stop() {

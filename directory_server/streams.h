@@ -41,12 +41,15 @@ public:
     // The channel with a key, if there is one.
     using ChannelOf = std::function<std::optional<StreamChannel>(const std::string &key)>;
 
-    StreamHub(ChannelOf channelOf, int maxListeners);
+    // At most maxListeners at once, of which one client address holds at
+    // most maxPerAddress.
+    StreamHub(ChannelOf channelOf, int maxListeners, int maxPerAddress);
     ~StreamHub();
 
     // Answers a request for channel key: the stream, 404 for an unknown key,
-    // 503 when the listener limit is reached.
-    void serve(const std::string &key, const httplib::Request &request,
+    // 503 when the listener limit, or the client address's, is reached.
+    // client is the listener's address, which holds the place.
+    void serve(const std::string &key, const std::string &client, const httplib::Request &request,
                httplib::Response &response);
 
     // Ends every stream at its next step and refuses new listeners.
@@ -63,11 +66,18 @@ private:
     void pumpAll();
     // Sends what is due to the listener; false when it is to be dropped.
     bool pump(Listener &listener, std::chrono::steady_clock::time_point now);
+    // Takes a listener place for the client address; false when none is left.
+    bool takePlace(const std::string &address);
+    void releasePlace(const std::string &address);
 
     const ChannelOf channelOf_;
     const int maxListeners_;
+    const int maxPerAddress_;
     const std::chrono::steady_clock::time_point epoch_;
-    std::atomic<int> listeners_{0};
+
+    std::mutex placesMutex_;
+    int listeners_ = 0;
+    std::map<std::string, int> listenersOf_; // places held, by client address
 
     std::mutex loopsMutex_;
     std::map<std::string, tone::ToneStream> loops_;

@@ -70,22 +70,26 @@ std::string Replaced(std::string_view text,
 } // namespace
 
 bool IsValidUtf8(std::string_view text) {
+    return ValidUtf8Length(text) == text.size();
+}
+
+std::size_t ValidUtf8Length(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto lead = static_cast<unsigned char>(text[i]);
         const int length = SequenceLength(lead);
         if (length == 0 || i + length > text.size()) {
-            return false;
+            return i;
         }
         for (int k = 1; k < length; ++k) {
             const auto next = static_cast<unsigned char>(text[i + k]);
             if ((next & 0xC0) != 0x80 || (k == 1 && !SecondByteAllowed(lead, next))) {
-                return false;
+                return i;
             }
         }
         i += length;
     }
-    return true;
+    return i;
 }
 
 std::string NormaliseSpaces(std::string_view text) {
@@ -136,6 +140,19 @@ std::string_view TrimmedBlanks(std::string_view text) {
         return {};
     }
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::vector<std::string_view> SplitAt(std::string_view text, char separator) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = text.find(separator, start);
+        pieces.push_back(text.substr(start, end - start));
+        if (end == std::string_view::npos) {
+            return pieces;
+        }
+        start = end + 1;
+    }
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {

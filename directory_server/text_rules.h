@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Rules for text the server writes between tagged-text markers such as
 // "(title)…(/title)": the player takes a value up to the first closing marker
@@ -10,6 +11,10 @@
 namespace directory {
 
 bool IsValidUtf8(std::string_view text);
+
+// How many bytes at the start of the text are whole UTF-8 characters: the
+// offset of the first byte that is not, or the text's size.
+std::size_t ValidUtf8Length(std::string_view text);
 
 // Trims the text and turns every run of spaces and tabs into one space, the way
 // the page's text reads back.
@@ -27,6 +32,10 @@ std::string HtmlEscape(std::string_view text);
 
 // The text without leading and trailing spaces and tabs, as header values read.
 std::string_view TrimmedBlanks(std::string_view text);
+
+// The pieces of the text between separators: one more than there are
+// separators, empty ones included.
+std::vector<std::string_view> SplitAt(std::string_view text, char separator);
 
 // Equality ignoring ASCII case, as header names and tokens compare.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);

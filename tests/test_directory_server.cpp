@@ -136,9 +136,10 @@ class TestDirectoryServer : public QObject {
     Q_OBJECT
 
 private slots:
+    // Every play counts here; the report window has a test of its own.
     void init() {
         server_ = std::make_unique<DirectoryServerProcess>();
-        QVERIFY2(server_->start(), server_->errors().constData());
+        QVERIFY2(server_->start({"--report-window", "0"}), server_->errors().constData());
     }
     void cleanup() { server_.reset(); }
 
@@ -343,6 +344,44 @@ private slots:
         QCOMPARE(HeatOfPage(server_->get(kDirectory)), expected);
         QCOMPARE(Messages(*server_),
                  (QList<QByteArray>{"note0", "note1", "note2", "note3", "note4"}));
+    }
+
+    // Behind a trusted proxy, each client named in X-Forwarded-For has its
+    // shares: a play of a station counts once in the window, ten board
+    // messages an hour; the figures at /metrics say what happened.
+    void fairSharesAndMetrics() {
+        server_ = std::make_unique<DirectoryServerProcess>();
+        QVERIFY2(server_->start({"--trusted-proxy", "127.0.0.1"}), server_->errors().constData());
+        const std::int64_t before = HeatOfPage(server_->get(kDirectory))["101"];
+        const auto client = server_->client();
+        for (const char *forwarded : {"10.0.0.1", "10.0.0.1", "192.0.2.7, 10.0.0.1", "10.0.0.2"}) {
+            const auto result =
+                client->Get("/radio/hot.asp?id=101", {{"X-Forwarded-For", forwarded}});
+            QVERIFY(result && result->status == 200);
+        }
+        QCOMPARE(HeatOfPage(server_->get(kDirectory))["101"], before + 2);
+        for (int i = 0; i < 11; ++i) {
+            const auto result = client->Post("/maiz.asp", {{"X-Forwarded-For", "10.0.0.9"}},
+                                             "message=hello", "application/x-www-form-urlencoded");
+            QVERIFY(result);
+            QCOMPARE(result->status, i < 10 ? 200 : 429);
+            if (i == 10) {
+                const int wait = std::atoi(result->get_header_value("Retry-After").c_str());
+                QVERIFY2(wait > 3500 && wait <= 3600, qPrintable(QString::number(wait)));
+            }
+        }
+        QCOMPARE(Messages(*server_).size(), 10);
+        const std::string metrics = server_->get("/metrics");
+        for (const char *line :
+             {"# TYPE quorvel_directory_play_reports_total counter\n",
+              "quorvel_directory_play_reports_total{result=\"counted\"} 2\n",
+              "quorvel_directory_play_reports_total{result=\"ignored\"} 2\n",
+              "quorvel_directory_board_posts_total{result=\"stored\"} 10\n",
+              "quorvel_directory_board_posts_total{result=\"refused_limit\"} 1\n",
+              "quorvel_directory_requests_total{path=\"/maiz.asp\",status=\"429\"} 1\n",
+              "quorvel_directory_stream_listeners 0\n"}) {
+            QVERIFY2(metrics.find(line) != std::string::npos, line);
+        }
     }
 
     void restartKeepsTheDataFolder() {

@@ -4,19 +4,28 @@
 // and the fallback.
 
 #include "about_window/form2.h"
+#include "main_window/form1.h"
+#include "main_window/picture.h"
 #include "platform/curl_http_request.h"
 #include "platform/html_browser.h"
 #include "platform/vlc_media_player.h"
+#include "search_window/form3.h"
 #include "station_data/station_line.h"
 #include "station_data/text_between.h"
 #include "tests/support/audio_tap.h"
 #include "tests/support/directory_server_process.h"
 #include "tests/support/loopback_platform.h"
+#include "tests/support/table_cells.h"
 
+#include <QComboBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QTreeView>
 
 using testsupport::DirectoryServerProcess;
 
@@ -81,6 +90,44 @@ private slots:
         QCOMPARE(request.ReadyState(), 4);
         QCOMPARE(request.status(), 200);
         QCOMPARE(directory()["211"].hot.toInt(), before + 1);
+    }
+
+    // A station imported from the community database's export, while the
+    // server runs, is found by the player's quick search under the region
+    // word of its province.
+    void quickSearchFindsAnImportedStation() {
+        QTemporaryDir files;
+        QFile exported(files.filePath("stations.json"));
+        QVERIFY(exported.open(QIODevice::WriteOnly));
+        exported.write("[{\"stationuuid\": \"e2e-1\", \"name\": \"南宁交通之声\", "
+                       "\"url\": \"http://127.0.0.1:1/nn\", \"countrycode\": \"CN\", "
+                       "\"state\": \"Guangxi Zhuang Autonomous Region\", \"lastcheckok\": 1}]");
+        ;
+        exported.close();
+        QProcess import;
+        import.start(QUORVEL_DIRECTORY_BINARY,
+                     {"import", "--data", server_.dataDir(), exported.fileName()});
+        QVERIFY(import.waitForFinished(kLoadWaitMs));
+        QCOMPARE(import.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            server_.get("/radio/1.59.asp").find("南宁交通之声") != std::string::npos, kLoadWaitMs);
+
+        testsupport::LoopbackPlatform platform(testsupport::LoopbackPlatform::onServer(url("")));
+        Form1 form(platform);
+        form.CacheFolders = {files.path()};
+        form.Timer1->stop();
+        form.Timer3->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(form.ServerReady, kLoadWaitMs);
+        form.FetchChannels();
+        QVERIFY(form.ChannelsFetched);
+        form.show();
+        QMetaObject::invokeMethod(form.Image5, "clicked");
+        auto *search = form.findChild<Form3 *>();
+        QVERIFY(search);
+        search->Text1->setCurrentIndex(search->Text1->findText(QStringLiteral("广西")));
+        QTest::mouseClick(search->Command1, Qt::LeftButton);
+        QVERIFY2(testsupport::Column(search->ListView1, 1).contains(QStringLiteral("南宁交通之声")),
+                 qPrintable(testsupport::Column(search->ListView1, 1).join(' ')));
     }
 
     void readsAnAnnouncement() {

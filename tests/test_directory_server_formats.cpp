@@ -86,7 +86,7 @@ private slots:
         QTest::newRow("too few fields")
             << QByteArray("1|a|A") << QStringList{} << "needs the fields";
         QTest::newRow("too many fields")
-            << QByteArray("1|a|A|/s|1|2") << QStringList{} << "needs the fields";
+            << QByteArray("1|a|A|/s|1|key|2") << QStringList{} << "needs the fields";
         QTest::newRow("empty title") << QByteArray("1|a| |/s") << QStringList{} << "title is empty";
         QTest::newRow("closing marker in title")
             << QByteArray("1|a|A(/title)B|/s") << QStringList{} << "title holds the marker";

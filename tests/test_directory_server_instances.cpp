@@ -6,6 +6,9 @@
 #include "tests/support/directory_server_process.h"
 #include "tests/support/postgres_cluster.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
 #include <latch>
@@ -63,6 +66,27 @@ private:
     std::vector<std::thread> threads_;
 };
 
+// Runs an admin command of the program to its end: the exit status, -1 when
+// it did not end in time; its standard output into out.
+int RunCommand(const QStringList &arguments, QByteArray *out = nullptr) {
+    QProcess command;
+    command.start(QUORVEL_DIRECTORY_BINARY, arguments);
+    if (!command.waitForFinished(kWaitMs)) {
+        command.kill();
+        command.waitForFinished();
+        return -1;
+    }
+    if (out != nullptr) {
+        *out = command.readAllStandardOutput();
+    }
+    return command.exitCode();
+}
+
+bool WriteFile(const QString &path, const QByteArray &content) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
 int Status(const DirectoryServerProcess &server, const std::string &path) {
     const auto result = server.client()->Get(path);
     return result ? result->status : 0;
@@ -85,7 +109,7 @@ class TestDirectoryServerInstances : public QObject {
         std::string uri = cluster_->uri(database());
         uri.insert(uri.find('@'), std::string(":") + kPassword);
         if (!server->start({"--database", QString::fromStdString(uri), "--public",
-                            "http://radio.test:8159"})) {
+                            "http://radio.test:8159", "--report-window", "0"})) {
             qWarning("%s", server->errors().constData());
             return nullptr;
         }
@@ -200,6 +224,52 @@ private slots:
                 [&] { return server->errors().contains("database reachable again"); }, kWaitMs));
             QCOMPARE(server->errors().count("database unreachable"), 1);
             QCOMPARE(server->errors().count("database reachable again"), 1);
+        }
+    }
+
+    // An import reaches every running server through the store, for either
+    // engine; a malformed file changes nothing anywhere.
+    void importReachesRunningServers_data() {
+        QTest::addColumn<bool>("postgresql");
+        QTest::newRow("sqlite") << false;
+        QTest::newRow("postgresql") << true;
+    }
+    void importReachesRunningServers() {
+        QFETCH(bool, postgresql);
+        DirectoryServerProcess alone;
+        std::vector<DirectoryServerProcess *> servers{a_.get(), b_.get()};
+        QStringList store{"--database", QString::fromStdString(cluster_->uri(database()))};
+        if (!postgresql) {
+            QVERIFY2(alone.start(), alone.errors().constData());
+            servers = {&alone};
+            store = QStringList{"--data", alone.dataDir()};
+        }
+        QTemporaryDir files;
+        const QString broken = files.filePath("broken.json");
+        const QString good = files.filePath("good.m3u");
+        QVERIFY(WriteFile(broken, "[{\"name\":\"粤语台\",\"url\":\"http://gd.example/\","
+                                  "\"countrycode\":\"CN\",\"state\":\"Guangdong\"},\n{\"name\":"));
+        QVERIFY(WriteFile(good, "#EXTM3U\n#EXTINF:-1,导入台\nhttp://import.example/live\n"));
+        QByteArray before;
+        QCOMPARE(RunCommand(QStringList{"stations", "list"} + store, &before), 0);
+        const std::string page = servers[0]->get(kDirectory);
+
+        QCOMPARE(RunCommand(QStringList{"import", "--replace"} + store + QStringList{good, broken}),
+                 1);
+        QByteArray after;
+        QCOMPARE(RunCommand(QStringList{"stations", "list"} + store, &after), 0);
+        QCOMPARE(after, before);
+        QCOMPARE(servers[0]->get(kDirectory), page);
+
+        QCOMPARE(RunCommand(QStringList{"import"} + store + QStringList{good}), 0);
+        for (DirectoryServerProcess *server : servers) {
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return server->get(kDirectory)
+                               .find("(title)导入台(/title)(url)http://"
+                                     "import.example/live(/url)") != std::string::npos;
+                },
+                kWaitMs));
         }
     }
 

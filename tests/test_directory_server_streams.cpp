@@ -21,15 +21,24 @@ namespace {
 constexpr double kFrameSeconds = 1152.0 / 44100;
 constexpr double kLeadSeconds = 2.0;
 constexpr std::size_t kMaxListeners = 1000;
+constexpr std::size_t kPerAddress = 16;
 
 // A listener on a bare socket, for clients that misbehave: it sends a stream
-// request and then reads only when told to.
+// request and then reads only when told to. It connects from the loopback
+// address source (127.0.0.1 when 0; any 127.x.y.z reaches the server).
 class RawListener {
 public:
-    RawListener(int port, const std::string &path, int receiveBuffer = 0) {
+    RawListener(int port, const std::string &path, int receiveBuffer = 0,
+                std::uint32_t source = 0) {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
         if (receiveBuffer > 0) {
             setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        }
+        if (source != 0) {
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            from.sin_addr.s_addr = htonl(source);
+            bind(fd_, reinterpret_cast<sockaddr *>(&from), sizeof from);
         }
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -201,15 +210,19 @@ private slots:
     }
 
     // Listeners that vanish free their place at once; past the limit the
-    // server answers 503 instead of starving page requests.
+    // server answers 503 instead of starving page requests. One client
+    // address holds at most 16 places, and that leaves the others theirs.
     void listenerLimitAndVanishingListeners() {
+        constexpr std::uint32_t kFirstSource = 0x7F000102; // 127.0.1.2, 127.0.1.3 ...
         for (int round = 0; round < 2; ++round) {
             std::vector<std::unique_ptr<RawListener>> listeners;
             // Places come free as the previous round's listeners are noticed gone.
             QElapsedTimer waited;
             waited.start();
             while (listeners.size() < kMaxListeners && waited.elapsed() < 20000) {
-                auto listener = std::make_unique<RawListener>(server_.port(), "/stream/101.mp3");
+                const std::uint32_t source = kFirstSource + listeners.size() / kPerAddress;
+                auto listener =
+                    std::make_unique<RawListener>(server_.port(), "/stream/101.mp3", 0, source);
                 if (listener->status() == 200) {
                     listeners.push_back(std::move(listener));
                 }
@@ -217,6 +230,19 @@ private slots:
             QCOMPARE(listeners.size(), std::size_t(kMaxListeners));
             QCOMPARE(RawListener(server_.port(), "/stream/102.mp3").status(), 503);
             QVERIFY(!server_.get("/radio/1.59.asp").empty());
+            // A place given back goes to another address, never to a full one.
+            listeners.back()->hangUp();
+            bool fullAddressRefused = true;
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    if (RawListener(server_.port(), "/stream/102.mp3", 0, kFirstSource).status() ==
+                        200) {
+                        fullAddressRefused = false;
+                    }
+                    return RawListener(server_.port(), "/stream/102.mp3").status() == 200;
+                },
+                10000));
+            QVERIFY(fullAddressRefused);
             for (auto &listener : listeners) {
                 listener->hangUp();
             }

@@ -262,6 +262,81 @@ private slots:
         QCOMPARE(Heat(*store)["101"], fromPrevious ? 42 : 1);
     }
 
+    // A client's plays of a station count once in the report window, whether
+    // they come together, one after the other or through two servers sharing
+    // the store; another client's count too. Nothing is kept for the others.
+    void reportWindow_data() {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<int>("servers");
+        QTest::addColumn<QStringList>("clients");
+        QTest::addColumn<int>("counted");
+        for (const char *engine : {"sqlite", "postgresql"}) {
+            QTest::addRow("%s, one address", engine) << engine << 1 << QStringList{"10.0.0.1"} << 1;
+            QTest::addRow("%s, two addresses", engine)
+                << engine << 1 << QStringList{"10.0.0.1", "10.0.0.2"} << 2;
+            QTest::addRow("%s, one address, two servers", engine)
+                << engine << 2 << QStringList{"10.0.0.1"} << 1;
+        }
+    }
+    void reportWindow() {
+        QFETCH(QString, engine);
+        QFETCH(int, servers);
+        QFETCH(QStringList, clients);
+        QFETCH(int, counted);
+        const QString place = freshPlace(engine);
+        std::vector<std::unique_ptr<Store>> stores;
+        for (int i = 0; i < servers; ++i) {
+            stores.push_back(open(engine, place));
+        }
+        stores[0]->adoptDataLists(FirstLists());
+        constexpr int kReports = 100;
+        std::atomic<int> countedNow{0};
+        std::latch ready(kReports);
+        std::vector<std::thread> reporters;
+        for (int i = 0; i < kReports; ++i) {
+            reporters.emplace_back([&, i] {
+                const std::string client = clients[i % clients.size()].toStdString();
+                ready.arrive_and_wait();
+                countedNow += stores[i % stores.size()]->countPlay("102", client) ? 1 : 0;
+            });
+        }
+        for (std::thread &reporter : reporters) {
+            reporter.join();
+        }
+        for (int i = 0; i < 10; ++i) { // and one after the other
+            countedNow += stores[i % stores.size()]->countPlay("102", "10.0.0.1") ? 1 : 0;
+        }
+        QCOMPARE(countedNow.load(), counted);
+        QCOMPARE(Heat(*stores[0])["102"], counted);
+        // Without a window every play counts.
+        stores[0]->setFairShares({std::chrono::seconds(0)});
+        QVERIFY(stores[0]->countPlay("102", "10.0.0.1"));
+        QCOMPARE(Heat(*stores[0])["102"], counted + 1);
+    }
+
+    // Ten messages an hour from an address, then 429 with the wait; past the
+    // board's size, 507. Nothing refused is stored.
+    void boardShares_data() { addEngines(); }
+    void boardShares() {
+        QFETCH(QString, engine);
+        const QString place = freshPlace(engine);
+        const auto store = open(engine, place);
+        store->setFairShares({std::chrono::seconds(600), 10, 1000});
+        for (int i = 0; i < 10; ++i) {
+            QCOMPARE(store->storeMessage({"note", "10.0.0.1"}).kind, MessageOutcome::Stored);
+        }
+        const MessageOutcome refused = store->storeMessage({"one more", "10.0.0.1"});
+        QCOMPARE(refused.kind, MessageOutcome::TooMany);
+        QVERIFY2(refused.retryAfterSeconds > 3500 && refused.retryAfterSeconds <= 3600,
+                 qPrintable(QString::number(refused.retryAfterSeconds)));
+        QCOMPARE(store->storeMessage({std::string(960, 'x'), "10.0.0.2"}).kind,
+                 MessageOutcome::Stored);
+        QCOMPARE(store->storeMessage({std::string(1, 'y'), "10.0.0.3"}).kind,
+                 MessageOutcome::BoardFull);
+        QCOMPARE(store->messages("").size(), std::size_t(11));
+        QCOMPARE(store->messages("").front().client, std::string("10.0.0.2"));
+    }
+
     // A database a newer server upgraded is refused, not misread.
     void newerDatabaseIsRefused_data() { addEngines(); }
     void newerDatabaseIsRefused() {
