@@ -177,7 +177,7 @@ void Import(const Arguments &arguments, std::string &out, std::string &err) {
     }
     const std::unique_ptr<Store> store = OpenAdminStore(arguments, err);
     const ImportPlan plan =
-        PlanImport(store->stations(), imported, arguments.flags.contains("--replace"));
+        PlanImport(*store->stations(), imported, arguments.flags.contains("--replace"));
     store->replaceStations(plan.stations);
     for (const SkippedStation &skipped : imported.skipped) {
         err += "skipped " + skipped.where + ": " + skipped.reason + " (" + skipped.detail + ")\n";
@@ -215,7 +215,7 @@ void Stations(const Arguments &arguments, std::string &out, std::string &err) {
     }
 
     const std::unique_ptr<Store> store = OpenAdminStore(arguments, err);
-    std::vector<Station> stations = store->stations();
+    std::vector<Station> stations = *store->stations();
     auto find = [&stations](const std::string &id) {
         return std::find_if(stations.begin(), stations.end(),
                             [&id](const Station &station) { return station.id == id; });

@@ -113,7 +113,7 @@ DirectoryServer::DirectoryServer(const Options &options, LogLine log)
               listing = listing_;
               heat = heat_;
           }
-          return DirectoryPage(listing->stations, heat, base);
+          return DirectoryPage(*listing->stations, heat, base);
       }),
       server_(GuardLimits(), BodyLimit, ErrorPage) {
     try {
@@ -132,7 +132,7 @@ void DirectoryServer::loadData(const DataFiles &files) {
     DataLists lists = ReadDataLists(files, log_);
     store_ = OpenStore(options_.database, files, log_);
     store_->setFairShares({std::chrono::seconds(options_.reportWindowSeconds)});
-    store_->adoptDataLists(lists);
+    store_->adoptDataLists(std::move(lists));
     reload(kEverythingChanged);
     store_->watch([this](unsigned kinds) { reload(kinds); });
     // The fallback channel sounds first, then each station in list order.
@@ -146,7 +146,7 @@ void DirectoryServer::loadData(const DataFiles &files) {
             if (found == current->index.end()) {
                 return std::nullopt;
             }
-            return StreamChannel{current->stations[found->second].title,
+            return StreamChannel{(*current->stations)[found->second].title,
                                  static_cast<int>(found->second) + 1};
         },
         kMaxListeners, options_.listenersPerAddress);
@@ -158,13 +158,13 @@ void DirectoryServer::reload(unsigned kinds) {
     if ((kinds & kStationsChanged) != 0 || !current) {
         auto loaded = std::make_shared<Listing>();
         loaded->stations = store_->stations();
-        loaded->index.reserve(loaded->stations.size());
-        for (const Station &station : loaded->stations) {
+        loaded->index.reserve(loaded->stations->size());
+        for (const Station &station : *loaded->stations) {
             loaded->index.emplace(station.id, loaded->index.size());
         }
         current = std::move(loaded);
     }
-    std::vector<std::int64_t> heat(current->stations.size(), 0);
+    std::vector<std::int64_t> heat(current->stations->size(), 0);
     if ((kinds & (kStationsChanged | kHeatChanged)) != 0) {
         store_->forEachHeat([&](const std::string &station, std::int64_t plays) {
             const auto found = current->index.find(station);
@@ -286,7 +286,7 @@ void DirectoryServer::bind() {
     // The server listens with a backlog of a handful of connections.
     RaiseBacklog(listenFd_);
     const std::string from = options_.database.empty() ? options_.dataDir : "PostgreSQL";
-    log_("serving " + std::to_string(listing()->stations.size()) + " stations from " + from +
+    log_("serving " + std::to_string(listing()->stations->size()) + " stations from " + from +
          " at " + PublicBase(options_.address, options_.port, "") + "/");
 }
 

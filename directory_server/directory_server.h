@@ -46,7 +46,7 @@ public:
 private:
     // The stations as last loaded from the store, with each one's place by id.
     struct Listing {
-        std::vector<Station> stations;
+        SharedStations stations;                                 // the store's own list, not a copy
         std::unordered_map<std::string_view, std::size_t> index; // held by stations
     };
 

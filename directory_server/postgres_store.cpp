@@ -238,7 +238,7 @@ PostgresStore::~PostgresStore() {
     writes_.reset();
 }
 
-void PostgresStore::adoptDataLists(const DataLists &lists) {
+void PostgresStore::adoptDataLists(DataLists lists) {
     read([&](PgConnection &connection) {
         Transaction(connection, [&] {
             connection.run(std::string("SELECT pg_advisory_xact_lock(") + kLockKey + ")", {},
@@ -257,7 +257,7 @@ void PostgresStore::adoptDataLists(const DataLists &lists) {
     });
 }
 
-std::vector<Station> PostgresStore::stations() {
+SharedStations PostgresStore::stations() {
     return read([](PgConnection &connection) {
         const PgRows rows = connection.run(
             "SELECT id, region, title, url, key FROM stations ORDER BY position, id");
@@ -267,7 +267,7 @@ std::vector<Station> PostgresStore::stations() {
             stations.push_back({rows.text(row, 0), rows.text(row, 1), rows.text(row, 2),
                                 rows.text(row, 3), 0, rows.text(row, 4)});
         }
-        return stations;
+        return std::make_shared<const std::vector<Station>>(std::move(stations));
     });
 }
 

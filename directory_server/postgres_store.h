@@ -32,8 +32,8 @@ public:
     PostgresStore(const PostgresStore &) = delete;
     PostgresStore &operator=(const PostgresStore &) = delete;
 
-    void adoptDataLists(const DataLists &lists) override;
-    std::vector<Station> stations() override;
+    void adoptDataLists(DataLists lists) override;
+    SharedStations stations() override;
     std::vector<std::string> announcements() override;
     void forEachHeat(const std::function<void(const std::string &, std::int64_t)> &each) override;
     bool countPlay(const std::string &stationId, const std::string &client = {}) override;

@@ -191,20 +191,22 @@ void SqliteStore::seedHeat(const std::vector<Station> &stations) {
     });
 }
 
-void SqliteStore::adoptDataLists(const DataLists &lists) {
+void SqliteStore::adoptDataLists(DataLists lists) {
     seedHeat(lists.stations);
+    auto stations = std::make_shared<const std::vector<Station>>(std::move(lists.stations));
     const std::lock_guard lock(mutex_);
-    lists_ = lists;
+    stations_ = std::move(stations);
+    announcements_ = std::move(lists.announcements);
 }
 
-std::vector<Station> SqliteStore::stations() {
+SharedStations SqliteStore::stations() {
     const std::lock_guard lock(mutex_);
-    return lists_.stations;
+    return stations_;
 }
 
 std::vector<std::string> SqliteStore::announcements() {
     const std::lock_guard lock(mutex_);
-    return lists_.announcements;
+    return announcements_;
 }
 
 void SqliteStore::forEachHeat(const std::function<void(const std::string &, std::int64_t)> &each) {
@@ -239,8 +241,9 @@ void SqliteStore::replaceStations(const std::vector<Station> &stations) {
         }
     }
     seedHeat(stations);
+    auto shared = std::make_shared<const std::vector<Station>>(stations);
     const std::lock_guard lock(mutex_);
-    lists_.stations = stations;
+    stations_ = std::move(shared);
 }
 
 void SqliteStore::replaceAnnouncements(const std::vector<std::string> &texts) {
@@ -252,7 +255,7 @@ void SqliteStore::replaceAnnouncements(const std::vector<std::string> &texts) {
         }
     }
     const std::lock_guard lock(mutex_);
-    lists_.announcements = texts;
+    announcements_ = texts;
 }
 
 void SqliteStore::setHeat(const std::string &stationId, std::int64_t plays) {

@@ -36,8 +36,8 @@ public:
     SqliteStore(const SqliteStore &) = delete;
     SqliteStore &operator=(const SqliteStore &) = delete;
 
-    void adoptDataLists(const DataLists &lists) override;
-    std::vector<Station> stations() override;
+    void adoptDataLists(DataLists lists) override;
+    SharedStations stations() override;
     std::vector<std::string> announcements() override;
     void forEachHeat(const std::function<void(const std::string &, std::int64_t)> &each) override;
     bool countPlay(const std::string &stationId, const std::string &client = {}) override;
@@ -67,7 +67,8 @@ private:
     const LogLine log_;
     std::timed_mutex mutex_;
     sqlite3 *db_ = nullptr;
-    DataLists lists_;            // under mutex_
+    SharedStations stations_ = std::make_shared<const std::vector<Station>>(); // under mutex_
+    std::vector<std::string> announcements_;                                   // under mutex_
     std::int64_t nextSweep_ = 0; // when to drop the expired play windows, under mutex_
     std::unique_ptr<GroupCommit> writes_;
     std::mutex stopMutex_;

@@ -83,6 +83,10 @@ enum ChangeKind : unsigned {
     kEverythingChanged = kHeatChanged | kStationsChanged | kAnnouncementsChanged,
 };
 
+// A station list as the store hands it out: shared, never changed, so the
+// server's listing and the store hold one copy between them.
+using SharedStations = std::shared_ptr<const std::vector<Station>>;
+
 // The lists of a data folder: the station list (each station with its
 // starting heat) and the announcements.
 struct DataLists {
@@ -108,10 +112,10 @@ public:
     // what it holds otherwise; a store serving the data folder's lists takes
     // them as they are and stores the starting heat of stations it does not
     // count yet.
-    virtual void adoptDataLists(const DataLists &lists) = 0;
+    virtual void adoptDataLists(DataLists lists) = 0;
 
     // The stations in directory order.
-    virtual std::vector<Station> stations() = 0;
+    virtual SharedStations stations() = 0;
     // The announcements in the order they are shown.
     virtual std::vector<std::string> announcements() = 0;
     // Calls each(station id, plays) for every station the store counts.

@@ -139,7 +139,7 @@ private slots:
         {
             const auto store = open(engine, place);
             store->adoptDataLists(FirstLists());
-            QCOMPARE(Titles(store->stations()), Titles(FirstLists().stations));
+            QCOMPARE(Titles(*store->stations()), Titles(FirstLists().stations));
             QCOMPARE(Texts(store->announcements()), Texts(FirstLists().announcements));
             QCOMPARE(Heat(*store), (std::map<std::string, std::int64_t>{{"101", 7}, {"102", 0}}));
         }
@@ -148,7 +148,7 @@ private slots:
         store->adoptDataLists(SecondLists());
         const bool keepsFirst = engine == "postgresql";
         const DataLists expected = keepsFirst ? FirstLists() : SecondLists();
-        QCOMPARE(Titles(store->stations()), Titles(expected.stations));
+        QCOMPARE(Titles(*store->stations()), Titles(expected.stations));
         QCOMPARE(Texts(store->announcements()), Texts(expected.announcements));
         auto heat = std::map<std::string, std::int64_t>{{"101", 7}, {"102", 0}};
         if (!keepsFirst) {
