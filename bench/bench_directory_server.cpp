@@ -1,7 +1,8 @@
 // The companion directory server with 150,000 stations: one directory request
 // alone (the anchor), then 50 at once, 50 at once that already hold the page,
 // and 50 at once after a play changed it. Prints each answer's time and the
-// server's peak memory. Then small requests alone, and again while 300 clients
+// server's peak memory; its memory when idle beside a server with the demo's
+// few stations. Then small requests alone, and again while 300 clients
 // that asked for the page read none of it.
 
 #include "contract/directory_contract.h"
@@ -154,8 +155,19 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr, "the server did not start: %s\n", server.errors().constData());
         return 1;
     }
-    std::printf("%d stations; server idle %ld MiB (start-up peak %ld MiB)\n", kStations,
-                server.memoryKiB("VmRSS") / 1024, server.memoryKiB("VmHWM") / 1024);
+    // The anchor of its memory: the same server with the demo's few stations.
+    testsupport::DirectoryServerProcess demo;
+    if (!demo.start()) {
+        std::fprintf(stderr, "the demo server did not start: %s\n", demo.errors().constData());
+        return 1;
+    }
+    const long idleKiB = server.memoryKiB("VmRSS");
+    const long demoKiB = demo.memoryKiB("VmRSS");
+    demo.terminate();
+    std::printf("%d stations; server idle %ld MiB (start-up peak %ld MiB), with the demo's "
+                "stations %ld MiB: %ld bytes a station\n",
+                kStations, idleKiB / 1024, server.memoryKiB("VmHWM") / 1024, demoKiB / 1024,
+                (idleKiB - demoKiB) * 1024 / kStations);
     const httplib::Headers player{{"Accept-Encoding", kAcceptEncoding}};
 
     auto client = server.client();

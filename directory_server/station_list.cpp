@@ -128,7 +128,10 @@ std::vector<NumberedLine> ContentLines(std::string_view text) {
 StationList ParseStationList(std::string_view text) {
     StationList list;
     std::set<std::string> ids;
-    for (const NumberedLine &line : ContentLines(text)) {
+    const std::vector<NumberedLine> lines = ContentLines(text);
+    list.stations.reserve(lines.size());
+    list.lines.reserve(lines.size());
+    for (const NumberedLine &line : lines) {
         std::string problem;
         std::optional<Station> station = ParseLine(line.text, problem);
         if (station && !ids.insert(station->id).second) {
