@@ -2,7 +2,8 @@
 // output, for our media player against a bare libVLC player that reads the URL
 // itself (with its default network caching, and with 200 ms), on the same
 // loopback streams in the same run. Also counts the breaks in the sound on a
-// stream that arrives in uneven bursts, and the connections each play made.
+// stream that arrives in uneven bursts and on a congested link, and the
+// connections each play made.
 
 #include "bench/wait_for.h"
 #include "directory_server/tone/tone.h"
@@ -31,11 +32,39 @@ constexpr qint64 kGiveUpMs = 10000;
 constexpr qint64 kListenMs = 8000;
 // A pause in the audio callbacks longer than this is a break in the sound.
 constexpr qint64 kBreakMs = 80;
+// The congested link: how long it is listened to, the breaks it counts, and
+// from when on a break counts as late (the cushion has had time to build).
+constexpr qint64 kCongestedListenMs = 60000;
+constexpr qint64 kShortBreakMs = 50;
+constexpr qint64 kLongBreakMs = 200;
+constexpr qint64 kLateAfterMs = 10000;
+constexpr quint32 kCongestionSeed = 21;
 
 // How a stream is sent: a first burst of bytes, then real time, with pauses.
 struct Pacing {
     int burstBytes = 0;
-    bool uneven = false; // what is due is held back a random while, then sent at once
+    bool uneven = false;    // what is due is held back a random while, then sent at once
+    bool congested = false; // stalls of 200-900 ms every 2-6 s, then what is due at once
+};
+
+// When a congested link holds everything back, the same for every connection.
+class Congestion {
+public:
+    Congestion() : random_(kCongestionSeed) { plan(0ms); }
+    bool stalled(std::chrono::microseconds elapsed) {
+        if (elapsed >= stallEnd_)
+            plan(stallEnd_);
+        return elapsed >= stallStart_;
+    }
+
+private:
+    void plan(std::chrono::microseconds from) {
+        stallStart_ = from + std::chrono::milliseconds(2000 + random_.bounded(4000));
+        stallEnd_ = stallStart_ + std::chrono::milliseconds(200 + random_.bounded(700));
+    }
+    QRandomGenerator random_;
+    std::chrono::microseconds stallStart_{0};
+    std::chrono::microseconds stallEnd_{0};
 };
 
 // A live tone at 128 kbit/s, joined in the middle of a frame: the burst first,
@@ -49,17 +78,18 @@ void ServeTone(testsupport::LoopbackServer &server, const std::string &path, Pac
         auto sent = std::make_shared<std::chrono::microseconds>(0);
         auto hold = std::make_shared<std::chrono::microseconds>(0);
         auto random = std::make_shared<QRandomGenerator>(7);
+        auto congestion = std::make_shared<Congestion>();
         const auto start = std::chrono::steady_clock::now();
         response.set_content_provider("audio/mpeg", [=](size_t, httplib::DataSink &sink) {
             const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
                 std::chrono::steady_clock::now() - start);
-            if (elapsed > 30s)
+            if (elapsed > (pacing.congested ? 75s : 30s))
                 return false;
             if (!pending->empty()) {
                 const std::string out = std::exchange(*pending, {});
                 return sink.write(out.data(), out.size());
             }
-            if (elapsed < *sent + *hold) {
+            if (elapsed < *sent + *hold || (pacing.congested && congestion->stalled(elapsed))) {
                 std::this_thread::sleep_for(5ms); // pacing, not waiting for an event
                 return true;
             }
@@ -79,19 +109,38 @@ struct Ear {
     std::atomic<qint64> firstSoundMs{-1};
     std::atomic<qint64> lastCallMs{-1};
     std::atomic<int> breaks{0};
+    std::atomic<int> shortBreaks{0};  // over kShortBreakMs
+    std::atomic<int> longBreaks{0};   // over kLongBreakMs
+    std::atomic<int> lateBreaks{0};   // over kShortBreakMs, kLateAfterMs after the first sound
+    std::atomic<qint64> silenceMs{0}; // in the breaks over kShortBreakMs
 
     void start() {
         firstSoundMs = -1;
         lastCallMs = -1;
         breaks = 0;
+        shortBreaks = 0;
+        longBreaks = 0;
+        lateBreaks = 0;
+        silenceMs = 0;
         clock.start();
+    }
+
+    void noteGap(qint64 now) {
+        const qint64 gap = now - lastCallMs;
+        breaks += gap > kBreakMs ? 1 : 0;
+        if (gap <= kShortBreakMs)
+            return;
+        ++shortBreaks;
+        longBreaks += gap > kLongBreakMs ? 1 : 0;
+        lateBreaks += now - firstSoundMs > kLateAfterMs ? 1 : 0;
+        silenceMs += gap;
     }
 
     static void onPlay(void *opaque, const void *samples, unsigned count, int64_t) {
         auto *ear = static_cast<Ear *>(opaque);
         const qint64 now = ear->clock.elapsed();
-        if (ear->firstSoundMs >= 0 && now - ear->lastCallMs > kBreakMs)
-            ++ear->breaks;
+        if (ear->firstSoundMs >= 0)
+            ear->noteGap(now);
         ear->lastCallMs = now;
         const auto *sample = static_cast<const qint16 *>(samples);
         if (ear->firstSoundMs < 0 &&
@@ -169,13 +218,13 @@ qint64 FirstAudio(Contender &contender, const QString &url) {
     return runs[kRuns / 2];
 }
 
-int Breaks(Contender &contender, const QString &url) {
+// Listens to a stream for listenMs after its first sound; the ear keeps the breaks.
+void Listen(Contender &contender, const QString &url, qint64 listenMs) {
     contender.ear.start();
     contender.play(url);
     WaitFor([&] { return contender.ear.firstSoundMs >= 0; }, kGiveUpMs);
-    WaitFor([] { return false; }, kListenMs);
+    WaitFor([] { return false; }, listenMs);
     contender.stop();
-    return contender.ear.breaks;
 }
 
 } // namespace
@@ -199,6 +248,7 @@ int main(int argc, char *argv[]) {
         ServeTone(server, folder + "/paced.mp3", {});
         ServeTone(server, folder + "/burst.mp3", {64 * 1024, false});
         ServeTone(server, folder + "/uneven.mp3", {0, true});
+        ServeTone(server, folder + "/congested.mp3", {0, false, true});
     }
     std::printf("first audio, median of %d plays (ms); breaks: pauses in the sound over %lld ms "
                 "in %lld s of an uneven stream; connections: per play, all streams\n",
@@ -209,7 +259,8 @@ int main(int argc, char *argv[]) {
     for (const Row &row : rows) {
         const qint64 paced = FirstAudio(*row.contender, server.url(row.folder + "/paced.mp3"));
         const qint64 burst = FirstAudio(*row.contender, server.url(row.folder + "/burst.mp3"));
-        const int breaks = Breaks(*row.contender, server.url(row.folder + "/uneven.mp3"));
+        Listen(*row.contender, server.url(row.folder + "/uneven.mp3"), kListenMs);
+        const int breaks = row.contender->ear.breaks;
         const int connections = server.requestCount(row.folder.toStdString() + "/paced.mp3") +
                                 server.requestCount(row.folder.toStdString() + "/burst.mp3") +
                                 server.requestCount(row.folder.toStdString() + "/uneven.mp3");
