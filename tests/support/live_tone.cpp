@@ -19,6 +19,8 @@ void ServeLiveTone(LoopbackServer &server, const std::string &path, LivePlan pla
             response.status = 503;
             return;
         }
+        // A radio server's header: the stream is live, whenever it ends.
+        response.set_header("icy-name", "Live tone");
         auto stream = std::make_shared<tone::ToneStream>(tone::ToneSettings{frequencyHz});
         const auto start = std::chrono::steady_clock::now();
         auto sent = std::make_shared<std::chrono::microseconds>(0);

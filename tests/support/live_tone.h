@@ -16,8 +16,8 @@ namespace testsupport {
 enum class Next { Send, Wait, End };
 using LivePlan = std::function<Next(int connection, std::chrono::microseconds sent)>;
 
-// A tone sent in real time (half a second ahead) as a plain body, the way radio
-// servers send, not in HTTP chunks; the plan says when a connection pauses or
+// A tone sent in real time (half a second ahead) as a plain body with an ICY
+// header, the way radio servers send, not in HTTP chunks; the plan says when a connection pauses or
 // ends. A connection whose plan ends before anything was sent is refused with
 // 503. No connection lasts beyond half a minute.
 void ServeLiveTone(LoopbackServer &server, const std::string &path, LivePlan plan,
