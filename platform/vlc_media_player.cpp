@@ -99,6 +99,19 @@ bool HasIcyHeaders(const TransferResult &head) {
                                [](const auto &header) { return header.first.startsWith("icy-"); });
 }
 
+// A URL to connect to, and the space of the server that named it (see
+// TransferRequest::from).
+struct Entry {
+    QString url;
+    std::optional<AddressSpace> from;
+};
+
+// A playlist's entries, and the space of the server that sent it.
+struct PlaylistEntries {
+    QStringList urls;
+    AddressSpace space = AddressSpace::Public;
+};
+
 // One play of a URL, from setURL (or play) to the next stop, as its worker
 // sees it: which play it is, and the task that stops it.
 struct Play {
@@ -277,9 +290,9 @@ private:
 
     // On a play's worker thread.
     void run(Play &play, const QString &url);
-    ConnectionEnd connect(const Play &play, const QString &url, QStringList &entries,
+    ConnectionEnd connect(const Play &play, const Entry &entry, PlaylistEntries &entries,
                           Session &session);
-    ConnectionEnd reconnect(const Play &play, const QString &url, Session &session);
+    ConnectionEnd reconnect(const Play &play, const Entry &entry, Session &session);
     bool begin(const Play &play, Session &session, const QByteArray &demuxer, int bitrateKbps);
     void release(const Session &session);
     bool setPhase(const Play &play, Phase phase);
@@ -480,15 +493,16 @@ void VlcMediaPlayer::Engine::run(Play &play, const QString &url) {
     Session session;
     StationEntries station(url);
     ConnectionEnd end = ConnectionEnd::Failed;
-    while (const std::optional<QString> entry = station.next()) {
-        QStringList entries;
-        end = connect(play, *entry, entries, session);
+    while (const std::optional<QString> next = station.next()) {
+        const Entry entry{*next, station.from()};
+        PlaylistEntries entries;
+        end = connect(play, entry, entries, session);
         if (end == ConnectionEnd::Dropped) {
-            end = reconnect(play, *entry, session);
+            end = reconnect(play, entry, session);
             break;
         }
         if (end == ConnectionEnd::Playlist) {
-            station.readPlaylist(entries);
+            station.readPlaylist(entries.urls, entries.space);
             continue;
         }
         if (end != ConnectionEnd::Failed || NowMs() > play.firstAudioBy ||
@@ -509,7 +523,7 @@ void VlcMediaPlayer::Engine::run(Play &play, const QString &url) {
 // entry is connected again after a back-off, into the same feed, until it
 // plays again or the time is up. The back-off starts anew only after the
 // station has sounded for a while without a drop.
-ConnectionEnd VlcMediaPlayer::Engine::reconnect(const Play &play, const QString &url,
+ConnectionEnd VlcMediaPlayer::Engine::reconnect(const Play &play, const Entry &entry,
                                                 Session &session) {
     qint64 since = NowMs();
     std::size_t attempt = 0;
@@ -520,8 +534,8 @@ ConnectionEnd VlcMediaPlayer::Engine::reconnect(const Play &play, const QString 
             NowMs() - since >= reconnectFor_.count())
             break;
         const qint64 connectedAt = NowMs();
-        QStringList ignored;
-        const ConnectionEnd end = connect(play, url, ignored, session);
+        PlaylistEntries ignored;
+        const ConnectionEnd end = connect(play, entry, ignored, session);
         if (end == ConnectionEnd::Cancelled || end == ConnectionEnd::Ended)
             return end;
         if (end == ConnectionEnd::Dropped) { // it played again: a new time allowance
@@ -536,14 +550,14 @@ ConnectionEnd VlcMediaPlayer::Engine::reconnect(const Play &play, const QString 
 // One connection: its first bytes decide whether it is a playlist (read whole,
 // within the limits, entries returned) or audio (fed to libVLC as it arrives,
 // into the play's feed when a connection before it already made sound).
-ConnectionEnd VlcMediaPlayer::Engine::connect(const Play &play, const QString &url,
-                                              QStringList &entries, Session &session) {
+ConnectionEnd VlcMediaPlayer::Engine::connect(const Play &play, const Entry &entry,
+                                              PlaylistEntries &entries, Session &session) {
     enum class Mode { Undecided, Audio, Playlist };
     Mode mode = Mode::Undecided;
     const bool resumed = session.feed != nullptr; // a reconnection into a playing feed
     IcyReader icy(0);
     TransferResult head;
-    QString effectiveUrl = url;
+    QString effectiveUrl = entry.url;
     bool begun = resumed;
     bool gaveUp = false;
     std::size_t audioBytes = 0;
@@ -577,7 +591,8 @@ ConnectionEnd VlcMediaPlayer::Engine::connect(const Play &play, const QString &u
     };
 
     TransferRequest request;
-    request.url = url;
+    request.url = entry.url;
+    request.from = entry.from;
     request.headers = {"Icy-MetaData: 1"};
     request.limits.totalTimeoutMs = 0; // a live stream has no end
     request.limits.stallTimeoutMs = kConnectionStallMs;
@@ -630,7 +645,8 @@ ConnectionEnd VlcMediaPlayer::Engine::connect(const Play &play, const QString &u
             return ConnectionEnd::Failed;
         body.truncate(kMaxFetchedPlaylistBytes);
         if (!IsLiveStreamingPlaylist(body))
-            entries = ParsePlaylist(body, effectiveUrl);
+            entries.urls = ParsePlaylist(body, effectiveUrl);
+        entries.space = result.space;
         return ConnectionEnd::Playlist;
     }
     if (mode != Mode::Audio || !begun)

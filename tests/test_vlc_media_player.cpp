@@ -327,6 +327,73 @@ private slots:
         QCOMPARE(seen, expected);
     }
 
+    // A live stream that drops while the decoder holds seconds of it (the
+    // server's burst on connect): the sound goes on from the cushion while the
+    // station is connected again, and the state never leaves playing.
+    void dropPlaysOnFromCushion() {
+        testsupport::ServeLiveTone(
+            *server_, "/drops.mp3",
+            [](int connection, std::chrono::microseconds sent) {
+                return connection == 1 && sent > 5s ? Next::End : Next::Send;
+            },
+            440, 3000ms);
+        player_->setURL(server_->url("/drops.mp3"));
+        StateTrail trail(*player_);
+        QTRY_COMPARE_WITH_TIMEOUT(server_->requestCount("/drops.mp3"), 2, kConnectMs);
+        tap_->reset();
+        QTRY_VERIFY_WITH_TIMEOUT(hears(kSamplesPerSecond), kConnectMs);
+        const QList<int> expected{PlayState::Transitioning, PlayState::Playing};
+        QCOMPARE(trail.states(), expected);
+    }
+
+    // A file whose body ends before its length went away: it is connected
+    // again, not taken as ended, and fails once that comes to nothing.
+    void cutFileIsADrop() {
+        const std::string file = tone::EncodeToneLoop({.loopSeconds = 3});
+        auto connections = std::make_shared<std::atomic<int>>(0);
+        server_->get("/cut.mp3", [file, connections](const httplib::Request &,
+                                                     httplib::Response &response) {
+            if (++*connections > 1) {
+                response.status = 503;
+                return;
+            }
+            response.set_content_provider(
+                file.size(), "audio/mpeg", [file](size_t offset, size_t, httplib::DataSink &sink) {
+                    return offset == 0 && sink.write(file.data(), file.size() / 2);
+                });
+        });
+        player_ = std::make_unique<platform::VlcMediaPlayer>(QStringList{}, tap_->hook(), 3000ms);
+        player_->setURL(server_->url("/cut.mp3"));
+        StateTrail trail(*player_);
+        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Ready, 2 * kConnectMs);
+        QList<int> seen = trail.states();
+        seen.removeAll(PlayState::Buffering);
+        const QList<int> expected{PlayState::Transitioning, PlayState::Playing,
+                                  PlayState::Transitioning, PlayState::Ready};
+        QCOMPARE(seen, expected);
+        QVERIFY(*connections >= 2);
+    }
+
+    // A short clip without a length that the server closes by itself, with no
+    // sign of a radio server: it ends, and is not played again.
+    void shortClipEndsOnce() {
+        const QByteArray clip =
+            QByteArray::fromStdString(tone::EncodeToneLoop({.loopSeconds = 1.5}));
+        auto sent = std::make_shared<std::atomic<bool>>(false);
+        server_->serveStream("/clip.mp3", "audio/mpeg",
+                             [clip, sent] { return sent->exchange(true) ? QByteArray() : clip; });
+        player_->setURL(server_->url("/clip.mp3"));
+        StateTrail trail(*player_);
+        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Stopped, kConnectMs);
+        QList<int> seen = trail.states();
+        seen.removeAll(PlayState::Buffering);
+        const QList<int> expected{PlayState::Transitioning, PlayState::Playing,
+                                  PlayState::MediaEnded, PlayState::Stopped};
+        QCOMPARE(seen, expected);
+        QVERIFY(hears(kSamplesPerSecond / 2));
+        QCOMPARE(server_->requestCount("/clip.mp3"), 1);
+    }
+
     // Stopped while it waits to connect again: no connection follows.
     void stopEndsReconnecting() {
         testsupport::ServeDroppingTone(*server_, "/drops.mp3", false);
