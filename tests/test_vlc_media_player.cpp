@@ -5,6 +5,7 @@
 #include "tests/support/live_tone.h"
 #include "tests/support/loopback_server.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QStringEncoder>
 #include <QTest>
@@ -392,6 +393,25 @@ private slots:
         QCOMPARE(seen, expected);
         QVERIFY(hears(kSamplesPerSecond / 2));
         QCOMPARE(server_->requestCount("/clip.mp3"), 1);
+    }
+
+    // A URL that fails at once, set again on every tick of the window's status
+    // poll (its fallback), is opened again only after a growing wait.
+    void repeatedFailureBacksOff() {
+        server_->serve("/missing.mp3", "gone", "text/plain", 404);
+        player_->setURL(server_->url("/missing.mp3"));
+        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Ready, kFailMs);
+        QElapsedTimer ticks;
+        ticks.start();
+        while (ticks.elapsed() < 3500) {
+            if (player_->playState() == PlayState::Ready)
+                player_->setURL(server_->url("/missing.mp3"));
+            QTest::qWait(100); // the poll's pace, shortened
+        }
+        // Tries at 0, about 1 s and about 3 s, where one per tick would be 35.
+        QVERIFY2(server_->requestCount("/missing.mp3") <= 3,
+                 qPrintable(QString::number(server_->requestCount("/missing.mp3"))));
+        QVERIFY(server_->requestCount("/missing.mp3") >= 2);
     }
 
     // Stopped while it waits to connect again: no connection follows.
