@@ -106,9 +106,8 @@ void ServeTone(testsupport::LoopbackServer &server, const std::string &path, Pac
 
 // Receives a player's audio: when the first non-silent sample came, and the
 // breaks after that. The output hands over its samples in blocks of its own
-// timing, so a break is told from the audio: the wall time since the first
-// sound running ahead of the samples that came by more than the block timing
-// explains.
+// timing, each with the time it is due at: a block due later than the end of
+// the one before follows a silence.
 struct Ear {
     static constexpr int kRate = 44100;
 
@@ -120,8 +119,7 @@ struct Ear {
     std::atomic<int> longBreaks{0};   // over kLongBreakMs
     std::atomic<int> lateBreaks{0};   // over kShortBreakMs, kLateAfterMs after the first sound
     std::atomic<qint64> silenceMs{0}; // in the silences over kShortBreakMs
-    qint64 frames = 0;                // since the first sound; the callback's own
-    qint64 leastLagMs = 0;            // the lag of the audio behind the wall clock, as usual
+    int64_t dueUs = 0;                // when the last block's audio ends; the callback's own
 
     void start() {
         firstSoundMs = -1;
@@ -131,40 +129,32 @@ struct Ear {
         longBreaks = 0;
         lateBreaks = 0;
         silenceMs = 0;
-        frames = 0;
-        leastLagMs = 0;
         clock.start();
     }
 
-    void listen(qint64 now, unsigned count) {
+    void listen(qint64 now, unsigned count, int64_t pts) {
         breaks += now - lastCallMs > kBreakMs ? 1 : 0;
-        const qint64 lag = now - firstSoundMs - frames * 1000 / kRate;
-        frames += count;
-        if (lag < leastLagMs) {
-            leastLagMs = lag;
-            return;
-        }
-        const qint64 silence = lag - leastLagMs;
+        const qint64 silence = (pts - dueUs) / 1000;
+        dueUs = pts + int64_t{count} * 1000000 / kRate;
         if (silence <= kShortBreakMs)
             return;
-        leastLagMs = lag;
         ++shortBreaks;
         longBreaks += silence > kLongBreakMs ? 1 : 0;
         lateBreaks += now - firstSoundMs > kLateAfterMs ? 1 : 0;
         silenceMs += silence;
     }
 
-    static void onPlay(void *opaque, const void *samples, unsigned count, int64_t) {
+    static void onPlay(void *opaque, const void *samples, unsigned count, int64_t pts) {
         auto *ear = static_cast<Ear *>(opaque);
         const qint64 now = ear->clock.elapsed();
         if (ear->firstSoundMs >= 0)
-            ear->listen(now, count);
+            ear->listen(now, count, pts);
         ear->lastCallMs = now;
         const auto *sample = static_cast<const qint16 *>(samples);
         if (ear->firstSoundMs < 0 &&
             std::any_of(sample, sample + count * 2, [](qint16 s) { return std::abs(s) > 64; })) {
             ear->firstSoundMs = now;
-            ear->frames = count;
+            ear->dueUs = pts + int64_t{count} * 1000000 / kRate;
         }
     }
 
