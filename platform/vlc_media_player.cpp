@@ -146,8 +146,9 @@ void CloseFeed(void *) {}
 // The cushion of sound queued ahead of the decoder. A play starts as soon as
 // libVLC can (no cushion), then plays a little slower, with the pitch kept,
 // until the cushion is there; a server's burst on connect fills it at once. An
-// underrun raises the cushion wanted (and the refill the feed holds back for),
-// and a long calm lowers it again, slowly.
+// underrun (after which the feed holds the decoder back until a refill is
+// queued) raises the cushion wanted and the read-ahead with it, and a long calm
+// lowers it again, slowly.
 class Cushion {
 public:
     static constexpr double kBuildingRate = 0.97;
@@ -174,9 +175,9 @@ public:
         return building_ ? kBuildingRate : 1.0;
     }
     // What the feed holds back for after an underrun.
-    std::size_t refillBytes() const { return bytesFor(std::min(wantedMs_, kRefillMs)); }
-    // How far ahead the network may read.
-    std::size_t aheadBytes() const { return std::max(kFeedAheadBytes, 2 * bytesFor(kMostMs)); }
+    std::size_t refillBytes() const { return bytesFor(kRefillMs); }
+    // How far ahead the network may read: further as the cushion wanted grows.
+    std::size_t aheadBytes() const { return std::max(kFeedAheadBytes, 2 * bytesFor(wantedMs_)); }
     // Audio in that many bytes, by the stream's byte rate.
     qint64 durationMs(std::size_t bytes) const {
         return static_cast<qint64>(bytes) * 1000 / bytesPerSecond_;
@@ -187,7 +188,7 @@ private:
     static constexpr qint64 kLeastMs = 2000;
     static constexpr qint64 kMostMs = 8000;
     static constexpr qint64 kStepMs = 1000;
-    static constexpr qint64 kRefillMs = 1000;
+    static constexpr qint64 kRefillMs = 500;
     static constexpr qint64 kHysteresisMs = 500;
     static constexpr qint64 kCalmMs = 60000;
     static constexpr qint64 kRateWindowMs = 5000;
