@@ -30,7 +30,7 @@ namespace {
 constexpr int kRuns = 3;
 constexpr qint64 kGiveUpMs = 10000;
 constexpr qint64 kListenMs = 8000;
-// A pause in the audio callbacks longer than this is a break in the sound.
+// A silence longer than this is a break in the sound.
 constexpr qint64 kBreakMs = 80;
 // No audio for this long after a stop: the player is silent.
 constexpr qint64 kQuietMs = 300;
@@ -114,7 +114,7 @@ struct Ear {
     QElapsedTimer clock;
     std::atomic<qint64> firstSoundMs{-1};
     std::atomic<qint64> lastCallMs{-1};
-    std::atomic<int> breaks{0};       // pauses in the callbacks over kBreakMs
+    std::atomic<int> breaks{0};       // silences over kBreakMs
     std::atomic<int> shortBreaks{0};  // silences over kShortBreakMs
     std::atomic<int> longBreaks{0};   // over kLongBreakMs
     std::atomic<int> lateBreaks{0};   // over kShortBreakMs, kLateAfterMs after the first sound
@@ -133,9 +133,9 @@ struct Ear {
     }
 
     void listen(qint64 now, unsigned count, int64_t pts) {
-        breaks += now - lastCallMs > kBreakMs ? 1 : 0;
         const qint64 silence = (pts - dueUs) / 1000;
         dueUs = pts + int64_t{count} * 1000000 / kRate;
+        breaks += silence > kBreakMs ? 1 : 0;
         if (silence <= kShortBreakMs)
             return;
         ++shortBreaks;

@@ -283,6 +283,7 @@ private:
         std::shared_ptr<Feed> feed;
         std::unique_ptr<Cushion> cushion;
         double rate = 1.0;
+        bool finished = false; // all of a finite stream is in the feed: no cushion to build
         qint64 lastDropMs = 0; // when the last connection went away, or the play began
     };
 
@@ -660,6 +661,7 @@ ConnectionEnd VlcMediaPlayer::Engine::connect(const Play &play, const Entry &ent
          (!HasIcyHeaders(head) && session.cushion->durationMs(audioBytes) < kLiveAfterAudioMs));
     if (finite) {
         session.feed->finish();
+        session.finished = true;
         awaitSound(play, session, play.firstAudioBy);
         if (play.cancelled())
             return ConnectionEnd::Cancelled;
@@ -715,7 +717,8 @@ void VlcMediaPlayer::Engine::tend(const Play &play, Session &session) {
     if (!playSounded_)
         return;
     session.feed->setRefill(session.cushion->refillBytes());
-    const double rate = session.cushion->tend(*session.feed, playedMs_, NowMs());
+    const double rate =
+        session.finished ? 1.0 : session.cushion->tend(*session.feed, playedMs_, NowMs());
     if (rate != session.rate) {
         session.rate = rate;
         libvlc_media_player_set_rate(player_, static_cast<float>(rate));
