@@ -153,8 +153,12 @@ class Cushion {
 public:
     static constexpr double kBuildingRate = 0.97;
 
-    explicit Cushion(int bitrateKbps)
-        : bytesPerSecond_(bitrateKbps > 0 ? bitrateKbps * 125 : kAssumedBytesPerSecond) {}
+    // The bitrate a station announces, when it is one audio can have.
+    explicit Cushion(int bitrateKbps) : bytesPerSecond_(kAssumedBytesPerSecond) {
+        const qint64 announced = qint64{bitrateKbps} * 125;
+        if (announced >= kLeastBytesPerSecond && announced <= kMostBytesPerSecond)
+            bytesPerSecond_ = announced;
+    }
 
     // Called every watch interval while the decoder plays; the rate to play at.
     double tend(const Feed &feed, qint64 playedMs, qint64 nowMs) {
@@ -185,6 +189,10 @@ public:
 
 private:
     static constexpr qint64 kAssumedBytesPerSecond = 16000; // 128 kbit/s
+    // 8 to 640 kbit/s: what a station's byte rate is taken to lie within, so
+    // that no server can make the read-ahead huge.
+    static constexpr qint64 kLeastBytesPerSecond = 1000;
+    static constexpr qint64 kMostBytesPerSecond = 80000;
     static constexpr qint64 kLeastMs = 2000;
     static constexpr qint64 kMostMs = 8000;
     static constexpr qint64 kStepMs = 1000;
@@ -207,8 +215,7 @@ private:
         } else if (playedMs - windowStartMs_ >= kRateWindowMs) {
             const auto rate = static_cast<qint64>(position - windowStartPosition_) * 1000 /
                               (playedMs - windowStartMs_);
-            if (rate > 0)
-                bytesPerSecond_ = rate;
+            bytesPerSecond_ = std::clamp(rate, kLeastBytesPerSecond, kMostBytesPerSecond);
             windowStartMs_ = playedMs;
             windowStartPosition_ = position;
         }
