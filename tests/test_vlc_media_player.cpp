@@ -325,13 +325,17 @@ private slots:
         StateTrail trail(*player_);
         QTRY_COMPARE_WITH_TIMEOUT(server_->requestCount("/drops.mp3"), 2, kConnectMs);
         tap_->reset();
-        QTRY_VERIFY_WITH_TIMEOUT(hears(kSamplesPerSecond / 2), kConnectMs);
+        // More than the first connection left queued: the second one sounds.
+        QTRY_VERIFY_WITH_TIMEOUT(hears(2 * kSamplesPerSecond), kConnectMs);
         QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Playing, kConnectMs);
         QList<int> seen = trail.states();
         seen.removeAll(PlayState::Buffering); // the old connection's tail may run dry first
-        const QList<int> expected{PlayState::Transitioning, PlayState::Playing,
-                                  PlayState::Transitioning, PlayState::Playing};
-        QCOMPARE(seen, expected);
+        // Connecting shows only if what was queued ran out before the new
+        // connection brought more.
+        const QList<int> covered{PlayState::Transitioning, PlayState::Playing};
+        const QList<int> ranOut{PlayState::Transitioning, PlayState::Playing,
+                                PlayState::Transitioning, PlayState::Playing};
+        QVERIFY2(seen == covered || seen == ranOut, qPrintable(QDebug::toString(seen)));
     }
 
     // A live stream that drops while the decoder holds seconds of it (the
