@@ -172,17 +172,15 @@ bool Feed::readable() const {
 ssize_t Feed::read(unsigned char *buffer, std::size_t length) {
     std::unique_lock lock(mutex_);
     const auto underrunAt = std::chrono::steady_clock::now() + kUnderrunAfter;
-    waiting_ = true;
     while (!closed_ && !finished_ && !readable()) {
         if (refilling_ || refill_ == 0) {
             changed_.wait(lock);
         } else if (changed_.wait_until(lock, underrunAt) == std::cv_status::timeout &&
-                   !readable() && refill_ > 0 && !refilling_) {
+                   !readable()) {
             refilling_ = true;
             ++underruns_;
         }
     }
-    waiting_ = false;
     refilling_ = false;
     if (closed_)
         return 0;
@@ -210,11 +208,6 @@ void Feed::setRefill(std::size_t bytes) {
 int Feed::underruns() const {
     const std::lock_guard lock(mutex_);
     return underruns_;
-}
-
-bool Feed::starved() const {
-    const std::lock_guard lock(mutex_);
-    return waiting_;
 }
 
 } // namespace platform

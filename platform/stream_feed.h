@@ -91,8 +91,6 @@ public:
     void setRefill(std::size_t bytes);
     // Underruns so far.
     int underruns() const;
-    // Whether the decoder waits for bytes now (an empty feed or a refill).
-    bool starved() const;
 
 private:
     bool readable() const;
@@ -105,7 +103,6 @@ private:
     std::size_t refill_ = 0;
     int underruns_ = 0;
     bool refilling_ = false;
-    bool waiting_ = false;
     bool finished_ = false;
     bool closed_ = false;
 };
