@@ -292,6 +292,9 @@ private:
         double rate = 1.0;
         bool finished = false; // all of a finite stream is in the feed: no cushion to build
         qint64 lastDropMs = 0; // when the last connection went away, or the play began
+        // A file with a length that was cut: the byte its next connection
+        // asks to go on from; 0 for a live stream.
+        qint64 resumeAt = 0;
     };
 
     // On the preparing thread or a play's worker thread.
@@ -570,6 +573,9 @@ ConnectionEnd VlcMediaPlayer::Engine::connect(const Play &play, const Entry &ent
     bool begun = resumed;
     bool gaveUp = false;
     std::size_t audioBytes = 0;
+    qint64 bodyFrom = 0;  // where in the file this connection's body goes on
+    qint64 bodyBytes = 0; // of this connection's body, from there
+    qint64 skipBytes = 0; // what a server that ignored the range sends again
     QByteArray body;
     QByteArray audio;
     QByteArray lastTitle; // stations repeat the title in every block
@@ -603,6 +609,9 @@ ConnectionEnd VlcMediaPlayer::Engine::connect(const Play &play, const Entry &ent
     request.url = entry.url;
     request.from = entry.from;
     request.headers = {"Icy-MetaData: 1"};
+    const qint64 resumeAt = resumed ? session.resumeAt : 0;
+    if (resumeAt > 0)
+        request.headers.append("Range: bytes=" + QByteArray::number(resumeAt) + "-");
     request.limits.totalTimeoutMs = 0; // a live stream has no end
     request.limits.stallTimeoutMs = kConnectionStallMs;
     request.continueAfterHeaders = [&](const TransferResult &result) {
@@ -610,10 +619,19 @@ ConnectionEnd VlcMediaPlayer::Engine::connect(const Play &play, const Entry &ent
             return false;
         head = result;
         effectiveUrl = result.effectiveUrl;
+        bodyFrom = resumeAt;
+        if (result.status != 206)
+            skipBytes = resumeAt;
         icy = IcyReader(result.header("icy-metaint").toInt());
         return true;
     };
     request.bodySink = [&](const char *data, std::size_t length) {
+        const auto skipped =
+            static_cast<std::size_t>(std::min<qint64>(skipBytes, static_cast<qint64>(length)));
+        skipBytes -= static_cast<qint64>(skipped);
+        data += skipped;
+        length -= skipped;
+        bodyBytes += static_cast<qint64>(length);
         audio.clear();
         icy.read(data, length, audio);
         if (std::optional<QByteArray> title = icy.takeTitle(); title && *title != lastTitle) {
@@ -682,6 +700,8 @@ ConnectionEnd VlcMediaPlayer::Engine::connect(const Play &play, const Entry &ent
     const bool sounded = resumed ? restored() : playSounded_.load();
     if (sounded)
         session.lastDropMs = NowMs();
+    if (!head.header("content-length").isEmpty() && !HasIcyHeaders(head))
+        session.resumeAt = bodyFrom + bodyBytes;
     return sounded && !mediaFailed_ ? ConnectionEnd::Dropped : ConnectionEnd::Failed;
 }
 

@@ -383,6 +383,10 @@ private slots:
                                   PlayState::Transitioning, PlayState::Ready};
         QCOMPARE(seen, expected);
         QVERIFY(*connections >= 2);
+        // Each try again asks for the rest of the file, from where it was cut.
+        const std::vector<testsupport::ReceivedRequest> received = server_->received();
+        QCOMPARE(received.back().headers.find("Range")->second,
+                 "bytes=" + std::to_string(file.size() / 2) + "-");
     }
 
     // A short clip without a length that the server closes by itself, with no
