@@ -76,8 +76,9 @@ void Form1::Image14_Click() {
 }
 
 void Form1::Image13_Click() {
-    // The program ends at once: silence first, then leave the event loop
-    // without running anything else.
+    // The program ends at once: the player is told to stop (its own thread
+    // silences libVLC), then the event loop is left without running anything
+    // else.
     WindowsMediaPlayer1->stop();
     hide();
     QCoreApplication::exit(0);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <curl/curl.h>
 #include <memory>
+#include <sys/socket.h>
 
 namespace platform {
 
@@ -36,7 +37,8 @@ using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 // The state the libcurl callbacks of one transfer share.
 class Exchange {
 public:
-    Exchange(const TransferRequest &request, CURL *easy) : request_(request), easy_(easy) {}
+    Exchange(const TransferRequest &request, CURL *easy)
+        : request_(request), easy_(easy), space_(request.from.value_or(AddressSpace::Loopback)) {}
 
     TransferResult &result() { return result_; }
     bool stoppedAfterHeaders() const { return stoppedAfterHeaders_; }
@@ -47,6 +49,7 @@ public:
         if (line.startsWith("HTTP/") || line.startsWith("ICY ")) {
             result_.contentType.clear();
             result_.headers.clear();
+            noteServerSpace();
         } else if (line.isEmpty()) {
             return onHeadersComplete();
         } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
@@ -85,6 +88,12 @@ public:
 
     bool stoppedBySink() const { return sinkStopped_; }
 
+    // Whether the transfer may connect to the address: none more private than
+    // the server that answered last (or the one that named the URL).
+    bool mayConnectTo(const sockaddr *address) const {
+        return MayLeadTo(space_, SpaceOfAddress(address));
+    }
+
     int responseCode() const {
         long code = 0;
         curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
@@ -92,6 +101,17 @@ public:
     }
 
 private:
+    // A response begins: its server's space is where the next hop comes from.
+    void noteServerSpace() {
+        char *ip = nullptr;
+        if (curl_easy_getinfo(easy_, CURLINFO_PRIMARY_IP, &ip) != CURLE_OK || !ip)
+            return;
+        if (const std::optional<AddressSpace> space = SpaceOfAddressText(ip)) {
+            space_ = *space;
+            result_.space = *space;
+        }
+    }
+
     // Interim (1xx) and redirect responses are not the final one: a 3xx that ends
     // the chain is judged at its first body byte or when the transfer ends.
     bool onHeadersComplete() {
@@ -119,6 +139,7 @@ private:
     const TransferRequest &request_;
     CURL *easy_;
     TransferResult result_;
+    AddressSpace space_;
     bool judged_ = false;
     bool stoppedAfterHeaders_ = false;
     bool sinkStopped_ = false;
@@ -128,6 +149,16 @@ std::size_t HeaderCallback(char *data, std::size_t size, std::size_t count, void
     const std::size_t length = size * count;
     const QByteArray line = QByteArray(data, static_cast<qsizetype>(length)).trimmed();
     return static_cast<Exchange *>(user)->onHeaderLine(line) ? length : 0;
+}
+
+// Opens the socket of a connection, unless its address is in a space the
+// transfer may not reach: then the connection fails as an unreachable one,
+// before anything is sent.
+curl_socket_t OpenSocketCallback(void *user, curlsocktype purpose, curl_sockaddr *address) {
+    if (purpose == CURLSOCKTYPE_IPCXN &&
+        !static_cast<Exchange *>(user)->mayConnectTo(&address->addr))
+        return CURL_SOCKET_BAD;
+    return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
 std::size_t BodyCallback(char *data, std::size_t size, std::size_t count, void *user) {
@@ -190,6 +221,8 @@ void SetCallbacks(CURL *easy, Exchange &exchange) {
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &BodyCallback);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &OpenSocketCallback);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &exchange);
 }
 
 // Whether the transfer loop should go on: not cancelled, not stopped by the

@@ -87,8 +87,10 @@ HlsEnd Follower::follow(const QByteArray &body, const QString &url) {
     const auto sequenceOf = [](const HlsPlaylist &list, std::size_t index) {
         return list.segments.empty() ? 0 : list.segments[index].sequence;
     };
-    qint64 next = sequenceOf(playlist, HlsStartIndex(playlist));
+    qint64 &next = player_.next;
     qint64 newest = sequenceOf(playlist, playlist.segments.size() - 1);
+    if (next < sequenceOf(playlist, 0) || next > newest + 1)
+        next = sequenceOf(playlist, HlsStartIndex(playlist));
     Clock::time_point loadedAt = Clock::now();
     Clock::time_point advancedAt = loadedAt;
     bool changed = true;
@@ -130,6 +132,7 @@ std::optional<HlsPlaylist> Follower::load(const QString &url) {
     TransferRequest request;
     request.url = url;
     request.session = &session_;
+    request.from = player_.from;
     request.limits.maxBodyBytes = kMaxHlsPlaylistBytes;
     const TransferResult result = Transfer(request, &player_.task.cancelFlag());
     if (!result.responded || !IsSuccess(result.status) || result.bodyTruncated)
@@ -156,6 +159,7 @@ Follower::Step Follower::play(const HlsSegment &segment) {
     TransferRequest request;
     request.url = segment.url;
     request.session = &session_;
+    request.from = player_.from;
     request.limits.totalTimeoutMs = 0; // held while the decoder has enough
     request.limits.stallTimeoutMs = kSegmentStallMs;
     request.continueAfterHeaders = [](const TransferResult &head) {
@@ -188,6 +192,7 @@ std::optional<SegmentAudio::Key> Follower::keyFor(const HlsSegment &segment) {
         TransferRequest request;
         request.url = segment.key.url;
         request.session = &session_;
+        request.from = player_.from;
         request.limits.maxBodyBytes = kAesBlock + 1; // enough to see a longer key
         const TransferResult result = Transfer(request, &player_.task.cancelFlag());
         if (!result.responded || !IsSuccess(result.status) || result.body.size() != kAesBlock)
@@ -203,7 +208,7 @@ std::optional<SegmentAudio::Key> Follower::keyFor(const HlsSegment &segment) {
 // the decoder cannot take it or the format changed.
 bool Follower::deliver(const QByteArray &audio, bool segmentEnded) {
     if (!telling_) {
-        player_.feed.push(audio.constData(), static_cast<std::size_t>(audio.size()));
+        player_.write(audio.constData(), static_cast<std::size_t>(audio.size()));
         return true;
     }
     head_.append(audio);
@@ -218,7 +223,7 @@ bool Follower::deliver(const QByteArray &audio, bool segmentEnded) {
     } else if (!demuxer.isEmpty() && demuxer != *demuxer_) {
         return false; // another decoder would be needed
     }
-    player_.feed.push(head_.constData(), static_cast<std::size_t>(head_.size()));
+    player_.write(head_.constData(), static_cast<std::size_t>(head_.size()));
     head_.clear();
     return true;
 }

@@ -16,7 +16,6 @@
 namespace platform {
 
 class BackgroundTask;
-class Feed;
 
 // A segment may be no larger than this.
 inline constexpr std::size_t kMaxHlsSegmentBytes = 16 * 1024 * 1024;
@@ -64,12 +63,21 @@ enum class HlsEnd {
 // What the player gives the follower, on the play's worker thread.
 struct HlsPlayer {
     const BackgroundTask &task; // cancels the play; the follower waits through it
-    Feed &feed;
+    // Writes audio to the feed the decoder reads.
+    std::function<void(const char *data, std::size_t length)> write;
     // Hands the feed to the decoder with the demuxer named; false when it
     // cannot take it.
     std::function<bool(const QByteArray &demuxer)> begin;
     // Whether to read on, hold (the decoder has enough ahead) or stop.
     std::function<TransferPace()> pace;
+    // The space of the server that gave the playlist: no playlist, key or
+    // segment it names may lie in a more private one.
+    AddressSpace from;
+    // The media sequence number of the segment to play next, kept across the
+    // play's connections: a playlist followed again after a drop goes on from
+    // there while the playlist still holds it, instead of playing again what
+    // was heard. Negative: from the live edge.
+    qint64 &next;
 };
 
 // Follows the playlist whose body was read from url: a master playlist's

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/address_space.h"
 #include "platform/url_checks.h"
 
 #include <QByteArray>
@@ -10,6 +11,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace platform {
@@ -50,6 +52,11 @@ struct TransferRequest {
     QString referer;
     QList<QByteArray> headers; // further request header lines ("Name: value")
     TransferLimits limits;
+    // The space of the server whose answer named this URL (a playlist's, for
+    // its entries): the transfer connects to no address more private than
+    // that, nor, along its redirects, more private than the server that
+    // redirected. Unset for a URL of the user's or the program's own.
+    std::optional<AddressSpace> from;
     // When set, called once the final response's headers are in (after
     // redirects), with the result so far (status, type, headers, address).
     // Returning false ends the transfer there: the result then counts as
@@ -79,6 +86,8 @@ struct TransferResult {
     // each caller decides whether a cut body is acceptable.
     QByteArray body;
     bool bodyTruncated = false;
+    // Where the server of the final response is (see TransferRequest::from).
+    AddressSpace space = AddressSpace::Public;
 
     // The value of the first header of that name (lower case), or empty.
     QByteArray header(QByteArrayView name) const;

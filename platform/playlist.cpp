@@ -44,16 +44,17 @@ std::optional<QString> StationEntries::next() {
             continue;
         ++tried_;
         currentDepth_ = candidate.depth;
+        currentFrom_ = candidate.from;
         return candidate.url;
     }
     return std::nullopt;
 }
 
-void StationEntries::readPlaylist(const QStringList &entries) {
+void StationEntries::readPlaylist(const QStringList &entries, AddressSpace space) {
     if (currentDepth_ > kMaxPlaylistDepth || ++playlistsRead_ > kMaxPlaylistFetches)
         return;
     for (auto entry = entries.crbegin(); entry != entries.crend(); ++entry)
-        candidates_.push_front({*entry, currentDepth_ + 1});
+        candidates_.push_front({*entry, currentDepth_ + 1, space});
 }
 
 } // namespace platform

@@ -4,6 +4,7 @@
 // response is a playlist, the order in which entries are tried, and the limits
 // of one station's resolution. The player's connections do the fetching.
 
+#include "platform/address_space.h"
 #include "platform/playlist_parser.h"
 
 #include <QByteArray>
@@ -35,21 +36,27 @@ inline constexpr int kMaxEntriesTried = 64;
 // skipped.
 class StationEntries {
 public:
-    explicit StationEntries(const QString &url) : candidates_{{url, 0}} {}
+    explicit StationEntries(const QString &url) : candidates_{{url, 0, std::nullopt}} {}
 
     // The next entry to connect to, or nothing when none is left.
     std::optional<QString> next();
-    // The entry Next gave last turned out to be a playlist with these entries.
-    void readPlaylist(const QStringList &entries);
+    // The space of the server of the playlist that named the entry given last;
+    // nothing for the station's own URL.
+    std::optional<AddressSpace> from() const { return currentFrom_; }
+    // The entry Next gave last turned out to be a playlist with these entries,
+    // served from the given space.
+    void readPlaylist(const QStringList &entries, AddressSpace space);
 
 private:
     struct Candidate {
         QString url;
         int depth = 0;
+        std::optional<AddressSpace> from;
     };
 
     std::deque<Candidate> candidates_;
     int currentDepth_ = 0;
+    std::optional<AddressSpace> currentFrom_;
     int tried_ = 0;
     int playlistsRead_ = 0;
 };

@@ -43,6 +43,15 @@ constexpr std::array<Demuxer, 17> kDemuxers = {{
 // Compacts the buffer once the part already read outweighs the rest.
 constexpr qsizetype kCompactAfter = 64 * 1024;
 
+// Characters a station's title may not carry to the desktop: control characters
+// (which a terminal or a log would act on) and the marks and overrides that
+// reorder the text around them.
+bool IsUnsafeInTitle(QChar character) {
+    const char16_t code = character.unicode();
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x200E || code == 0x200F ||
+           (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
 } // namespace
 
 IcyReader::IcyReader(qsizetype interval) : interval_(interval), untilBlock_(interval) {}
@@ -105,7 +114,9 @@ std::optional<QByteArray> IcyStreamTitle(const QByteArray &block) {
 QString DecodeIcyTitle(const QByteArray &raw) {
     QByteArray bytes = raw;
     bytes.replace('\0', QByteArray());
-    return DecodeText(bytes).trimmed();
+    QString title = DecodeText(bytes, QUtf8StringView(bytes).isValidUtf8() ? "utf-8" : "gb18030");
+    title.removeIf(&IsUnsafeInTitle);
+    return title.trimmed();
 }
 
 QByteArray DemuxerForContentType(const QByteArray &contentType) {
@@ -151,9 +162,26 @@ std::size_t Feed::size() const {
     return static_cast<std::size_t>(bytes_.size() - readFrom_);
 }
 
+// Whether a read may take bytes now: some are held, and no refill is under way
+// or it has queued enough.
+bool Feed::readable() const {
+    const auto held = static_cast<std::size_t>(bytes_.size() - readFrom_);
+    return held > 0 && (!refilling_ || held >= refill_);
+}
+
 ssize_t Feed::read(unsigned char *buffer, std::size_t length) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return closed_ || finished_ || readFrom_ < bytes_.size(); });
+    const auto underrunAt = std::chrono::steady_clock::now() + kUnderrunAfter;
+    while (!closed_ && !finished_ && !readable()) {
+        if (refilling_ || refill_ == 0) {
+            changed_.wait(lock);
+        } else if (changed_.wait_until(lock, underrunAt) == std::cv_status::timeout &&
+                   !readable()) {
+            refilling_ = true;
+            ++underruns_;
+        }
+    }
+    refilling_ = false;
     if (closed_)
         return 0;
     const std::size_t held = static_cast<std::size_t>(bytes_.size() - readFrom_);
@@ -167,6 +195,19 @@ ssize_t Feed::read(unsigned char *buffer, std::size_t length) {
 std::uint64_t Feed::position() const {
     const std::lock_guard lock(mutex_);
     return position_;
+}
+
+void Feed::setRefill(std::size_t bytes) {
+    {
+        const std::lock_guard lock(mutex_);
+        refill_ = bytes;
+    }
+    changed_.notify_all();
+}
+
+int Feed::underruns() const {
+    const std::lock_guard lock(mutex_);
+    return underruns_;
 }
 
 } // namespace platform

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -42,18 +43,38 @@ private:
 std::optional<QByteArray> IcyStreamTitle(const QByteArray &block);
 
 // A station title from its raw bytes: UTF-8 when they are valid UTF-8, else
-// GB18030, trimmed.
+// GB18030 (never another charset), without control characters or bidirectional
+// marks, overrides and isolates, trimmed.
 QString DecodeIcyTitle(const QByteArray &raw);
 
 // The libVLC demuxer for a stream's Content-Type, so that the decoder does not
 // probe the bytes first; empty for a type it should probe.
 QByteArray DemuxerForContentType(const QByteArray &contentType);
 
-// Bytes on their way from the network thread to the decoder's thread. The
-// decoder blocks in read() until bytes come, the stream is finished, or the
-// feed is closed.
+// How one connection to a station (or one run of whatever follows a stream
+// into a play's feed) came out.
+enum class ConnectionEnd {
+    Cancelled, // the play was stopped or replaced
+    Failed,    // no sound came of it
+    Playlist,  // a playlist: its entries are to be tried
+    Ended,     // a finite stream was read to its end and plays out
+    Dropped,   // a live stream made sound, then went away: connect again into the same feed
+};
+
+// Bytes on their way from the network thread to the decoder's thread: the
+// jitter buffer between them. The decoder blocks in read() until bytes come,
+// the stream is finished, or the feed is closed. Once a refill amount is set,
+// a decoder that has waited with nothing to read for longer than its own
+// buffer lasts (the sound breaks: an underrun) is held back until that much is
+// queued again, so that the sound comes back with a cushion instead of
+// breaking again at the next late byte. A connection that replaces a dropped
+// one pushes on into the same feed.
 class Feed {
 public:
+    // How long the decoder may wait on an empty feed before it counts as an
+    // underrun: about what libVLC holds decoded ahead.
+    static constexpr std::chrono::milliseconds kUnderrunAfter{300};
+
     void push(const char *data, std::size_t length);
     // No more bytes will come: reads return what is left, then the end.
     void finish();
@@ -65,13 +86,23 @@ public:
     ssize_t read(unsigned char *buffer, std::size_t length);
     // Bytes read so far: the only position a seek may go to.
     std::uint64_t position() const;
+    // The bytes to queue before reads go on after an underrun; 0 (at first):
+    // no holding back.
+    void setRefill(std::size_t bytes);
+    // Underruns so far.
+    int underruns() const;
 
 private:
+    bool readable() const;
+
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     QByteArray bytes_;
     qsizetype readFrom_ = 0;
     std::uint64_t position_ = 0;
+    std::size_t refill_ = 0;
+    int underruns_ = 0;
+    bool refilling_ = false;
     bool finished_ = false;
     bool closed_ = false;
 };

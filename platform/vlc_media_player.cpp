@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <vector>
 #include <vlc/vlc.h>
 
@@ -33,24 +34,38 @@ const QStringList kBaseArguments = {
     QStringLiteral("--no-stats"),
     QStringLiteral("--no-lua"),
     QStringLiteral("--no-metadata-network-access"),
+    // Playing a little slower keeps the pitch (see Cushion).
+    QStringLiteral("--audio-time-stretch"),
 };
 
 // How long a playing stream may go without its clock moving before it counts
 // as buffering.
 constexpr qint64 kStallAfterMs = 2000;
+// How long after the decoder's clock last moved a reconnecting play still
+// sounds from what it holds.
+constexpr qint64 kSoundingForMs = 500;
 // How long a finite stream that has ended reads as ended before it reads as
 // stopped: longer than the window's status poll.
 constexpr qint64 kEndedShownMs = 1500;
 // A connection that receives nothing for this long is given up.
 constexpr long kConnectionStallMs = 10000;
-// A connection whose bytes have not made sound by then is given up.
+// From the request until the first sound (and from a reconnection's request
+// until it plays again), whatever trickles in meanwhile.
 constexpr qint64 kFirstAudioWithinMs = 10000;
-// The network reads no further ahead of the decoder than this.
+// The network reads no further ahead of the decoder than this, or than twice
+// the cushion when that is more.
 constexpr std::size_t kFeedAheadBytes = 512 * 1024;
 // The first bytes of a body that decide whether it is a playlist or audio.
 constexpr qsizetype kSniffBytes = 512;
 // How often a worker looks at the decoder while it waits on it.
 constexpr std::chrono::milliseconds kWatchInterval{20};
+// How long bytes that came before a connection dropped may take to sound.
+constexpr qint64 kDropSoundsWithinMs = 2000;
+// A stream without a length and without ICY headers that closes by itself
+// before this much audio is a finite clip, not a live stream that dropped.
+constexpr qint64 kLiveAfterAudioMs = 60000;
+// A station that has sounded this long without a drop starts its back-off anew.
+constexpr qint64 kCalmAfterMs = 30000;
 // Waits before each new connection to a live stream that went away, jittered
 // by a fifth either way; after the last, every kBackOffCeiling.
 constexpr std::array<std::chrono::milliseconds, 5> kBackOff = {
@@ -58,6 +73,10 @@ constexpr std::array<std::chrono::milliseconds, 5> kBackOff = {
     std::chrono::milliseconds(2000), std::chrono::milliseconds(4000),
     std::chrono::milliseconds(8000)};
 constexpr std::chrono::milliseconds kBackOffCeiling{15000};
+// Waits before a URL that failed is opened again when it is set again:
+// doubling from the first, jittered, up to the last.
+constexpr qint64 kRetryFirstMs = 1000;
+constexpr qint64 kRetryCeilingMs = 60000;
 
 qint64 NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -65,21 +84,34 @@ qint64 NowMs() {
         .count();
 }
 
+qint64 Jittered(qint64 ms) {
+    const double jitter = 0.8 + 0.4 * QRandomGenerator::global()->generateDouble();
+    return static_cast<qint64>(static_cast<double>(ms) * jitter);
+}
+
 std::chrono::milliseconds BackOff(std::size_t attempt) {
     const std::chrono::milliseconds base =
         attempt < kBackOff.size() ? kBackOff[attempt] : kBackOffCeiling;
-    const double jitter = 0.8 + 0.4 * QRandomGenerator::global()->generateDouble();
-    return std::chrono::milliseconds(
-        static_cast<qint64>(static_cast<double>(base.count()) * jitter));
+    return std::chrono::milliseconds(Jittered(base.count()));
 }
 
-// How one connection to an entry came out.
-enum class Outcome {
-    Cancelled, // the play was stopped or replaced
-    Failed,    // no sound came of it
-    Playlist,  // a playlist: its entries are to be tried
-    Ended,     // a finite stream was read to its end and plays out
-    Dropped,   // a live stream made sound, then went away
+// Whether a response carries any ICY header: a radio server's stream.
+bool HasIcyHeaders(const TransferResult &head) {
+    return std::ranges::any_of(head.headers,
+                               [](const auto &header) { return header.first.startsWith("icy-"); });
+}
+
+// A URL to connect to, and the space of the server that named it (see
+// TransferRequest::from).
+struct Entry {
+    QString url;
+    std::optional<AddressSpace> from;
+};
+
+// A playlist's entries, and the space of the server that sent it.
+struct PlaylistEntries {
+    QStringList urls;
+    AddressSpace space = AddressSpace::Public;
 };
 
 // One play of a URL, from setURL (or play) to the next stop, as its worker
@@ -87,10 +119,9 @@ enum class Outcome {
 struct Play {
     quint64 id = 0;
     const BackgroundTask &task;
+    qint64 firstAudioBy = 0; // the play fails when it has not sounded by then
 
     bool cancelled() const { return task.isCancelled(); }
-    // Waits for the duration; false when the play was cancelled meanwhile.
-    bool sleep(std::chrono::milliseconds duration) const { return task.sleepFor(duration); }
 };
 
 // libVLC's input thread reads the feed the media was made with.
@@ -114,13 +145,109 @@ int SeekFeed(void *opaque, uint64_t offset) {
 
 void CloseFeed(void *) {}
 
+// The cushion of sound queued ahead of the decoder. A play starts as soon as
+// libVLC can (no cushion), then plays a little slower, with the pitch kept,
+// until the cushion is there; a server's burst on connect fills it at once. An
+// underrun (after which the feed holds the decoder back until a refill is
+// queued) raises the cushion wanted and the read-ahead with it, and a long calm
+// lowers it again, slowly.
+class Cushion {
+public:
+    static constexpr double kBuildingRate = 0.97;
+
+    // The bitrate a station announces, when it is one audio can have.
+    explicit Cushion(int bitrateKbps) : bytesPerSecond_(kAssumedBytesPerSecond) {
+        const qint64 announced = qint64{bitrateKbps} * 125;
+        if (announced >= kLeastBytesPerSecond && announced <= kMostBytesPerSecond)
+            bytesPerSecond_ = announced;
+    }
+
+    // Called every watch interval while the decoder plays; the rate to play at.
+    double tend(const Feed &feed, qint64 playedMs, qint64 nowMs) {
+        learnByteRate(feed.position(), playedMs);
+        if (const int underruns = feed.underruns(); underruns != underruns_) {
+            underruns_ = underruns;
+            wantedMs_ = std::min(kMostMs, wantedMs_ + kStepMs);
+            calmSinceMs_ = nowMs;
+        } else if (nowMs - calmSinceMs_ > kCalmMs && wantedMs_ > kLeastMs) {
+            wantedMs_ = std::max(kLeastMs, wantedMs_ - kStepMs / 2);
+            calmSinceMs_ = nowMs;
+        }
+        const std::size_t held = feed.size();
+        if (held >= bytesFor(wantedMs_))
+            building_ = false;
+        else if (held < bytesFor(wantedMs_ - kHysteresisMs))
+            building_ = true;
+        return building_ ? kBuildingRate : 1.0;
+    }
+    // What the feed holds back for after an underrun.
+    std::size_t refillBytes() const { return bytesFor(kRefillMs); }
+    // How far ahead the network may read: further as the cushion wanted grows.
+    std::size_t aheadBytes() const { return std::max(kFeedAheadBytes, 2 * bytesFor(wantedMs_)); }
+    // Audio in that many bytes, by the stream's byte rate.
+    qint64 durationMs(std::size_t bytes) const {
+        return static_cast<qint64>(bytes) * 1000 / bytesPerSecond_;
+    }
+
+private:
+    static constexpr qint64 kAssumedBytesPerSecond = 16000; // 128 kbit/s
+    // 8 to 640 kbit/s: what a station's byte rate is taken to lie within, so
+    // that no server can make the read-ahead huge.
+    static constexpr qint64 kLeastBytesPerSecond = 1000;
+    static constexpr qint64 kMostBytesPerSecond = 80000;
+    static constexpr qint64 kLeastMs = 2000;
+    static constexpr qint64 kMostMs = 8000;
+    static constexpr qint64 kStepMs = 1000;
+    static constexpr qint64 kRefillMs = 500;
+    static constexpr qint64 kHysteresisMs = 500;
+    static constexpr qint64 kCalmMs = 60000;
+    static constexpr qint64 kRateWindowMs = 5000;
+
+    std::size_t bytesFor(qint64 ms) const {
+        return static_cast<std::size_t>(std::max<qint64>(0, ms) * bytesPerSecond_ / 1000);
+    }
+    // The stream's bytes per second of audio, from what the decoder took over a
+    // stretch of its clock.
+    void learnByteRate(std::uint64_t position, qint64 playedMs) {
+        if (playedMs <= 0)
+            return;
+        if (windowStartMs_ < 0 || playedMs < windowStartMs_) {
+            windowStartMs_ = playedMs;
+            windowStartPosition_ = position;
+        } else if (playedMs - windowStartMs_ >= kRateWindowMs) {
+            const auto rate = static_cast<qint64>(position - windowStartPosition_) * 1000 /
+                              (playedMs - windowStartMs_);
+            bytesPerSecond_ = std::clamp(rate, kLeastBytesPerSecond, kMostBytesPerSecond);
+            windowStartMs_ = playedMs;
+            windowStartPosition_ = position;
+        }
+    }
+
+    qint64 bytesPerSecond_;
+    qint64 wantedMs_ = kLeastMs;
+    qint64 calmSinceMs_ = 0;
+    int underruns_ = 0;
+    bool building_ = true;
+    qint64 windowStartMs_ = -1;
+    std::uint64_t windowStartPosition_ = 0;
+};
+
+// Waits that grow for a URL set again after it failed.
+qint64 RetryWaitMs(int failures) {
+    qint64 wait = kRetryFirstMs;
+    for (int i = 1; i < failures && wait < kRetryCeilingMs; ++i)
+        wait *= 2;
+    return Jittered(std::min(wait, kRetryCeilingMs));
+}
+
 } // namespace
 
 // Owns the libVLC objects and the state the windows read. The public methods
-// run on the UI thread; each play's worker thread connects, reads, starts
-// libVLC and applies the volume on its own, and posts only the station's title
-// to the UI thread (through context_) and, through its task, that it has
-// ended; libVLC's callbacks touch only atomics.
+// run on the UI thread and never call libVLC: each play's worker thread
+// connects, reads, starts, stops and tends libVLC (rate and volume included) on
+// its own, and posts only the station's title to the UI thread (through
+// context_) and, through its task, that it has ended; libVLC's callbacks touch
+// only atomics.
 //
 // Starting libVLC (its plugins, its player and the sound server's connection)
 // takes longer than showing the window, so it is not done before the window
@@ -142,44 +269,62 @@ public:
     void setVolume(int volume);
     int volume() const { return volume_; }
     QString title() const { return title_; }
+    // When the current play failed without having made any sound; nothing
+    // while the player is in another state.
+    std::optional<qint64> failedAtMs() const;
 
 private:
     // What drives the state the windows read.
-    enum class Phase {
+    enum class Phase : quint64 {
         Idle,         // no URL yet
         Connecting,   // looking for an entry that plays
         Playing,      // libVLC decodes a connection's bytes
-        Reconnecting, // a live stream went away and is being connected again
+        Reconnecting, // a live stream went away: what is held plays on while it is connected again
         Ending,       // a finite stream has been read whole; libVLC plays it out
         Failed,       // nothing playable came of the URL
         Stopped,      // stopped by the caller
     };
+    static quint64 Packed(quint64 id, Phase phase) { return id << 8 | static_cast<quint64>(phase); }
 
-    // On the UI thread.
+    // The decoding of one play: the feed libVLC reads (one across the
+    // reconnections of a live stream) and its cushion.
+    struct Session {
+        std::shared_ptr<Feed> feed;
+        std::unique_ptr<Cushion> cushion;
+        double rate = 1.0;
+        bool finished = false; // all of a finite stream is in the feed: no cushion to build
+        qint64 lastDropMs = 0; // when the last connection went away, or the play began
+        // A file with a length that was cut: the byte its next connection
+        // asks to go on from; 0 for a live stream.
+        qint64 resumeAt = 0;
+        qint64 hlsNext = -1; // an HLS playlist's next segment (see HlsPlayer::next)
+    };
+
     // On the preparing thread or a play's worker thread.
     bool prepare();
 
     // On a play's worker thread.
-    void run(const Play &play, const QString &url);
-    Outcome connect(const Play &play, const QString &url, QStringList &entries);
-    void reconnect(const Play &play, const QString &url);
-    bool begin(const Play &play, const std::shared_ptr<Feed> &feed, const QByteArray &demuxer);
+    void run(Play &play, const QString &url);
+    ConnectionEnd connect(const Play &play, const Entry &entry, PlaylistEntries &entries,
+                          Session &session);
+    ConnectionEnd reconnect(const Play &play, const Entry &entry, Session &session);
+    bool begin(const Play &play, Session &session, const QByteArray &demuxer, int bitrateKbps);
+    void release(const Session &session);
     bool setPhase(const Play &play, Phase phase);
-    void fail(const Play &play);
-    void awaitSound(const Play &play, qint64 untilMs);
+    void tend(const Play &play, Session &session);
+    bool watch(const Play &play, Session &session, std::chrono::milliseconds duration);
+    void playOut(const Play &play, Session &session);
+    void awaitSound(const Play &play, Session &session, qint64 untilMs);
     void announceTitle(const Play &play, const QString &title);
+    void applyVolume();
 
     // On libVLC's threads.
     static void onEvent(const libvlc_event_t *event, void *opaque);
 
-    // On the UI thread, or (the volume) on a worker.
+    // On the UI thread.
     void post(std::function<void()> call);
-    void applyVolume();
-    void keepVolume() {
-        if (volumePending_)
-            applyVolume();
-    }
-    int libvlcState() const;
+    Phase phase() const { return static_cast<Phase>(state_.load() & 0xff); }
+    int decoderState() const;
     // An audio track whose clock moved, or that was played to its end (a short
     // one can end before libVLC reports any time).
     bool madeSound() const { return mediaHasAudio_ && (mediaPlayed_ || mediaEnded_); }
@@ -207,11 +352,16 @@ private:
     QString title_;
     std::unique_ptr<BackgroundTask> preparation_; // starts libVLC
 
-    // Phase changes and libVLC's stop, set-media and play happen under control_,
-    // so that a cancelled play can start nothing any more.
+    // The current play and its phase in one word, so that a worker whose play
+    // was stopped or replaced can change nothing any more.
+    std::atomic<quint64> state_{Packed(0, Phase::Idle)};
+    std::atomic<qint64> failedAtMs_{0};
+    std::atomic<bool> playSounded_{false}; // the current play has made sound
+
+    // Workers make libVLC's stop, set-media and play under control_, so that the
+    // media of a play that was replaced is never started.
     std::mutex control_;
     std::shared_ptr<Feed> feedInPlayer_; // the feed of libVLC's current media
-    std::atomic<Phase> phase_{Phase::Idle};
 
     // Set on libVLC's threads, about the current media.
     std::atomic<bool> mediaHasAudio_{false}; // an audio track was found
@@ -220,7 +370,11 @@ private:
     std::atomic<bool> mediaEnded_{false};
     std::atomic<qint64> lastProgressMs_{0};
     std::atomic<qint64> endedAtMs_{0};
-    std::atomic<bool> volumePending_{false}; // libVLC has not taken volume_ yet
+    std::atomic<qint64> playedMs_{0}; // the decoder's clock
+
+    // The volume the user set last, and whether libVLC may not have it yet.
+    std::mutex volumeLock_;
+    std::atomic<bool> volumePending_{false};
     std::atomic<int> volume_{100};
 };
 
@@ -237,7 +391,7 @@ VlcMediaPlayer::Engine::Engine(const QStringList &arguments, const Configure &co
 VlcMediaPlayer::Engine::~Engine() {
     preparation_.reset();
     stop();
-    plays_.clear(); // every play is cancelled by now: their workers end at once
+    plays_.clear(); // every play is cancelled by now: their workers stop libVLC and end
     if (player_)
         libvlc_media_player_release(player_);
     if (instance_)
@@ -279,6 +433,7 @@ void VlcMediaPlayer::Engine::onEvent(const libvlc_event_t *event, void *opaque) 
             engine->mediaHasAudio_ = true;
         break;
     case libvlc_MediaPlayerTimeChanged:
+        engine->playedMs_ = event->u.media_player_time_changed.new_time;
         if (event->u.media_player_time_changed.new_time > 0)
             engine->mediaPlayed_ = true;
         [[fallthrough]];
@@ -307,17 +462,20 @@ void VlcMediaPlayer::Engine::start(const QString &url) {
     if (!IsHttpUrl(trimmed)) {
         // Only http and https are read: any other address fails like a
         // stream that cannot be reached.
-        phase_ = Phase::Failed;
+        failedAtMs_ = NowMs();
+        state_ = Packed(0, Phase::Failed);
         return;
     }
     auto play = std::make_unique<PlayTask>();
     PlayTask *entry = play.get();
     entry->id = ++lastPlayId_;
     current_ = entry;
-    phase_ = Phase::Connecting;
+    playSounded_ = false;
+    state_ = Packed(entry->id, Phase::Connecting);
     entry->task = std::make_unique<BackgroundTask>(
         [this, id = entry->id, trimmed](const BackgroundTask &task) {
-            run({id, task}, trimmed);
+            Play worker{id, task, NowMs() + kFirstAudioWithinMs};
+            run(worker, trimmed);
         },
         [this, entry] {
             if (current_ == entry)
@@ -327,127 +485,162 @@ void VlcMediaPlayer::Engine::start(const QString &url) {
     plays_.push_back(std::move(play));
 }
 
+// Returns at once: the play's worker sees the cancel and stops libVLC itself.
 void VlcMediaPlayer::Engine::stop() {
     if (current_)
         current_->task->cancel();
     current_ = nullptr;
     title_.clear();
-    const std::lock_guard lock(control_);
-    if (feedInPlayer_)
-        feedInPlayer_->close();
-    if (ready_)
-        libvlc_media_player_stop(player_);
-    if (phase_ != Phase::Idle)
-        phase_ = Phase::Stopped;
+    if (phase() != Phase::Idle)
+        state_ = Packed(0, Phase::Stopped);
 }
 
-// The entries of the URL in order, playlists read in place, until one plays.
-void VlcMediaPlayer::Engine::run(const Play &play, const QString &url) {
+std::optional<qint64> VlcMediaPlayer::Engine::failedAtMs() const {
+    if (phase() != Phase::Failed || playSounded_)
+        return std::nullopt;
+    return failedAtMs_.load();
+}
+
+// The entries of the URL in order, playlists read in place, until one plays;
+// then, for a live stream, its reconnections. libVLC is left stopped unless
+// another play has taken it over.
+void VlcMediaPlayer::Engine::run(Play &play, const QString &url) {
+    Session session;
     StationEntries station(url);
-    while (const std::optional<QString> entry = station.next()) {
-        QStringList entries;
-        switch (connect(play, *entry, entries)) {
-        case Outcome::Cancelled:
-        case Outcome::Ended:
-            return;
-        case Outcome::Dropped:
-            reconnect(play, *entry);
-            return;
-        case Outcome::Playlist:
-            station.readPlaylist(entries);
-            break;
-        case Outcome::Failed:
-            if (!setPhase(play, Phase::Connecting))
-                return;
+    ConnectionEnd end = ConnectionEnd::Failed;
+    while (const std::optional<QString> next = station.next()) {
+        const Entry entry{*next, station.from()};
+        PlaylistEntries entries;
+        end = connect(play, entry, entries, session);
+        if (end == ConnectionEnd::Dropped) {
+            end = reconnect(play, entry, session);
             break;
         }
+        if (end == ConnectionEnd::Playlist) {
+            station.readPlaylist(entries.urls, entries.space);
+            continue;
+        }
+        if (end != ConnectionEnd::Failed || NowMs() > play.firstAudioBy ||
+            !setPhase(play, Phase::Connecting))
+            break;
+        release(session); // the next entry starts a decoder of its own
+        session = Session{};
     }
-    fail(play);
+    if (end == ConnectionEnd::Ended)
+        playOut(play, session);
+    if ((end == ConnectionEnd::Failed || end == ConnectionEnd::Playlist) &&
+        setPhase(play, Phase::Failed))
+        failedAtMs_ = NowMs();
+    release(session);
 }
 
-// A live stream that went away: the same entry again after a back-off, until
-// it makes sound or the time is up.
-void VlcMediaPlayer::Engine::reconnect(const Play &play, const QString &url) {
-    if (!setPhase(play, Phase::Reconnecting))
-        return;
+// A live stream that went away: what the decoder holds plays on while the same
+// entry is connected again after a back-off, into the same feed, until it
+// plays again or the time is up. The back-off starts anew only after the
+// station has sounded for a while without a drop.
+ConnectionEnd VlcMediaPlayer::Engine::reconnect(const Play &play, const Entry &entry,
+                                                Session &session) {
     qint64 since = NowMs();
     std::size_t attempt = 0;
-    while (NowMs() - since < reconnectFor_.count()) {
-        const std::chrono::milliseconds left(since + reconnectFor_.count() - NowMs());
-        if (!play.sleep(std::min(BackOff(attempt++), left)))
-            return;
-        if (NowMs() - since >= reconnectFor_.count())
+    while (setPhase(play, Phase::Reconnecting)) {
+        const qint64 left = since + reconnectFor_.count() - NowMs();
+        if (left <= 0 ||
+            !watch(play, session, std::min(BackOff(attempt++), std::chrono::milliseconds(left))) ||
+            NowMs() - since >= reconnectFor_.count())
             break;
-        QStringList ignored;
-        switch (connect(play, url, ignored)) {
-        case Outcome::Cancelled:
-        case Outcome::Ended:
-            return;
-        case Outcome::Dropped: // it played again: a new time allowance
+        const qint64 connectedAt = NowMs();
+        PlaylistEntries ignored;
+        const ConnectionEnd end = connect(play, entry, ignored, session);
+        if (end == ConnectionEnd::Cancelled || end == ConnectionEnd::Ended)
+            return end;
+        if (end == ConnectionEnd::Dropped) { // it played again: a new time allowance
             since = NowMs();
-            attempt = 0;
-            break;
-        case Outcome::Failed:
-        case Outcome::Playlist:
-            break;
+            if (session.lastDropMs - connectedAt >= kCalmAfterMs)
+                attempt = 0;
         }
-        if (!setPhase(play, Phase::Reconnecting))
-            return;
     }
-    fail(play);
+    return play.cancelled() ? ConnectionEnd::Cancelled : ConnectionEnd::Failed;
 }
 
 // One connection: its first bytes decide whether it is a playlist (read whole,
-// within the limits, entries returned) or audio (fed to libVLC as it arrives).
-Outcome VlcMediaPlayer::Engine::connect(const Play &play, const QString &url,
-                                        QStringList &entries) {
+// within the limits, entries returned) or audio (fed to libVLC as it arrives,
+// into the play's feed when a connection before it already made sound).
+ConnectionEnd VlcMediaPlayer::Engine::connect(const Play &play, const Entry &entry,
+                                              PlaylistEntries &entries, Session &session) {
     enum class Mode { Undecided, Audio, Playlist };
     Mode mode = Mode::Undecided;
-    const auto feed = std::make_shared<Feed>();
+    const bool resumed = session.feed != nullptr; // a reconnection into a playing feed
     IcyReader icy(0);
-    QByteArray contentType;
-    QString effectiveUrl = url;
-    bool live = true;
-    bool begun = false;
+    TransferResult head;
+    QString effectiveUrl = entry.url;
+    bool begun = resumed;
+    bool gaveUp = false;
+    std::size_t audioBytes = 0;
+    qint64 bodyFrom = 0;  // where in the file this connection's body goes on
+    qint64 bodyBytes = 0; // of this connection's body, from there
+    qint64 skipBytes = 0; // what a server that ignored the range sends again
     QByteArray body;
     QByteArray audio;
     QByteArray lastTitle; // stations repeat the title in every block
     const qint64 connectedAt = NowMs();
+    const qint64 soundBy = resumed ? connectedAt + kFirstAudioWithinMs : play.firstAudioBy;
 
+    const auto feedAudio = [&](const char *data, std::size_t length) {
+        session.feed->push(data, length);
+        audioBytes += length;
+    };
+    bool followingHls = false; // the decoder reads what an HLS follower writes
+    bool hlsEnded = false;     // and all of the playlist's audio is in the feed
+    const auto feeding = [&] { return mode == Mode::Audio || followingHls; };
     const auto decide = [&] {
-        if (IsPlaylistResponse(contentType, effectiveUrl, body.left(kSniffBytes))) {
+        if (IsPlaylistResponse(head.contentType, effectiveUrl, body.left(kSniffBytes))) {
             mode = Mode::Playlist;
             return body.size() <= kMaxFetchedPlaylistBytes;
         }
         mode = Mode::Audio;
-        QByteArray demuxer = DemuxerForContentType(contentType);
-        if (demuxer.isEmpty())
-            demuxer = DemuxerForBytes(body);
-        begun = begin(play, feed, demuxer);
-        feed->push(body.constData(), static_cast<std::size_t>(body.size()));
+        if (!resumed) {
+            QByteArray demuxer = DemuxerForContentType(head.contentType);
+            if (demuxer.isEmpty())
+                demuxer = DemuxerForBytes(body);
+            begun = begin(play, session, demuxer, head.header("icy-br").toInt());
+        }
+        if (begun)
+            feedAudio(body.constData(), static_cast<std::size_t>(body.size()));
         body.clear();
         return begun;
     };
+    // A reconnection plays again once it has brought a second of audio.
+    const auto restored = [&] {
+        return audioBytes > 0 && session.cushion->durationMs(audioBytes) >= 1000;
+    };
 
     TransferRequest request;
-    request.url = url;
+    request.url = entry.url;
+    request.from = entry.from;
     request.headers = {"Icy-MetaData: 1"};
+    const qint64 resumeAt = resumed ? session.resumeAt : 0;
+    if (resumeAt > 0)
+        request.headers.append("Range: bytes=" + QByteArray::number(resumeAt) + "-");
     request.limits.totalTimeoutMs = 0; // a live stream has no end
     request.limits.stallTimeoutMs = kConnectionStallMs;
-    request.continueAfterHeaders = [&](const TransferResult &head) {
-        if (!IsSuccess(head.status))
+    request.continueAfterHeaders = [&](const TransferResult &result) {
+        if (!IsSuccess(result.status))
             return false;
-        contentType = head.contentType;
-        effectiveUrl = head.effectiveUrl;
-        icy = IcyReader(head.header("icy-metaint").toInt());
-        // A length without any ICY header marks a finite stream.
-        live = head.header("content-length").isEmpty() ||
-               std::ranges::any_of(head.headers, [](const auto &header) {
-                   return header.first.startsWith("icy-");
-               });
+        head = result;
+        effectiveUrl = result.effectiveUrl;
+        bodyFrom = resumeAt;
+        if (result.status != 206)
+            skipBytes = resumeAt;
+        icy = IcyReader(result.header("icy-metaint").toInt());
         return true;
     };
     request.bodySink = [&](const char *data, std::size_t length) {
+        const auto skipped =
+            static_cast<std::size_t>(std::min<qint64>(skipBytes, static_cast<qint64>(length)));
+        skipBytes -= static_cast<qint64>(skipped);
+        data += skipped;
+        length -= skipped;
+        bodyBytes += static_cast<qint64>(length);
         audio.clear();
         icy.read(data, length, audio);
         if (std::optional<QByteArray> title = icy.takeTitle(); title && *title != lastTitle) {
@@ -455,7 +648,7 @@ Outcome VlcMediaPlayer::Engine::connect(const Play &play, const QString &url,
             announceTitle(play, DecodeIcyTitle(lastTitle));
         }
         if (mode == Mode::Audio) {
-            feed->push(audio.constData(), static_cast<std::size_t>(audio.size()));
+            feedAudio(audio.constData(), static_cast<std::size_t>(audio.size()));
             return true;
         }
         body.append(audio);
@@ -463,67 +656,133 @@ Outcome VlcMediaPlayer::Engine::connect(const Play &play, const QString &url,
             return body.size() <= kMaxFetchedPlaylistBytes;
         return body.size() < kSniffBytes || decide();
     };
-    const auto feedPace = [&] {
-        keepVolume();
-        if (mediaFailed_ || mediaEnded_ ||
-            (!madeSound() && NowMs() - connectedAt > kFirstAudioWithinMs))
+    request.pace = [&] {
+        if (feeding()) {
+            tend(play, session);
+            if (resumed && phase() == Phase::Reconnecting && restored())
+                setPhase(play, Phase::Playing);
+        }
+        const bool sounding = resumed ? restored() : playSounded_.load();
+        if ((begun && mediaFailed_) || (!sounding && NowMs() > soundBy)) {
+            gaveUp = true;
             return TransferPace::Stop;
-        return feed->size() > kFeedAheadBytes ? TransferPace::Hold : TransferPace::Go;
+        }
+        return feeding() && session.feed->size() > session.cushion->aheadBytes()
+                   ? TransferPace::Hold
+                   : TransferPace::Go;
     };
-    request.pace = [&] { return mode == Mode::Audio ? feedPace() : TransferPace::Go; };
     const TransferResult result = Transfer(request, &play.task.cancelFlag());
     if (play.cancelled())
-        return Outcome::Cancelled;
+        return ConnectionEnd::Cancelled;
     if (mode == Mode::Undecided && result.responded && !body.isEmpty())
         decide();
     if (mode == Mode::Playlist) {
         const bool cut = body.size() > kMaxFetchedPlaylistBytes;
         body.truncate(kMaxFetchedPlaylistBytes);
-        if (!IsHlsPlaylist(contentType, body)) {
-            entries = ParsePlaylist(body, effectiveUrl);
-            return Outcome::Playlist;
+        if (!IsHlsPlaylist(head.contentType, body)) {
+            if (resumed)
+                return ConnectionEnd::Failed;
+            entries.urls = ParsePlaylist(body, effectiveUrl);
+            entries.space = result.space;
+            return ConnectionEnd::Playlist;
         }
         // HLS: the follower writes the segments' audio to the feed, which then
         // plays out like any stream's.
-        const HlsEnd end = FollowHls(
-            cut ? QByteArray() : body, effectiveUrl,
-            {play.task, *feed,
-             [&](const QByteArray &demuxer) { return begun = begin(play, feed, demuxer); },
-             [&] {
-                 if (begun)
-                     return feedPace();
-                 return NowMs() - connectedAt > kFirstAudioWithinMs ? TransferPace::Stop
-                                                                    : TransferPace::Go;
-             }});
+        const HlsEnd end = FollowHls(cut ? QByteArray() : body, effectiveUrl,
+                                     {play.task, feedAudio,
+                                      [&](const QByteArray &demuxer) {
+                                          if (!begun)
+                                              begun = begin(play, session, demuxer, 0);
+                                          followingHls = begun;
+                                          return begun;
+                                      },
+                                      request.pace, result.space, session.hlsNext});
         if (play.cancelled())
-            return Outcome::Cancelled;
-        live = end != HlsEnd::Finished;
+            return ConnectionEnd::Cancelled;
+        if (end == HlsEnd::Unplayable)
+            return ConnectionEnd::Failed;
+        hlsEnded = end == HlsEnd::Finished;
+    } else if (mode != Mode::Audio || !begun) {
+        return ConnectionEnd::Failed;
     }
-    if (!begun)
-        return Outcome::Failed;
-    feed->finish();
-    awaitSound(play, connectedAt + kFirstAudioWithinMs);
+    // A body that came whole and by itself: with its length, or short and not
+    // from a radio server. Anything else that ends is a drop.
+    const bool finite =
+        hlsEnded ||
+        (mode == Mode::Audio && result.responded && !gaveUp &&
+         (!head.header("content-length").isEmpty() ||
+          (!HasIcyHeaders(head) && session.cushion->durationMs(audioBytes) < kLiveAfterAudioMs)));
+    if (finite) {
+        session.feed->finish();
+        session.finished = true;
+        awaitSound(play, session, play.firstAudioBy);
+        if (play.cancelled())
+            return ConnectionEnd::Cancelled;
+        return playSounded_ && setPhase(play, Phase::Ending) ? ConnectionEnd::Ended
+                                                             : ConnectionEnd::Failed;
+    }
+    if (!resumed) // what came before the drop may still make sound
+        awaitSound(play, session, std::min(play.firstAudioBy, NowMs() + kDropSoundsWithinMs));
     if (play.cancelled())
-        return Outcome::Cancelled;
-    if (!madeSound())
-        return Outcome::Failed;
-    if (live)
-        return Outcome::Dropped;
-    return setPhase(play, Phase::Ending) ? Outcome::Ended : Outcome::Cancelled;
+        return ConnectionEnd::Cancelled;
+    const bool sounded = resumed ? restored() : playSounded_.load();
+    if (sounded)
+        session.lastDropMs = NowMs();
+    if (mode == Mode::Audio && !head.header("content-length").isEmpty() && !HasIcyHeaders(head))
+        session.resumeAt = bodyFrom + bodyBytes;
+    return sounded && !mediaFailed_ ? ConnectionEnd::Dropped : ConnectionEnd::Failed;
 }
 
-// Waits until libVLC has made sound of the current media or given up on it.
-void VlcMediaPlayer::Engine::awaitSound(const Play &play, qint64 untilMs) {
-    while (!madeSound() && !mediaFailed_ && !mediaEnded_ && NowMs() < untilMs) {
-        keepVolume();
-        if (!play.sleep(kWatchInterval))
-            return;
+// Waits until libVLC has made sound of the play, given up on it, or the time
+// for it is up.
+void VlcMediaPlayer::Engine::awaitSound(const Play &play, Session &session, qint64 untilMs) {
+    while (!playSounded_ && !mediaFailed_ && !mediaEnded_ && NowMs() < untilMs &&
+           watch(play, session, kWatchInterval)) {
     }
 }
 
-// Hands a connection's feed to libVLC, with the demuxer its type names.
-bool VlcMediaPlayer::Engine::begin(const Play &play, const std::shared_ptr<Feed> &feed,
-                                   const QByteArray &demuxer) {
+// A finite stream read whole: waits while libVLC plays it to its end.
+void VlcMediaPlayer::Engine::playOut(const Play &play, Session &session) {
+    while (!mediaEnded_ && !mediaFailed_ && watch(play, session, kWatchInterval)) {
+    }
+}
+
+// Waits for the duration, tending the decoder meanwhile; false when the play
+// was cancelled.
+bool VlcMediaPlayer::Engine::watch(const Play &play, Session &session,
+                                   std::chrono::milliseconds duration) {
+    const qint64 until = NowMs() + duration.count();
+    for (qint64 now = NowMs(); now < until; now = NowMs()) {
+        tend(play, session);
+        if (!play.task.sleepFor(std::min(kWatchInterval, std::chrono::milliseconds(until - now))))
+            return false;
+    }
+    return !play.cancelled();
+}
+
+// What a worker does for the decoder between its other steps: the volume the
+// user set last, the rate the cushion asks for, and whether the play sounds.
+void VlcMediaPlayer::Engine::tend(const Play &play, Session &session) {
+    if (!session.feed)
+        return;
+    if (volumePending_)
+        applyVolume();
+    if (madeSound() && (state_.load() >> 8) == play.id)
+        playSounded_ = true;
+    if (!playSounded_)
+        return;
+    session.feed->setRefill(session.cushion->refillBytes());
+    const double rate =
+        session.finished ? 1.0 : session.cushion->tend(*session.feed, playedMs_, NowMs());
+    if (rate != session.rate) {
+        session.rate = rate;
+        libvlc_media_player_set_rate(player_, static_cast<float>(rate));
+    }
+}
+
+// Hands a play's feed to libVLC, with the demuxer its type names.
+bool VlcMediaPlayer::Engine::begin(const Play &play, Session &session, const QByteArray &demuxer,
+                                   int bitrateKbps) {
     if (!prepare())
         return false;
     const std::lock_guard lock(control_);
@@ -532,43 +791,49 @@ bool VlcMediaPlayer::Engine::begin(const Play &play, const std::shared_ptr<Feed>
     if (feedInPlayer_)
         feedInPlayer_->close();
     libvlc_media_player_stop(player_);
+    session.feed = std::make_shared<Feed>();
+    session.cushion = std::make_unique<Cushion>(bitrateKbps);
     libvlc_media_t *media = libvlc_media_new_callbacks(instance_, &OpenFeed, &ReadFeed, &SeekFeed,
-                                                       &CloseFeed, feed.get());
+                                                       &CloseFeed, session.feed.get());
     if (!media)
         return false;
     if (!demuxer.isEmpty())
         libvlc_media_add_option(media, (":demux=" + demuxer).constData());
     libvlc_media_player_set_media(player_, media);
     libvlc_media_release(media);
-    feedInPlayer_ = feed; // the old feed's reader has stopped with the old media
+    feedInPlayer_ = session.feed; // the old feed's reader has stopped with the old media
     mediaHasAudio_ = false;
     mediaPlayed_ = false;
     mediaFailed_ = false;
     mediaEnded_ = false;
+    playedMs_ = 0;
     lastProgressMs_ = NowMs();
     volumePending_ = true;
-    phase_ = Phase::Playing;
+    libvlc_media_player_set_rate(player_, static_cast<float>(session.rate));
+    setPhase(play, Phase::Playing);
     libvlc_media_player_play(player_);
     return true;
 }
 
-bool VlcMediaPlayer::Engine::setPhase(const Play &play, Phase phase) {
+// The play's decoder stops, unless another play has taken libVLC over.
+void VlcMediaPlayer::Engine::release(const Session &session) {
+    if (!session.feed)
+        return;
+    session.feed->close();
     const std::lock_guard lock(control_);
-    if (play.cancelled())
-        return false;
-    phase_ = phase;
-    return true;
+    if (feedInPlayer_ != session.feed)
+        return;
+    libvlc_media_player_stop(player_);
+    feedInPlayer_.reset();
 }
 
-void VlcMediaPlayer::Engine::fail(const Play &play) {
-    const std::lock_guard lock(control_);
-    if (play.cancelled())
-        return;
-    if (feedInPlayer_)
-        feedInPlayer_->close();
-    if (ready_)
-        libvlc_media_player_stop(player_);
-    phase_ = Phase::Failed;
+bool VlcMediaPlayer::Engine::setPhase(const Play &play, Phase phase) {
+    quint64 current = state_.load();
+    while ((current >> 8) == play.id && !play.cancelled()) {
+        if (state_.compare_exchange_weak(current, Packed(play.id, phase)))
+            return true;
+    }
+    return false;
 }
 
 void VlcMediaPlayer::Engine::announceTitle(const Play &play, const QString &title) {
@@ -579,29 +844,36 @@ void VlcMediaPlayer::Engine::announceTitle(const Play &play, const QString &titl
 }
 
 // libVLC keeps no volume before its audio output exists, and the output comes
-// up a little after playback starts: the worker feeding libVLC applies ours
-// until libVLC takes it, so that no sound waits for the UI thread.
+// up a little after playback starts: the worker feeding libVLC applies the
+// user's volume until libVLC takes it. The last value set is applied last,
+// whichever thread set it.
 void VlcMediaPlayer::Engine::applyVolume() {
-    volumePending_ = libvlc_audio_set_volume(player_, volume_) != 0;
+    const std::lock_guard lock(volumeLock_);
+    volumePending_ = false;
+    if (libvlc_audio_set_volume(player_, volume_) != 0)
+        volumePending_ = true;
 }
 
+// Only noted here: the worker of the play applies it within a watch interval.
 void VlcMediaPlayer::Engine::setVolume(int volume) {
     volume_ = std::clamp(volume, 0, 100);
-    if (ready_)
-        applyVolume();
+    volumePending_ = true;
 }
 
 int VlcMediaPlayer::Engine::playState() const {
-    switch (phase_.load()) {
+    switch (phase()) {
     case Phase::Idle:
         return PlayState::Undefined;
     case Phase::Connecting:
-    case Phase::Reconnecting:
         return PlayState::Transitioning;
     case Phase::Failed:
         return PlayState::Ready;
     case Phase::Stopped:
         return PlayState::Stopped;
+    case Phase::Reconnecting:
+        // What the decoder still holds plays on.
+        return madeSound() && NowMs() - lastProgressMs_ < kSoundingForMs ? PlayState::Playing
+                                                                         : PlayState::Transitioning;
     case Phase::Ending:
         if (mediaEnded_)
             return NowMs() - endedAtMs_ < kEndedShownMs ? PlayState::MediaEnded
@@ -610,25 +882,13 @@ int VlcMediaPlayer::Engine::playState() const {
     case Phase::Playing:
         break;
     }
-    return libvlcState();
+    return decoderState();
 }
 
-int VlcMediaPlayer::Engine::libvlcState() const {
-    switch (libvlc_media_player_get_state(player_)) {
-    case libvlc_Buffering:
-        return PlayState::Buffering;
-    case libvlc_Playing:
-        if (!madeSound())
-            return PlayState::Transitioning;
-        return NowMs() - lastProgressMs_ > kStallAfterMs ? PlayState::Buffering
-                                                         : PlayState::Playing;
-    case libvlc_Paused:
-        return PlayState::Paused;
-    default:
-        // Opening, or between the end of one connection and the worker's
-        // next step.
+int VlcMediaPlayer::Engine::decoderState() const {
+    if (!madeSound())
         return PlayState::Transitioning;
-    }
+    return NowMs() - lastProgressMs_ > kStallAfterMs ? PlayState::Buffering : PlayState::Playing;
 }
 
 VlcMediaPlayer::VlcMediaPlayer(const QStringList &vlcArguments, const Configure &configure,
@@ -637,7 +897,18 @@ VlcMediaPlayer::VlcMediaPlayer(const QStringList &vlcArguments, const Configure 
 
 VlcMediaPlayer::~VlcMediaPlayer() = default;
 
+// The same URL set again after it failed (as the window's status monitor does
+// with its fallback on every tick) is opened again only after a back-off.
 void VlcMediaPlayer::setURL(const QString &url) {
+    const std::optional<qint64> failedAt = url == url_ ? engine_->failedAtMs() : std::nullopt;
+    if (!failedAt) {
+        failures_ = 0;
+    } else if (*failedAt != retryAfterFailureAt_) {
+        retryAfterFailureAt_ = *failedAt;
+        retryAtMs_ = *failedAt + RetryWaitMs(++failures_);
+    }
+    if (failedAt && NowMs() < retryAtMs_)
+        return;
     url_ = url;
     engine_->start(url);
 }

@@ -15,7 +15,9 @@ namespace platform {
 // per play, made on a worker thread of its own, and libVLC only decodes them.
 // Playlists are read from those bytes and their entries tried in order; only
 // http and https are ever opened, so no server can steer the player to a local
-// file or device. A live stream that goes away is connected again.
+// file or device. A live stream that goes away is connected again while what
+// the decoder holds plays on; a URL set again after it failed is opened again
+// only after a back-off that doubles up to a minute.
 class VlcMediaPlayer final : public MediaPlayer {
 public:
     // Called once with the libVLC player before anything plays, on the thread
@@ -47,6 +49,11 @@ private:
     class Engine;
     std::unique_ptr<Engine> engine_;
     QString url_;
+    // The back-off of a URL that keeps failing: failures in a row, the one
+    // failure the next try waits after, and when that try may start.
+    int failures_ = 0;
+    qint64 retryAfterFailureAt_ = -1;
+    qint64 retryAtMs_ = 0;
 };
 
 } // namespace platform

@@ -168,6 +168,64 @@ private slots:
         QCOMPARE(listener.connectionsAccepted(), 0);
     }
 
+    // A URL named by a server in one address space reaches no more private
+    // one: the connection is refused before the request leaves, as an
+    // unreachable address is. Judged by the address connected to, through
+    // redirects too.
+    void addressSpaces_data() {
+        QTest::addColumn<std::optional<platform::AddressSpace>>("from");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("reached");
+        using platform::AddressSpace;
+        QTest::newRow("own url") << std::optional<AddressSpace>() << "/ok" << true;
+        QTest::newRow("loopback to loopback")
+            << std::optional(AddressSpace::Loopback) << "/hop/2" << true;
+        QTest::newRow("private to loopback")
+            << std::optional(AddressSpace::Private) << "/ok" << false;
+        QTest::newRow("public to loopback")
+            << std::optional(AddressSpace::Public) << "/hop/1" << false;
+    }
+    void addressSpaces() {
+        QFETCH(std::optional<platform::AddressSpace>, from);
+        QFETCH(QString, path);
+        QFETCH(bool, reached);
+        const int before = static_cast<int>(server_.received().size());
+        TransferRequest request = GetRequest(server_.url(path), ShortLimits());
+        request.from = from;
+        const TransferResult result = Transfer(request);
+        QCOMPARE(result.responded, reached);
+        QCOMPARE(static_cast<int>(server_.received().size()) > before, reached);
+        if (reached)
+            QCOMPARE(result.space, platform::AddressSpace::Loopback);
+    }
+
+    void spaceOfAddress_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("space");
+        using platform::AddressSpace;
+        const auto row = [](const char *address, AddressSpace space) {
+            QTest::newRow(address) << QString::fromLatin1(address) << static_cast<int>(space);
+        };
+        for (const char *address :
+             {"127.0.0.1", "127.1.2.3", "0.0.0.0", "::1", "::", "::ffff:127.0.0.1"})
+            row(address, AddressSpace::Loopback);
+        for (const char *address :
+             {"10.1.2.3", "172.16.0.1", "172.31.255.255", "192.168.1.1", "169.254.1.1",
+              "100.64.0.1", "fd00::1", "fe80::1", "::ffff:192.168.0.1"})
+            row(address, AddressSpace::Private);
+        for (const char *address : {"8.8.8.8", "172.32.0.1", "192.169.0.1", "100.128.0.1",
+                                    "2001:db8::1", "::ffff:8.8.8.8"})
+            row(address, AddressSpace::Public);
+    }
+    void spaceOfAddress() {
+        QFETCH(QString, address);
+        QFETCH(int, space);
+        const std::optional<platform::AddressSpace> found =
+            platform::SpaceOfAddressText(address.toLatin1().constData());
+        QVERIFY(found);
+        QCOMPARE(static_cast<int>(*found), space);
+    }
+
     // A cut body keeps only the cap, and its buffer never grows past it.
     void longBodyIsCutAtTheCap() {
         const TransferResult result = Transfer(GetRequest(server_.url("/big")));

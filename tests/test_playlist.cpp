@@ -207,7 +207,7 @@ private slots:
         while (const std::optional<QString> entry = station.next()) {
             given.append(*entry);
             if (playlists.contains(*entry))
-                station.readPlaylist(playlists[*entry]);
+                station.readPlaylist(playlists[*entry], platform::AddressSpace::Public);
         }
         QCOMPARE(given, tried);
     }

@@ -55,6 +55,13 @@ private slots:
         QTest::newRow("unterminated") << QByteArray("StreamTitle='Half") << "Half";
         QTest::newRow("empty") << QByteArray("StreamTitle='';") << "";
         QTest::newRow("gbk") << QByteArray("StreamTitle='\xCD\xED\xBC\xE4';") << "晚间";
+        // Control characters (C0, DEL, C1) and bidirectional marks, overrides
+        // and isolates never reach the desktop.
+        QTest::newRow("controls and bidi")
+            << QStringLiteral("StreamTitle='A\u0001B\aC\u001b[31mD…\u202eG\r\nH\u007f\u0085I"
+                              "\u200f\u2066J\u2069';")
+                   .toUtf8()
+            << "ABC[31mD…GHIJ";
     }
     void titleOfBlock() {
         QFETCH(QByteArray, block);

@@ -6,6 +6,7 @@
 #include "tests/support/live_tone.h"
 #include "tests/support/loopback_server.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QStringEncoder>
 #include <QTest>
@@ -25,7 +26,7 @@ namespace {
 
 // Generous bounds for a loaded machine; a healthy run needs a fraction of them.
 constexpr int kConnectMs = 10000;
-constexpr int kFailMs = 8000;
+constexpr int kFailMs = 15000; // the player gives a play 10 s to sound
 constexpr qint64 kSamplesPerSecond = 44100 * 2;
 
 const QByteArray &ToneLoop() {
@@ -237,6 +238,8 @@ private slots:
         QTest::newRow("playlist of local files") << "{server}/local.m3u";
         QTest::newRow("hls: sample-aes") << "{server}/sample-aes.m3u8";
         QTest::newRow("hls: key of 15 bytes") << "{server}/short-key.m3u8";
+        // Never silent for long, never enough to decide what it is.
+        QTest::newRow("a byte a second") << "{server}/drip.mp3";
         for (const char *url :
              {"file:///etc/passwd", "v4l2:///dev/video0", "screen://", "", "garbage"})
             QTest::newRow(url) << QString::fromLatin1(url);
@@ -260,6 +263,10 @@ private slots:
         server_->serve("/short-key.m3u8", QByteArray(hls).replace("%1", "AES-128"),
                        "application/vnd.apple.mpegurl");
         server_->serve("/k", QByteArray(15, 'k'), "application/octet-stream");
+        server_->serveStream("/drip.mp3", "audio/mpeg", [] {
+            std::this_thread::sleep_for(1s); // pacing the drip, not waiting for an event
+            return QByteArray(1, '\xff');
+        });
         player_->setURL(Expand(url, *server_));
         StateTrail trail(*player_);
         QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Ready, kFailMs);
@@ -375,20 +382,115 @@ private slots:
         StateTrail trail(*player_);
         QTRY_COMPARE_WITH_TIMEOUT(server_->requestCount("/drops.mp3"), 2, kConnectMs);
         tap_->reset();
-        QTRY_VERIFY_WITH_TIMEOUT(hears(kSamplesPerSecond / 2), kConnectMs);
+        // More than the first connection left queued: the second one sounds.
+        QTRY_VERIFY_WITH_TIMEOUT(hears(2 * kSamplesPerSecond), kConnectMs);
         QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Playing, kConnectMs);
         QList<int> seen = trail.states();
         seen.removeAll(PlayState::Buffering); // the old connection's tail may run dry first
+        // Connecting shows only if what was queued ran out before the new
+        // connection brought more.
+        const QList<int> covered{PlayState::Transitioning, PlayState::Playing};
+        const QList<int> ranOut{PlayState::Transitioning, PlayState::Playing,
+                                PlayState::Transitioning, PlayState::Playing};
+        QVERIFY2(seen == covered || seen == ranOut, qPrintable(QDebug::toString(seen)));
+    }
+
+    // A live stream that drops while the decoder holds seconds of it (the
+    // server's burst on connect): the sound goes on from the cushion while the
+    // station is connected again, and the state never leaves playing.
+    void dropPlaysOnFromCushion() {
+        testsupport::ServeLiveTone(
+            *server_, "/drops.mp3",
+            [](int connection, std::chrono::microseconds sent) {
+                return connection == 1 && sent > 5s ? Next::End : Next::Send;
+            },
+            440, 3000ms);
+        player_->setURL(server_->url("/drops.mp3"));
+        StateTrail trail(*player_);
+        QTRY_COMPARE_WITH_TIMEOUT(server_->requestCount("/drops.mp3"), 2, kConnectMs);
+        tap_->reset();
+        QTRY_VERIFY_WITH_TIMEOUT(hears(kSamplesPerSecond), kConnectMs);
+        const QList<int> expected{PlayState::Transitioning, PlayState::Playing};
+        QCOMPARE(trail.states(), expected);
+    }
+
+    // A file whose body ends before its length went away: it is connected
+    // again, not taken as ended, and fails once that comes to nothing.
+    void cutFileIsADrop() {
+        const std::string file = tone::EncodeToneLoop({.loopSeconds = 3});
+        auto connections = std::make_shared<std::atomic<int>>(0);
+        server_->get("/cut.mp3", [file, connections](const httplib::Request &,
+                                                     httplib::Response &response) {
+            if (++*connections > 1) {
+                response.status = 503;
+                return;
+            }
+            response.set_content_provider(
+                file.size(), "audio/mpeg", [file](size_t offset, size_t, httplib::DataSink &sink) {
+                    return offset == 0 && sink.write(file.data(), file.size() / 2);
+                });
+        });
+        player_ = std::make_unique<platform::VlcMediaPlayer>(QStringList{}, tap_->hook(), 3000ms);
+        player_->setURL(server_->url("/cut.mp3"));
+        StateTrail trail(*player_);
+        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Ready, 2 * kConnectMs);
+        QList<int> seen = trail.states();
+        seen.removeAll(PlayState::Buffering);
         const QList<int> expected{PlayState::Transitioning, PlayState::Playing,
-                                  PlayState::Transitioning, PlayState::Playing};
+                                  PlayState::Transitioning, PlayState::Ready};
         QCOMPARE(seen, expected);
+        QVERIFY(*connections >= 2);
+        // Each try again asks for the rest of the file, from where it was cut.
+        const std::vector<testsupport::ReceivedRequest> received = server_->received();
+        QCOMPARE(received.back().headers.find("Range")->second,
+                 "bytes=" + std::to_string(file.size() / 2) + "-");
+    }
+
+    // A short clip without a length that the server closes by itself, with no
+    // sign of a radio server: it ends, and is not played again.
+    void shortClipEndsOnce() {
+        const QByteArray clip =
+            QByteArray::fromStdString(tone::EncodeToneLoop({.loopSeconds = 1.5}));
+        auto sent = std::make_shared<std::atomic<bool>>(false);
+        server_->serveStream("/clip.mp3", "audio/mpeg",
+                             [clip, sent] { return sent->exchange(true) ? QByteArray() : clip; });
+        player_->setURL(server_->url("/clip.mp3"));
+        StateTrail trail(*player_);
+        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Stopped, kConnectMs);
+        QList<int> seen = trail.states();
+        seen.removeAll(PlayState::Buffering);
+        const QList<int> expected{PlayState::Transitioning, PlayState::Playing,
+                                  PlayState::MediaEnded, PlayState::Stopped};
+        QCOMPARE(seen, expected);
+        QVERIFY(hears(kSamplesPerSecond / 2));
+        QCOMPARE(server_->requestCount("/clip.mp3"), 1);
+    }
+
+    // A URL that fails at once, set again on every tick of the window's status
+    // poll (its fallback), is opened again only after a growing wait.
+    void repeatedFailureBacksOff() {
+        server_->serve("/missing.mp3", "gone", "text/plain", 404);
+        player_->setURL(server_->url("/missing.mp3"));
+        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Ready, kFailMs);
+        QElapsedTimer ticks;
+        ticks.start();
+        while (ticks.elapsed() < 3500) {
+            if (player_->playState() == PlayState::Ready)
+                player_->setURL(server_->url("/missing.mp3"));
+            QTest::qWait(100); // the poll's pace, shortened
+        }
+        // Tries at 0, about 1 s and about 3 s, where one per tick would be 35.
+        QVERIFY2(server_->requestCount("/missing.mp3") <= 3,
+                 qPrintable(QString::number(server_->requestCount("/missing.mp3"))));
+        QVERIFY(server_->requestCount("/missing.mp3") >= 2);
     }
 
     // Stopped while it waits to connect again: no connection follows.
     void stopEndsReconnecting() {
         testsupport::ServeDroppingTone(*server_, "/drops.mp3", false);
         STEP(playAndHear(server_->url("/drops.mp3")));
-        QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Transitioning, kConnectMs);
+        // The first try again is refused at once; the next one waits a second.
+        QTRY_COMPARE_WITH_TIMEOUT(server_->requestCount("/drops.mp3"), 2, kConnectMs);
         player_->stop();
         const int connections = server_->requestCount("/drops.mp3");
         QTest::qWait(4000); // longer than the first back-off steps: none may connect
