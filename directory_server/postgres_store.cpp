@@ -227,14 +227,7 @@ PostgresStore::PostgresStore(const std::string &uri, LogLine log,
 }
 
 PostgresStore::~PostgresStore() {
-    {
-        const std::lock_guard lock(stopMutex_);
-        stopping_ = true;
-    }
-    stopped_.notify_all();
-    if (watcher_.joinable()) {
-        watcher_.join();
-    }
+    watcher_.stop();
     writes_.reset();
 }
 
@@ -374,7 +367,7 @@ bool PostgresStore::answers(milliseconds within) {
 
 void PostgresStore::watch(Changed changed) {
     changed_ = std::move(changed);
-    watcher_ = std::thread([this] { watchChanges(); });
+    watcher_.start([this] { watchChanges(); });
 }
 
 void PostgresStore::commit(WriteGroup &group) {
@@ -502,11 +495,8 @@ void PostgresStore::watchChanges() {
     unsigned pending = 0;
     Clock::time_point nextReload{};
     for (;;) {
-        {
-            std::unique_lock lock(stopMutex_);
-            if (stopping_) {
-                return;
-            }
+        if (watcher_.stoppedBy(Clock::now())) {
+            return;
         }
         try {
             if (listener_.connect(Clock::now() + PgConnection::kExchangeLimit)) {
@@ -525,9 +515,7 @@ void PostgresStore::watchChanges() {
         } catch (const StoreError &) {
             // Tried again once the connection may be made again; what was
             // pending stays pending.
-            std::unique_lock lock(stopMutex_);
-            stopped_.wait_until(lock, std::max(listener_.nextAttempt(), Clock::now() + kReloadGap),
-                                [this] { return stopping_; });
+            watcher_.stoppedBy(std::max(listener_.nextAttempt(), Clock::now() + kReloadGap));
         }
     }
 }

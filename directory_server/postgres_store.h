@@ -3,14 +3,13 @@
 #include "directory_server/group_commit.h"
 #include "directory_server/pg_connection.h"
 #include "directory_server/store.h"
+#include "directory_server/watch_thread.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <span>
 #include <string>
-#include <thread>
 
 namespace directory {
 
@@ -66,10 +65,7 @@ private:
     PgConnection writer_;   // only the group commit's writer uses it
     PgConnection listener_; // only the watcher uses it
     Changed changed_;
-    std::mutex stopMutex_;
-    std::condition_variable stopped_;
-    bool stopping_ = false;
-    std::thread watcher_;
+    WatchThread watcher_;
     Clock::time_point nextSweep_{}; // when to drop the expired play windows
     std::unique_ptr<GroupCommit> writes_;
 };

@@ -146,14 +146,7 @@ SqliteStore::SqliteStore(const std::string &path, std::span<const Migration> mig
 }
 
 SqliteStore::~SqliteStore() {
-    {
-        const std::lock_guard lock(stopMutex_);
-        stopping_ = true;
-    }
-    stopped_.notify_all();
-    if (watcher_.joinable()) {
-        watcher_.join();
-    }
+    watcher_.stop();
     writes_.reset();
     sqlite3_close(db_);
 }
@@ -284,7 +277,7 @@ void SqliteStore::watch(Changed changed) {
     if (files_.stations.empty()) {
         return; // only this object holds the lists
     }
-    watcher_ = std::thread([this, changed = std::move(changed)] { watchChanges(changed); });
+    watcher_.start([this, changed = std::move(changed)] { watchChanges(changed); });
 }
 
 // Other processes change the lists by replacing their files, and the heat by
@@ -300,11 +293,8 @@ void SqliteStore::watchChanges(const Changed &changed) {
     };
     std::int64_t version = dataVersion();
     for (;;) {
-        {
-            std::unique_lock lock(stopMutex_);
-            if (stopped_.wait_for(lock, kWatchGap, [this] { return stopping_; })) {
-                return;
-            }
+        if (watcher_.stoppedBy(std::chrono::steady_clock::now() + kWatchGap)) {
+            return;
         }
         unsigned kinds = 0;
         try {

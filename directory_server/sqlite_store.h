@@ -3,13 +3,12 @@
 #include "directory_server/data_folder.h"
 #include "directory_server/group_commit.h"
 #include "directory_server/store.h"
+#include "directory_server/watch_thread.h"
 
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <span>
 #include <string>
-#include <thread>
 
 struct sqlite3;
 
@@ -71,10 +70,7 @@ private:
     std::vector<std::string> announcements_;                                   // under mutex_
     std::int64_t nextSweep_ = 0; // when to drop the expired play windows, under mutex_
     std::unique_ptr<GroupCommit> writes_;
-    std::mutex stopMutex_;
-    std::condition_variable stopped_;
-    bool stopping_ = false;
-    std::thread watcher_;
+    WatchThread watcher_;
 };
 
 } // namespace directory
