@@ -200,6 +200,8 @@ std::uint64_t Feed::position() const {
 void Feed::setRefill(std::size_t bytes) {
     {
         const std::lock_guard lock(mutex_);
+        if (refill_ == bytes)
+            return; // unchanged: the reader waits on as it did
         refill_ = bytes;
     }
     changed_.notify_all();
