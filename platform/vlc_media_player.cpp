@@ -705,13 +705,14 @@ ConnectionEnd VlcMediaPlayer::Engine::connect(const Play &play, const Entry &ent
     } else if (mode != Mode::Audio || !begun) {
         return ConnectionEnd::Failed;
     }
+    const bool hasLength = !head.header("content-length").isEmpty();
+    const bool fromRadioServer = HasIcyHeaders(head);
     // A body that came whole and by itself: with its length, or short and not
     // from a radio server. Anything else that ends is a drop.
     const bool finite =
-        hlsEnded ||
-        (mode == Mode::Audio && result.responded && !gaveUp &&
-         (!head.header("content-length").isEmpty() ||
-          (!HasIcyHeaders(head) && session.cushion->durationMs(audioBytes) < kLiveAfterAudioMs)));
+        hlsEnded || (mode == Mode::Audio && result.responded && !gaveUp &&
+                     (hasLength || (!fromRadioServer &&
+                                    session.cushion->durationMs(audioBytes) < kLiveAfterAudioMs)));
     if (finite) {
         session.feed->finish();
         session.finished = true;
@@ -728,7 +729,7 @@ ConnectionEnd VlcMediaPlayer::Engine::connect(const Play &play, const Entry &ent
     const bool sounded = resumed ? restored() : playSounded_.load();
     if (sounded)
         session.lastDropMs = NowMs();
-    if (mode == Mode::Audio && !head.header("content-length").isEmpty() && !HasIcyHeaders(head))
+    if (mode == Mode::Audio && hasLength && !fromRadioServer)
         session.resumeAt = bodyFrom + bodyBytes;
     return sounded && !mediaFailed_ ? ConnectionEnd::Dropped : ConnectionEnd::Failed;
 }
