@@ -44,6 +44,17 @@ QByteArray SequenceIv(qint64 sequence) {
     return iv;
 }
 
+// The first length bytes of encrypted (whole blocks) decrypted in CBC mode;
+// the IV moves on to the next block.
+QByteArray DecryptBlocks(const aes128_ctx &context, std::uint8_t *iv, const QByteArray &encrypted,
+                         qsizetype length) {
+    QByteArray plain(length, Qt::Uninitialized);
+    cbc_decrypt(&context, reinterpret_cast<nettle_cipher_func *>(&aes128_decrypt), kAesBlock, iv,
+                static_cast<std::size_t>(length), reinterpret_cast<std::uint8_t *>(plain.data()),
+                reinterpret_cast<const std::uint8_t *>(encrypted.constData()));
+    return plain;
+}
+
 // Follows one playlist for one play; see FollowHls.
 class Follower {
 public:
@@ -278,11 +289,7 @@ void SegmentAudio::read(const char *data, std::size_t length, QByteArray &audio)
     const qsizetype ready = (encrypted_.size() - 1) / kAesBlock * kAesBlock;
     if (ready <= 0)
         return;
-    QByteArray plain(ready, Qt::Uninitialized);
-    cbc_decrypt(&cipher_->context, reinterpret_cast<nettle_cipher_func *>(&aes128_decrypt),
-                kAesBlock, cipher_->iv.data(), static_cast<std::size_t>(ready),
-                reinterpret_cast<std::uint8_t *>(plain.data()),
-                reinterpret_cast<const std::uint8_t *>(encrypted_.constData()));
+    const QByteArray plain = DecryptBlocks(cipher_->context, cipher_->iv.data(), encrypted_, ready);
     encrypted_.remove(0, ready);
     untag(plain, audio);
 }
@@ -291,11 +298,8 @@ bool SegmentAudio::finish(QByteArray &audio) {
     if (cipher_) {
         if (encrypted_.size() != kAesBlock)
             return false;
-        QByteArray plain(kAesBlock, Qt::Uninitialized);
-        cbc_decrypt(&cipher_->context, reinterpret_cast<nettle_cipher_func *>(&aes128_decrypt),
-                    kAesBlock, cipher_->iv.data(), kAesBlock,
-                    reinterpret_cast<std::uint8_t *>(plain.data()),
-                    reinterpret_cast<const std::uint8_t *>(encrypted_.constData()));
+        QByteArray plain =
+            DecryptBlocks(cipher_->context, cipher_->iv.data(), encrypted_, kAesBlock);
         encrypted_.clear();
         const int padding = static_cast<unsigned char>(plain.back());
         if (padding < 1 || padding > kAesBlock ||
