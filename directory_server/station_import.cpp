@@ -224,7 +224,7 @@ void ReadPls(std::string_view name, std::string_view text, Collector &collector)
             continue;
         }
         if (!header) {
-            if (Lowered(content) != "[playlist]") {
+            if (!EqualsIgnoringCase(content, "[playlist]")) {
                 Refuse(name, LineWhere(line.number) + ": a PLS playlist begins with [playlist]");
             }
             header = true;
@@ -753,7 +753,7 @@ ImportFormat DetectImportFormat(std::string_view name, std::string_view content)
     std::string_view text = WithoutBom(content);
     text.remove_prefix(std::min(text.find_first_not_of(" \t\r\n"), text.size()));
     const std::string lowerName = Lowered(name);
-    if (Lowered(text.substr(0, 10)) == "[playlist]") {
+    if (EqualsIgnoringCase(text.substr(0, 10), "[playlist]")) {
         return ImportFormat::Pls;
     }
     if (text.starts_with('[') || text.starts_with('{')) {
