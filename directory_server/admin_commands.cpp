@@ -120,11 +120,6 @@ std::string ValueOf(const Arguments &arguments, std::string_view name) {
     return found == arguments.values.end() ? std::string() : found->second;
 }
 
-bool IsNumber(std::string_view text, std::size_t maxDigits) {
-    return !text.empty() && text.size() <= maxDigits &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 void ExpectWords(const Arguments &arguments, std::size_t count, const char *what) {
     if (arguments.words.size() != count) {
         throw BadCommandLine(std::string("expected ") + what);
@@ -195,7 +190,7 @@ void Stations(const Arguments &arguments, std::string &out, std::string &err) {
         ExpectWords(arguments, 2, "remove ID");
     } else if (action == "set-heat") {
         ExpectWords(arguments, 3, "set-heat ID PLAYS");
-        if (!IsNumber(arguments.words[2], 12)) {
+        if (!AllDigits(arguments.words[2], 12)) {
             throw BadCommandLine("PLAYS must be a whole number, not '" + arguments.words[2] + "'");
         }
     } else {
@@ -206,7 +201,7 @@ void Stations(const Arguments &arguments, std::string &out, std::string &err) {
                   action == "add" ? arguments.words[2] : "", 0};
     if (action == "add") {
         if (!added.id.empty() &&
-            (!IsNumber(added.id, 9) || added.id == std::string(added.id.size(), '0'))) {
+            (!AllDigits(added.id, 9) || added.id == std::string(added.id.size(), '0'))) {
             throw BadCommandLine("--id must be 1 to 9 digits, not '" + added.id + "'");
         }
         if (const auto problem = StationProblem(added, true)) {
@@ -269,7 +264,7 @@ void Announcements(const Arguments &arguments, std::string &out, std::string &er
         }
     } else if (action == "remove") {
         ExpectWords(arguments, 2, "remove N");
-        if (!IsNumber(arguments.words[1], 9)) {
+        if (!AllDigits(arguments.words[1], 9)) {
             throw BadCommandLine("N must be a number, not '" + arguments.words[1] + "'");
         }
     } else {

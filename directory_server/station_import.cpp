@@ -67,11 +67,6 @@ std::string DecodedText(std::string_view name, std::string_view content) {
 
 namespace {
 
-bool IsDigits(std::string_view text, std::size_t maxDigits) {
-    return !text.empty() && text.size() <= maxDigits &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 std::int64_t Number(std::string_view digits) {
     std::int64_t value = 0;
     std::from_chars(digits.data(), digits.data() + digits.size(), value);
@@ -229,7 +224,7 @@ void ReadPls(std::string_view name, std::string_view text, Collector &collector)
             continue;
         }
         if (!header) {
-            if (Lowered(content) != "[playlist]") {
+            if (!EqualsIgnoringCase(content, "[playlist]")) {
                 Refuse(name, LineWhere(line.number) + ": a PLS playlist begins with [playlist]");
             }
             header = true;
@@ -244,7 +239,7 @@ void ReadPls(std::string_view name, std::string_view text, Collector &collector)
         for (const std::string_view field : {"file", "title"}) {
             const std::string_view number =
                 std::string_view(key).substr(std::min(field.size(), key.size()));
-            if (key.starts_with(field) && IsDigits(number, kMaxIdDigits)) {
+            if (key.starts_with(field) && AllDigits(number, kMaxIdDigits)) {
                 Entry &entry = entries[Number(number)];
                 (field == "file" ? entry.file : entry.title) = std::string(value);
                 if (entry.line == 0 || field == "file") {
@@ -367,8 +362,8 @@ void ReadCsv(std::string_view name, std::string_view text, Collector &collector)
         station.title = column("title");
         station.url = column("url");
         const std::string heat = column("heat");
-        if ((!station.id.empty() && !IsDigits(station.id, kMaxIdDigits)) ||
-            (!heat.empty() && !IsDigits(heat, kMaxHeatDigits))) {
+        if ((!station.id.empty() && !AllDigits(station.id, kMaxIdDigits)) ||
+            (!heat.empty() && !AllDigits(heat, kMaxHeatDigits))) {
             collector.skip(where, kSkipBadId, "id \"" + station.id + "\", heat \"" + heat + "\"");
             continue;
         }
@@ -692,7 +687,7 @@ private:
 
 // A whole number of a JSON member ("123", "1.0e3" is not one), else nullopt.
 std::optional<std::int64_t> WholeNumber(std::string_view text) {
-    if (!IsDigits(text, kMaxHeatDigits)) {
+    if (!AllDigits(text, kMaxHeatDigits)) {
         return std::nullopt;
     }
     return Number(text);
@@ -758,7 +753,7 @@ ImportFormat DetectImportFormat(std::string_view name, std::string_view content)
     std::string_view text = WithoutBom(content);
     text.remove_prefix(std::min(text.find_first_not_of(" \t\r\n"), text.size()));
     const std::string lowerName = Lowered(name);
-    if (Lowered(text.substr(0, 10)) == "[playlist]") {
+    if (EqualsIgnoringCase(text.substr(0, 10), "[playlist]")) {
         return ImportFormat::Pls;
     }
     if (text.starts_with('[') || text.starts_with('{')) {

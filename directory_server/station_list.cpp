@@ -15,11 +15,6 @@ namespace {
 constexpr std::size_t kMaxIdDigits = 9;
 constexpr std::size_t kMaxHeatDigits = 12;
 
-bool AllDigits(std::string_view text, std::size_t maxDigits) {
-    return !text.empty() && text.size() <= maxDigits &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 bool IsServedUrl(std::string_view url) {
     if (url.find(' ') != std::string_view::npos) {
         return false;

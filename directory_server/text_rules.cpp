@@ -142,6 +142,11 @@ std::string_view TrimmedBlanks(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+bool AllDigits(std::string_view text, std::size_t maxDigits) {
+    return !text.empty() && text.size() <= maxDigits &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 std::vector<std::string_view> SplitAt(std::string_view text, char separator) {
     std::vector<std::string_view> pieces;
     std::size_t start = 0;

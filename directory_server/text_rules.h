@@ -33,6 +33,9 @@ std::string HtmlEscape(std::string_view text);
 // The text without leading and trailing spaces and tabs, as header values read.
 std::string_view TrimmedBlanks(std::string_view text);
 
+// Whether the text is one to maxDigits ASCII digits, as ids and counts are written.
+bool AllDigits(std::string_view text, std::size_t maxDigits);
+
 // The pieces of the text between separators: one more than there are
 // separators, empty ones included.
 std::vector<std::string_view> SplitAt(std::string_view text, char separator);
