@@ -6,6 +6,8 @@
 #include "platform/http_transfer.h"
 #include "platform/qt_translation.h"
 #include "platform/real_platform.h"
+#include "playback/playback_session.h"
+#include "station_data/station_directory.h"
 
 #include <QApplication>
 #include <QStandardPaths>
@@ -29,8 +31,10 @@ int main(int argc, char *argv[]) {
 
     platform::LoadHttpModuleAfterWindowsShow();
     platform::RealPlatform platform(platform::BuiltInEndpoints());
-    Form1 window(platform);
-    desktop::MediaPlayerService mediaPlayerService(window, bus);
+    StationDirectory directory(platform);
+    PlaybackSession session(platform, directory);
+    Form1 window(platform, directory, session);
+    desktop::MediaPlayerService mediaPlayerService(session, window, bus);
     if (!instance.publish()) {
         return 0;
     }

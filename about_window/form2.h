@@ -1,6 +1,6 @@
 #pragma once
 
-#include "main_window/fixed_dialog.h"
+#include "widgets/fixed_dialog.h"
 #include "platform/platform.h"
 
 #include <memory>

@@ -12,7 +12,7 @@ void Form2::CheckForUpdate() {
     const std::unique_ptr<platform::HttpRequest> request = platform_.createHttpRequest();
     request->Open(QStringLiteral("GET"), platform_.endpoints().homePage);
     request->send();
-    if (request->ReadyState() != 4) {
+    if (request->ReadyState() != platform::HttpRequest::kDone) {
         return;
     }
     const QString page = request->responseText();

@@ -1,13 +1,12 @@
 #include "desktop/media_player_service.h"
 
-#include "main_window/form1.h"
-#include "main_window/picture.h"
+#include "playback/playback_session.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QScrollBar>
 #include <QTimer>
+#include <QWidget>
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -150,8 +149,9 @@ QVariantMap StationMetadata(const QString &id, const QString &name, const QStrin
             {QStringLiteral("quorvel:id"), id}};
 }
 
-MediaPlayerService::MediaPlayerService(Form1 &window, QDBusConnection bus)
-    : window_(window), bus_(std::move(bus)) {
+MediaPlayerService::MediaPlayerService(PlaybackSession &session, QWidget &window,
+                                       QDBusConnection bus)
+    : session_(session), window_(window), bus_(std::move(bus)) {
     if (!bus_.isConnected()) {
         return;
     }
@@ -159,14 +159,10 @@ MediaPlayerService::MediaPlayerService(Form1 &window, QDBusConnection bus)
     new PlayerAdaptor(*this);
     bus_.registerObject(kMprisObjectPath, this, QDBusConnection::ExportAdaptors);
     told_ = playerProperties();
-    connect(&window_, &Form1::stationStarted, this, [this](const QString &id, const QString &name) {
-        stationId_ = id;
-        stationName_ = name;
-        refresh();
-    });
-    connect(window_.Slider1, &QScrollBar::valueChanged, this, &MediaPlayerService::refresh);
-    // The status monitor's tick is when the window itself notices a new play state.
-    connect(window_.Timer1, &QTimer::timeout, this, &MediaPlayerService::refresh);
+    connect(&session_, &PlaybackSession::stationStarted, this, &MediaPlayerService::refresh);
+    connect(&session_, &PlaybackSession::playStateChanged, this, &MediaPlayerService::refresh);
+    connect(&session_, &PlaybackSession::titleChanged, this, &MediaPlayerService::refresh);
+    connect(&session_, &PlaybackSession::volumeChanged, this, &MediaPlayerService::refresh);
 }
 
 void MediaPlayerService::raise() {
@@ -174,41 +170,32 @@ void MediaPlayerService::raise() {
 }
 
 void MediaPlayerService::quit() {
-    Picture *close = window_.Image13;
-    QTimer::singleShot(0, close, [close] { emit close->clicked(); });
+    QTimer::singleShot(0, &window_, [this] { window_.close(); });
 }
 
 QString MediaPlayerService::playbackStatus() const {
-    return PlaybackStatusFor(window_.WindowsMediaPlayer1->playState());
+    return PlaybackStatusFor(session_.playState());
 }
 
 QVariantMap MediaPlayerService::metadata() const {
-    return StationMetadata(stationId_, stationName_,
-                           window_.WindowsMediaPlayer1->nowPlayingTitle());
+    return StationMetadata(session_.stationId(), session_.stationName(),
+                           session_.nowPlayingTitle());
 }
 
 double MediaPlayerService::volume() const {
-    return window_.Slider1->value() / 100.0;
+    return session_.volume() / 100.0;
 }
 
 void MediaPlayerService::setVolume(double volume) {
     if (std::isnan(volume)) {
         return;
     }
-    // As dragging the thumb to that position would.
-    window_.Slider1->setValue(static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100)));
-    window_.WindowsMediaPlayer1->setVolume(window_.Slider1->value());
-}
-
-void MediaPlayerService::pressPlayStop() {
-    emit window_.Image9->clicked();
-    refresh();
+    session_.setVolume(static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100)));
 }
 
 void MediaPlayerService::play() {
-    if (window_.StoppedByButton) {
-        pressPlayStop();
-    }
+    session_.play();
+    refresh();
 }
 
 void MediaPlayerService::pause() {
@@ -216,13 +203,13 @@ void MediaPlayerService::pause() {
 }
 
 void MediaPlayerService::playPause() {
-    pressPlayStop();
+    session_.playStop();
+    refresh();
 }
 
 void MediaPlayerService::stop() {
-    if (!window_.StoppedByButton) {
-        pressPlayStop();
-    }
+    session_.stop();
+    refresh();
 }
 
 QVariantMap MediaPlayerService::playerProperties() const {

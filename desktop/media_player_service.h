@@ -4,7 +4,7 @@
 #include <QObject>
 #include <QVariantMap>
 
-class Form1;
+class PlaybackSession;
 class QWidget;
 
 namespace desktop {
@@ -24,18 +24,20 @@ QString PlaybackStatusFor(int playState);
 // track" id when no station has been started.
 QVariantMap StationMetadata(const QString &id, const QString &name, const QString &title);
 
-// The main window as a media player on the session bus, the interface that
-// sound menus, media keys and command-line controllers use. Play, pause and
-// stop go through the play/stop button, so the button and the keys share one
-// state; the volume is Slider1's position. Without a connected bus it exports
-// nothing and the window works as before.
+// The playback session as a media player on the session bus, the interface
+// that sound menus, media keys and command-line controllers use. Play, pause
+// and stop act as the play/stop button does, so the button and the keys share
+// one state; the volume is the session's. Raise and Quit act on the main
+// window. Without a connected bus it exports nothing and the program works as
+// before.
 class MediaPlayerService : public QObject {
     Q_OBJECT
 public:
-    MediaPlayerService(Form1 &window, QDBusConnection bus);
+    MediaPlayerService(PlaybackSession &session, QWidget &window, QDBusConnection bus);
 
     void raise();
-    // What the close button does, after the caller has had its answer.
+    // Closes the main window, which ends the program, after the caller has
+    // had its answer.
     void quit();
 
     QString playbackStatus() const;
@@ -52,14 +54,12 @@ public:
     void refresh();
 
 private:
-    void pressPlayStop();
     // The player properties whose changes clients are told of.
     QVariantMap playerProperties() const;
 
-    Form1 &window_;
+    PlaybackSession &session_;
+    QWidget &window_;
     QDBusConnection bus_;
-    QString stationId_;
-    QString stationName_;
     QVariantMap told_; // property name -> the value clients last heard
 };
 

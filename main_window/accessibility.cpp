@@ -18,17 +18,22 @@ namespace {
 // Each button is two faces at one place: the normal face on top and, below
 // it, the highlighted face that the pointer uncovers and that takes the click.
 struct PictureButton {
-    Picture *Form1::*face;
-    Picture *Form1::*hotFace;
+    const char *face;
+    const char *hotFace;
     const char16_t *name;
 };
 
 constexpr PictureButton kPictureButtons[] = {
-    {&Form1::Image2, &Form1::Image3, u"ID 播放"},    {&Form1::Image4, &Form1::Image5, u"快速搜索"},
-    {&Form1::Image6, &Form1::Image7, u"更新/联系"},  {&Form1::Image8, &Form1::Image9, u"播放/停止"},
-    {&Form1::Image11, &Form1::Image10, u"获取频道"}, {&Form1::Image15, &Form1::Image14, u"最小化"},
-    {&Form1::Image12, &Form1::Image13, u"关闭"},
+    {"Image2", "Image3", u"ID 播放"},    {"Image4", "Image5", u"快速搜索"},
+    {"Image6", "Image7", u"更新/联系"},  {"Image8", "Image9", u"播放/停止"},
+    {"Image11", "Image10", u"获取频道"}, {"Image15", "Image14", u"最小化"},
+    {"Image12", "Image13", u"关闭"},
 };
+
+// A face of the main window by its control name.
+Picture *FaceOf(const QWidget &form, const char *name) {
+    return form.findChild<Picture *>(QLatin1StringView(name), Qt::FindDirectChildrenOnly);
+}
 
 // One face of a picture button as a button. Only the face on view counts as
 // visible, so a screen reader meets each button once; pressing either face
@@ -71,8 +76,8 @@ QAccessibleInterface *PictureButtonFactory(const QString &, QObject *object) {
         return nullptr;
     }
     for (const PictureButton &button : kPictureButtons) {
-        Picture *face = form->*button.face;
-        Picture *hotFace = form->*button.hotFace;
+        Picture *face = FaceOf(*form, button.face);
+        Picture *hotFace = FaceOf(*form, button.hotFace);
         if (picture == face) {
             return new PictureButtonAccessible(face, nullptr, hotFace);
         }
@@ -89,7 +94,7 @@ void Form1::describeToAssistiveTechnology() {
     static std::once_flag factoryInstalled;
     std::call_once(factoryInstalled, [] { QAccessible::installFactory(PictureButtonFactory); });
     for (const PictureButton &button : kPictureButtons) {
-        for (Picture *face : {this->*button.face, this->*button.hotFace}) {
+        for (Picture *face : {FaceOf(*this, button.face), FaceOf(*this, button.hotFace)}) {
             face->setAccessibleName(QString::fromUtf16(button.name));
             // A state change while the window was built (the fetch face is
             // disabled) made and kept a plain picture's interface: drop it,

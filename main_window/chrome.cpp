@@ -5,14 +5,18 @@
 #include "about_window/form2.h"
 #include "main_window/form1.h"
 #include "main_window/picture.h"
+#include "playback/playback_session.h"
 #include "station_data/station_line.h"
+#include "widgets/window_look.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTimer>
 #include <QTreeView>
+#include <QWindow>
 #include <cmath>
 
 namespace {
@@ -36,6 +40,12 @@ void Form1::ResetButtonFaces() {
 }
 
 void Form1::DragHandle_MouseDown(float x, float y) {
+    // Where the window system moves windows itself (every compositor, and X11
+    // window managers), it is asked to: a program cannot place its windows
+    // on Wayland. Without such help the window follows the pointer itself.
+    if (windowHandle() != nullptr && windowHandle()->startSystemMove()) {
+        return;
+    }
     DragActive = true;
     // Rounds halves to the even neighbour.
     DragStartX = static_cast<int>(std::lrint(x));
@@ -79,7 +89,7 @@ void Form1::Image13_Click() {
     // The program ends at once: the player is told to stop (its own thread
     // silences libVLC), then the event loop is left without running anything
     // else.
-    WindowsMediaPlayer1->stop();
+    session_.end();
     hide();
     QCoreApplication::exit(0);
 }
@@ -129,6 +139,13 @@ void Form1::showEvent(QShowEvent *event) {
     Form_Resize();
 }
 
+// Closing the window by any other way (the window system, the desktop's
+// media-player interface) ends the program as the close button does.
+void Form1::closeEvent(QCloseEvent *event) {
+    event->accept();
+    Image13_Click();
+}
+
 void Form1::changeEvent(QEvent *event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange) {
@@ -147,12 +164,8 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
             // the user has not left the box.
             Text1_LostFocus();
         }
-    } else if (watched == ListView1->viewport()) {
-        if (event->type() == QEvent::MouseMove) {
-            ResetButtonFaces();
-        } else if (event->type() == QEvent::MouseButtonDblClick) {
-            ListView1_DblClick();
-        }
+    } else if (watched == ListView1->viewport() && event->type() == QEvent::MouseMove) {
+        ResetButtonFaces();
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -1,18 +1,18 @@
 #include "main_window/form1.h"
 
 #include "main_window/cursor_blink.h"
-#include "main_window/list_box.h"
 #include "main_window/picture.h"
 #include "main_window/skin_layout.h"
+#include "playback/playback_session.h"
+#include "station_data/station_directory.h"
+#include "widgets/window_look.h"
 
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QGroupBox>
-#include <QGuiApplication>
-#include <QHeaderView>
 #include <QImageReader>
 #include <QLineEdit>
-#include <QScreen>
+#include <QListView>
 #include <QScrollBar>
 #include <QTimer>
 #include <QTreeView>
@@ -21,26 +21,18 @@ namespace {
 
 const QColor kLabelGreen(0, 255, 0);
 
-// 宋体 with the GB2312 character set, at a size in pixels (at 96 dots per inch
-// 10.5 pt is 14 pixels, 9 pt 12). Where it is missing, AR PL SungtiL GB stands
-// in: a Song face of the same character set, Latin letters included, in one
-// small file that also serves bold (drawn from the regular face), so the
-// window maps a single small CJK font. The Noto CJK faces draw what it lacks.
-QFont SongTypeface(int pixelSize) {
-    QFont font;
-    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
-                      QStringLiteral("AR PL SungtiL GB"), QStringLiteral("Noto Serif CJK SC"),
-                      QStringLiteral("Noto Sans CJK SC")});
-    font.setPixelSize(pixelSize);
-    return font;
+// Gives a control its name as its object name.
+template <class Control> Control *Named(Control *control, const char *name) {
+    control->setObjectName(QLatin1StringView(name));
+    return control;
 }
 
-constexpr int kSongPixels = 14;       // 10.5 pt: the title and the station table
-constexpr int kWindowSongPixels = 12; // 9 pt: every other text of the window
-
-Picture *MakeLabel(QWidget *parent, const QRect &place) {
-    auto *label = new Picture(parent);
+// A label of the surface: green text on the skin, aligned to the top left so
+// that a text of several lines starts with its first.
+Picture *MakeLabel(QWidget *parent, const char *name, const QRect &place) {
+    auto *label = Named(new Picture(parent), name);
     label->setGeometry(place);
+    label->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, kLabelGreen);
     label->setPalette(palette);
@@ -56,8 +48,8 @@ QPixmap OwnPicture(const QString &path) {
     return QPixmap::fromImage(reader.read());
 }
 
-Picture *MakeFace(QWidget *parent, const QRect &place, const QString &picture) {
-    auto *face = new Picture(parent);
+Picture *MakeFace(QWidget *parent, const char *name, const QRect &place, const QString &picture) {
+    auto *face = Named(new Picture(parent), name);
     face->setGeometry(place);
     face->setPixmap(OwnPicture(QStringLiteral(":/skin/") + picture));
     return face;
@@ -80,8 +72,8 @@ protected:
     }
 };
 
-QTimer *MakeTimer(QObject *parent, int intervalMs) {
-    auto *timer = new QTimer(parent);
+QTimer *MakeTimer(QObject *parent, const char *name, int intervalMs) {
+    auto *timer = Named(new QTimer(parent), name);
     timer->setInterval(intervalMs);
     timer->start();
     return timer;
@@ -89,10 +81,13 @@ QTimer *MakeTimer(QObject *parent, int intervalMs) {
 
 } // namespace
 
-Form1::Form1(platform::Platform &platform, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), platform_(platform) {
+Form1::Form1(platform::Platform &platform, StationDirectory &directory, PlaybackSession &session,
+             QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), platform_(platform),
+      directory_(directory), session_(session) {
     createControls();
     connectHandlers();
+    connectCores();
     Form_Load();
 }
 
@@ -104,66 +99,71 @@ void Form1::createControls() {
     Q_INIT_RESOURCE(skin);
     Q_INIT_RESOURCE(resources);
     setWindowTitle(platform::kApplicationTitle);
-    setWindowIcon(QIcon(OwnPicture(QStringLiteral(":/icons/quorvel-128.png"))));
+    QIcon icon;
+    for (const char *size : {"48", "128"}) {
+        icon.addPixmap(OwnPicture(QStringLiteral(":/icons/quorvel-%1.png").arg(size)));
+    }
+    setWindowIcon(icon);
     setFixedSize(skin::kClientSize);
     setFont(SongTypeface(kWindowSongPixels)); // the texts without a font of their own
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
+    CentreOnScreen(*this);
 
-    Timer2 = MakeTimer(this, 1000);
-    Timer3 = MakeTimer(this, 10000);
-    Timer1 = MakeTimer(this, 800);
+    Timer2 = MakeTimer(this, "Timer2", 1000);
+    Timer3 = MakeTimer(this, "Timer3", 10000);
+    Timer1 = MakeTimer(this, "Timer1", 800);
+    createSurface();
+    createChildWindows();
 
-    // Surface pictures and labels, created from the bottom of the stack up.
-    Image1 = MakeFace(this, {{0, 0}, skin::kBackgroundSize}, QStringLiteral("background.jpg"));
-    Image3 = MakeFace(this, {skin::kIdPlayPlace, skin::kWideFaceSize},
-                      QStringLiteral("id_play_hot.bmp"));
-    Image5 = MakeFace(this, {skin::kQuickSearchPlace, skin::kWideFaceSize},
-                      QStringLiteral("quick_search_hot.bmp"));
-    Image7 =
-        MakeFace(this, {skin::kAboutPlace, skin::kWideFaceSize}, QStringLiteral("about_hot.bmp"));
-    Image10 =
-        MakeFace(this, {skin::kFetchPlace, skin::kWideFaceSize}, QStringLiteral("fetch_hot.bmp"));
-    Image11 = MakeFace(this, {skin::kFetchPlace, skin::kWideFaceSize}, QStringLiteral("fetch.bmp"));
-    Image2 =
-        MakeFace(this, {skin::kIdPlayPlace, skin::kWideFaceSize}, QStringLiteral("id_play.bmp"));
-    Image4 = MakeFace(this, {skin::kQuickSearchPlace, skin::kWideFaceSize},
-                      QStringLiteral("quick_search.bmp"));
-    Image6 = MakeFace(this, {skin::kAboutPlace, skin::kWideFaceSize}, QStringLiteral("about.bmp"));
-    Image13 =
-        MakeFace(this, {skin::kClosePlace, skin::kWindowFaceSize}, QStringLiteral("close_hot.bmp"));
-    Image12 =
-        MakeFace(this, {skin::kClosePlace, skin::kWindowFaceSize}, QStringLiteral("close.bmp"));
-    Image9 = MakeFace(this, {skin::kPlayStopPlace, skin::kWideFaceSize},
-                      QStringLiteral("play_stop_hot.bmp"));
-    Image8 = MakeFace(this, {skin::kPlayStopPlace, skin::kWideFaceSize},
-                      QStringLiteral("play_stop.bmp"));
-    Image14 = MakeFace(this, {skin::kMinimisePlace, skin::kWindowFaceSize},
-                       QStringLiteral("minimise_hot.bmp"));
-    Image15 = MakeFace(this, {skin::kMinimisePlace, skin::kWindowFaceSize},
-                       QStringLiteral("minimise.bmp"));
-    Label2 = MakeLabel(this, {520, 448, 105, 17});
-    Label3 = MakeLabel(this, {5, 448, 73, 17});
-    Label4 = MakeLabel(this, {80, 448, 425, 17});
-    Label1 = MakeLabel(this, {5, 8, 84, 14});
+    setTabOrder(Text1, Slider1);
+    setTabOrder(Slider1, ListView1);
+    describeToAssistiveTechnology();
+    Text1->setFocus(); // where the focus is when the window is first shown
+    new CursorBlinkTimeout(this);
+}
+
+// The surface's pictures and labels, created from the bottom of the stack up.
+void Form1::createSurface() {
+    Image1 =
+        MakeFace(this, "Image1", {{0, 0}, skin::kBackgroundSize}, QStringLiteral("background.jpg"));
+    const QRect idPlay(skin::kIdPlayPlace, skin::kWideFaceSize);
+    const QRect quickSearch(skin::kQuickSearchPlace, skin::kWideFaceSize);
+    const QRect about(skin::kAboutPlace, skin::kWideFaceSize);
+    const QRect fetch(skin::kFetchPlace, skin::kWideFaceSize);
+    const QRect close(skin::kClosePlace, skin::kWindowFaceSize);
+    const QRect playStop(skin::kPlayStopPlace, skin::kWideFaceSize);
+    const QRect minimise(skin::kMinimisePlace, skin::kWindowFaceSize);
+    Image3 = MakeFace(this, "Image3", idPlay, QStringLiteral("id_play_hot.bmp"));
+    Image5 = MakeFace(this, "Image5", quickSearch, QStringLiteral("quick_search_hot.bmp"));
+    Image7 = MakeFace(this, "Image7", about, QStringLiteral("about_hot.bmp"));
+    Image10 = MakeFace(this, "Image10", fetch, QStringLiteral("fetch_hot.bmp"));
+    Image11 = MakeFace(this, "Image11", fetch, QStringLiteral("fetch.bmp"));
+    Image2 = MakeFace(this, "Image2", idPlay, QStringLiteral("id_play.bmp"));
+    Image4 = MakeFace(this, "Image4", quickSearch, QStringLiteral("quick_search.bmp"));
+    Image6 = MakeFace(this, "Image6", about, QStringLiteral("about.bmp"));
+    Image13 = MakeFace(this, "Image13", close, QStringLiteral("close_hot.bmp"));
+    Image12 = MakeFace(this, "Image12", close, QStringLiteral("close.bmp"));
+    Image9 = MakeFace(this, "Image9", playStop, QStringLiteral("play_stop_hot.bmp"));
+    Image8 = MakeFace(this, "Image8", playStop, QStringLiteral("play_stop.bmp"));
+    Image14 = MakeFace(this, "Image14", minimise, QStringLiteral("minimise_hot.bmp"));
+    Image15 = MakeFace(this, "Image15", minimise, QStringLiteral("minimise.bmp"));
+    Label2 = MakeLabel(this, "Label2", {520, 448, 105, 17});
+    Label3 = MakeLabel(this, "Label3", {5, 448, 73, 17});
+    Label4 = MakeLabel(this, "Label4", {80, 448, 425, 17});
+    Label1 = MakeLabel(this, "Label1", {5, 8, 84, 14});
     Label1->setFont(SongTypeface(kSongPixels));
     Label1->setText(platform::kApplicationTitle);
     Label1->adjustSize();
     Image11->setEnabled(false);
+}
 
-    // Child windows lie above every picture and label.
-    ListView1 = new QTreeView(this);
+// The child windows, above every picture and label.
+void Form1::createChildWindows() {
+    ListView1 = Named(new QTreeView(this), "ListView1");
     ListView1->setGeometry(skin::kTableArea);
-    ListView1->setFont(SongTypeface(kSongPixels));
-    ListView1->setRootIsDecorated(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->viewport()->setMouseTracking(true);
     ListView1->viewport()->installEventFilter(this);
 
-    Text1 = new ChannelIdBox(this);
+    Text1 = Named(new ChannelIdBox(this), "Text1");
     Text1->setGeometry(113, 8, 49, 12);
     Text1->setFrame(false);
     Text1->setTextMargins(0, 0, 0, 0);
@@ -174,7 +174,7 @@ void Form1::createControls() {
     showInText1(kText1Placeholder, kText1Silver);
     Text1->installEventFilter(this);
 
-    Slider1 = new QScrollBar(Qt::Horizontal, this);
+    Slider1 = Named(new QScrollBar(Qt::Horizontal, this), "Slider1");
     Slider1->setGeometry(skin::kVolumeArea);
     Slider1->setRange(0, 100);
     Slider1->setSingleStep(5);
@@ -182,20 +182,12 @@ void Form1::createControls() {
     Slider1->setFocusPolicy(Qt::StrongFocus);
     Slider1->setInvertedControls(false); // the arrow keys move the bar the way they point
 
-    Frame1 = new QGroupBox(QStringLiteral("Frame1"), this);
+    Frame1 = Named(new QGroupBox(QStringLiteral("Frame1"), this), "Frame1");
     Frame1->setGeometry(296, 80, 233, 177);
     Frame1->hide();
-    List1 = new ListBox(Frame1);
+    List1 = Named(new QListView(Frame1), "List1");
     List1->setGeometry(208, 96, 33, 40);
-
-    WebBrowser1 = platform_.createWebBrowser();
-    WindowsMediaPlayer1 = platform_.createMediaPlayer();
-
-    setTabOrder(Text1, Slider1);
-    setTabOrder(Slider1, ListView1);
-    describeToAssistiveTechnology();
-    Text1->setFocus(); // where the focus is when the window is first shown
-    new CursorBlinkTimeout(this);
+    List1->setModel(directory_.lineModel());
 }
 
 void Form1::connectHandlers() {
@@ -222,6 +214,4 @@ void Form1::connectHandlers() {
     connect(Image14, &Picture::clicked, this, &Form1::Image14_Click);
     connect(Image7, &Picture::clicked, this, &Form1::Image7_Click);
     connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
-    connect(WebBrowser1.get(), &platform::WebBrowser::DocumentComplete, this,
-            &Form1::WebBrowser1_DocumentComplete);
 }

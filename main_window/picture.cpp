@@ -1,5 +1,7 @@
 #include "main_window/picture.h"
 
+#include "widgets/window_look.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 

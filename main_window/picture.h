@@ -26,6 +26,3 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 };
-
-// Twips per pixel at 96 dots per inch.
-inline constexpr int kTwipsPerPixel = 15;

@@ -6,6 +6,9 @@
 
 namespace platform {
 
+// The empty page a browser holds when it is to let its page go.
+inline const QString kBlankPage = QStringLiteral("about:blank");
+
 // A hidden web browser: loads pages in the background and offers their text
 // and form elements. Lives on the UI thread; DocumentComplete is emitted there.
 class WebBrowser : public QObject {

@@ -1,11 +1,8 @@
 #include "playback/play_station.h"
 
 #include "contract/directory_contract.h"
-#include "main_window/form1.h"
-#include "main_window/list_box.h"
-#include "main_window/picture.h"
 #include "platform/media_player.h"
-#include "station_data/text_between.h"
+#include "playback/playback_session.h"
 
 #include <QUrl>
 
@@ -34,25 +31,10 @@ QString PlayReportUrl(const QString &directoryServer, const QString &id) {
            QString::fromLatin1(QUrl::toPercentEncoding(id));
 }
 
-void Form1::startStation(const QString &id, PlayReport report) {
-    const std::optional<QString> line = StationIds.firstLine(List1->lines(), id);
-    if (!line) {
-        return;
-    }
-    const QString name = Module1::TextBetween(*line, contract::kTitle);
-    setWindowTitle(NowPlayingCaption(name, id));
-    Label4->setText(windowTitle());
-    WindowsMediaPlayer1->setURL(Module1::TextBetween(*line, contract::kUrl));
-    emit stationStarted(id, name);
-    if (report == PlayReport::Send) {
-        idz(id);
-    }
-}
-
 namespace Module1 {
 
-void PlayStationById(Form1 &main, const QString &id) {
-    main.startStation(id, Form1::PlayReport::None);
+void PlayStationById(PlaybackSession &session, const QString &id) {
+    session.startStation(id, PlaybackSession::PlayReport::None);
 }
 
 } // namespace Module1

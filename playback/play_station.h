@@ -3,15 +3,15 @@
 #include <QString>
 #include <optional>
 
-class Form1;
+class PlaybackSession;
 
 namespace Module1 {
 
-// Plays the station with this ID in the main window: the first line of its
-// station list whose ID field equals id exactly names the station in the
-// caption and the message line and hands its stream to the player. Nothing
-// happens when no line matches. Plays started here are not reported.
-void PlayStationById(Form1 &main, const QString &id);
+// Plays the station with this ID: the first directory line whose ID field
+// equals id exactly names the station in the caption and the message line
+// and hands its stream to the player. Nothing happens when no line matches.
+// Plays started here are not reported.
+void PlayStationById(PlaybackSession &session, const QString &id);
 
 } // namespace Module1
 

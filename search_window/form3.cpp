@@ -1,17 +1,14 @@
 #include "search_window/form3.h"
 
-#include "main_window/form1.h"
-#include "main_window/list_box.h"
 #include "platform/message_boxes.h"
 #include "playback/play_station.h"
+#include "station_data/station_directory.h"
 #include "station_data/station_line.h"
 #include "station_data/station_rows.h"
+#include "widgets/station_table_view.h"
 
 #include <QComboBox>
-#include <QEvent>
 #include <QGroupBox>
-#include <QHeaderView>
-#include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeView>
@@ -32,11 +29,14 @@ StationRows::Cells SearchCells(QStringView line) {
 
 } // namespace
 
-Form3::Form3(Form1 &main) : FixedDialog(&main, {302, 198}), main_(main) {
+Form3::Form3(platform::Platform &platform, StationDirectory &directory, PlaybackSession &session,
+             QWidget *parent)
+    : FixedDialog(parent, {302, 198}), platform_(platform), directory_(directory),
+      session_(session) {
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     setWindowTitle(QStringLiteral("快速搜索"));
-    setWindowIcon(main.windowIcon());
+    setWindowIcon(parent->windowIcon());
 
     Frame1 = new QGroupBox(QStringLiteral("输入关键字"), this);
     Frame1->setGeometry(8, 0, 289, 193);
@@ -58,10 +58,8 @@ Form3::Form3(Form1 &main) : FixedDialog(&main, {302, 198}), main_(main) {
     ListView1Rows = new StationRows({{QStringLiteral("ID"), QStringLiteral("ID")},
                                      {QStringLiteral("名称"), QStringLiteral("name")}},
                                     SearchCells, ListView1);
-    ListView1->setModel(ListView1Rows);
     ListView1->setGeometry(8, 40, 273, 145);
-    ListView1->setFont(main.ListView1->font());
-    ListView1->viewport()->installEventFilter(this);
+    OnStationDoubleClick(*ListView1, [this] { ListView1_DblClick(); });
 
     setTabOrder(Command1, ListView1);
     setTabOrder(ListView1, Text1);
@@ -70,20 +68,14 @@ Form3::Form3(Form1 &main) : FixedDialog(&main, {302, 198}), main_(main) {
 }
 
 void Form3::Form_Load() {
-    ListView1->setRootIsDecorated(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->header()->setStretchLastSection(false);
-    ListView1->setColumnWidth(0, 47);
-    ListView1->setColumnWidth(1, 200);
+    SetUpStationTable(*ListView1, ListView1Rows, {47, 200});
 }
 
 void Form3::Command1_Click() {
     const QString keyword = Text1->currentText();
     if (keyword.isEmpty()) {
-        main_.platform().messageBoxes().show(this, QStringLiteral("请输入关键字"),
-                                             platform::BoxButtons::Ok, platform::BoxIcon::None);
+        platform_.messageBoxes().show(this, QStringLiteral("请输入关键字"),
+                                      platform::BoxButtons::Ok, platform::BoxIcon::None);
         return;
     }
     MatchCounter = 0;
@@ -96,7 +88,7 @@ void Form3::ListMatchingStations(const QString &keyword) {
     // Each found line goes on top of the earlier ones, numbered on from
     // MatchCounter.
     QStringList found;
-    for (const QString &line : main_.List1->lines()) {
+    for (const QString &line : directory_.lines()) {
         // The keyword anywhere in the raw line, markers included, case-sensitive.
         if (line.contains(keyword, Qt::CaseSensitive)) {
             found.append(line);
@@ -107,15 +99,7 @@ void Form3::ListMatchingStations(const QString &keyword) {
 }
 
 void Form3::ListView1_DblClick() {
-    const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
-    if (!selected.isEmpty()) {
-        Module1::PlayStationById(main_, selected.first().data().toString());
+    if (const std::optional<QString> id = SelectedStationId(*ListView1)) {
+        Module1::PlayStationById(session_, *id);
     }
-}
-
-bool Form3::eventFilter(QObject *watched, QEvent *event) {
-    if (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
-        ListView1_DblClick();
-    }
-    return FixedDialog::eventFilter(watched, event);
 }

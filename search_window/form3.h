@@ -1,22 +1,25 @@
 #pragma once
 
-#include "main_window/fixed_dialog.h"
+#include "platform/platform.h"
+#include "widgets/fixed_dialog.h"
 
-class Form1;
+class PlaybackSession;
 class QComboBox;
+class StationDirectory;
 class QGroupBox;
 class QLabel;
 class QPushButton;
 class QTreeView;
 class StationRows;
 
-// The quick-search window: finds stations by keyword in the main window's
-// raw station list and plays a result on double-click. Shown modeless;
-// destroyed when closed.
+// The quick-search window: finds stations by keyword in the directory's raw
+// lines and plays a result on double-click. Shown modeless beside its parent
+// window; destroyed when closed.
 class Form3 : public FixedDialog {
     Q_OBJECT
 public:
-    explicit Form3(Form1 &main);
+    Form3(platform::Platform &platform, StationDirectory &directory, PlaybackSession &session,
+          QWidget *parent);
 
     QGroupBox *Frame1;
     QLabel *Label1;
@@ -29,13 +32,12 @@ public:
 
     void ListMatchingStations(const QString &keyword);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void Form_Load();
     void Command1_Click();
     void ListView1_DblClick();
 
-    Form1 &main_;
+    platform::Platform &platform_;
+    StationDirectory &directory_;
+    PlaybackSession &session_;
 };

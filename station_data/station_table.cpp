@@ -1,12 +1,10 @@
 // The station table: its columns and one row per station line.
 
-#include "main_window/form1.h"
-#include "main_window/list_box.h"
+#include "station_data/station_table.h"
+
 #include "station_data/station_line.h"
 #include "station_data/station_rows.h"
 
-#include <QHeaderView>
-#include <QTreeView>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -58,34 +56,18 @@ StationRows::Cells TableCells(QStringView line) {
 
 } // namespace
 
-void Form1::setUpStationTable() {
+StationRows *MakeStationTableRows(QObject *parent) {
     QList<StationRows::Column> columns;
     for (const Column &column : kColumns) {
         columns.append({column.caption.toString(), QString::fromLatin1(column.key)});
     }
-    ListView1Rows = new StationRows(std::move(columns), TableCells, ListView1);
-    ListView1->setModel(ListView1Rows);
-    ListView1->header()->setMinimumSectionSize(1);
-    ListView1->header()->setStretchLastSection(false);
-    for (int column = 0; column < static_cast<int>(std::size(kColumns)); ++column) {
-        ListView1->setColumnWidth(column, (kColumns[column].widthTwips + 7) / 15);
-    }
+    return new StationRows(std::move(columns), TableCells, parent);
 }
 
-void Form1::AddStationLine(const QString &line) {
-    addStationLines({line});
-}
-
-void Form1::addStationLines(const QStringList &lines) {
-    List1->addItems(lines);
-    StationIds.catchUp(List1->lines());
-    QStringList stations;
-    stations.reserve(lines.size());
-    for (const QString &line : lines) {
-        if (CellViewsOfStationLine(line)) {
-            stations.append(line);
-        }
+QList<int> StationTableWidthsTwips() {
+    QList<int> widths;
+    for (const Column &column : kColumns) {
+        widths.append(column.widthTwips);
     }
-    ListView1Rows->addOnTop(stations, RowKeyCounter);
-    RowKeyCounter += stations.size();
+    return widths;
 }

@@ -1,16 +1,14 @@
-#include "main_window/fixed_dialog.h"
+#include "widgets/fixed_dialog.h"
 
-#include <QGuiApplication>
+#include "widgets/window_look.h"
+
 #include <QKeyEvent>
-#include <QScreen>
 
 FixedDialog::FixedDialog(QWidget *parent, QSize clientSize)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
     setFixedSize(clientSize);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
+    CentreOnScreen(*this);
 }
 
 void FixedDialog::keyPressEvent(QKeyEvent *event) {
