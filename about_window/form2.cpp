@@ -23,6 +23,8 @@ QPlainTextEdit *MakeTextBox(QWidget *parent, const QRect &place) {
     box->setLineWrapMode(QPlainTextEdit::NoWrap);
     box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab moves the focus on to the next control instead of typing a tab.
+    box->setTabChangesFocus(true);
     QPalette palette = box->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Button));
     box->setPalette(palette);
@@ -80,8 +82,9 @@ void Form2::createControls() {
     WebBrowser1 = platform_.createWebBrowser();
 
     connect(Text2, &QPlainTextEdit::textChanged, Command2, [this] { Command2->setEnabled(true); });
-    connect(WebBrowser1.get(), &platform::WebBrowser::DocumentComplete, this,
-            [this] { boardLoading_ = false; });
+    connect(WebBrowser1.get(), &platform::WebBrowser::DocumentComplete, this, &Form2::pageComplete);
+    sendDeadline_.setSingleShot(true);
+    connect(&sendDeadline_, &QTimer::timeout, this, &Form2::sendTimedOut);
     connect(Command2, &QPushButton::clicked, this, &Form2::SendFeedback);
     connect(Command1, &QPushButton::clicked, this, &QDialog::close);
     connect(Command3, &QPushButton::clicked, this, &Form2::CheckForUpdate);

@@ -3,9 +3,9 @@
 #include "widgets/fixed_dialog.h"
 #include "platform/platform.h"
 
+#include <QTimer>
 #include <memory>
 
-class QDeadlineTimer;
 class QGroupBox;
 class QPlainTextEdit;
 class QPushButton;
@@ -37,18 +37,36 @@ public:
 
     // The feedback text: the whole of Text2, lines broken by CR LF.
     QString feedbackText() const;
+    // Starts posting the feedback text; the outcome is told in a message box
+    // once the board has answered.
     void SendFeedback();
     void CheckForUpdate();
 
+protected:
+    void hideEvent(QHideEvent *event) override;
+
 private:
+    // Where a message to the author is on its way.
+    enum class SendStep { Idle, WaitingForBoard, WaitingForAnswer };
+
     void createControls();
     void Form_Load();
     // Loads the message-board page into the hidden browser.
     void loadBoardPage();
-    // Waits for the browser's next completed page; false when none came in time.
-    bool waitForPage(const QDeadlineTimer &deadline);
+    // The hidden browser completed a page: the board page, or the board's answer.
+    void pageComplete();
+    // Fills in the board's form and submits it.
+    void postFeedback();
+    void sendTimedOut();
+    // Ends the send with a failure, logging why the board did not take it.
+    void sendFailed(const QString &why);
+    // Ends the send and tells its outcome.
+    void finishSend(bool sent);
+    // Drops the send of a window that is closed: nothing more is told of it.
+    void abandonSend();
 
     platform::Platform &platform_;
-    bool sending_ = false;
+    SendStep sendStep_ = SendStep::Idle;
+    QTimer sendDeadline_;       // the bound on the whole send
     bool boardLoading_ = false; // the board page is on its way
 };

@@ -5,6 +5,7 @@
 #include "tests/support/fake_platform.h"
 
 #include <QGroupBox>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -29,10 +30,12 @@ private slots:
     void layout();
     void sendButtonEnablesOnFirstChange();
     void escapeKeepsTheWindow();
+    void tabMovesFocus();
     void qtButtonsReadChinese();
     void sendSucceeds();
     void sendFails_data();
     void sendFails();
+    void closingDuringSendShowsNoBox();
     void updatePrompt_data();
     void updatePrompt();
     void updateOpensOnlyWebAddresses_data();
@@ -61,6 +64,7 @@ void TestForm2::cleanup() {
 }
 
 void TestForm2::serveBoard(int answerStatus) {
+    browser_->pages[kBoard] = {QStringLiteral("留言板"), 200};
     browser_->pages[kThanks] = {QStringLiteral("谢谢"), answerStatus};
     QTRY_COMPARE(browser_->LocationURL(), kBoard);
     browser_->elementValues = {{"textarea", ""}};
@@ -110,6 +114,18 @@ void TestForm2::escapeKeepsTheWindow() {
     QCOMPARE(form_->feedbackText(), QStringLiteral("致：Quorvel收音机作者\r\nhalf"));
 }
 
+void TestForm2::tabMovesFocus() {
+    form_->show();
+    form_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    form_->Text1->setFocus();
+    QTest::keyClick(form_->Text1, Qt::Key_Tab);
+    QVERIFY(form_->Text2->hasFocus());
+    QTest::keyClick(form_->Text2, Qt::Key_Tab);
+    QVERIFY(form_->Command1->hasFocus()); // 发送 is not enabled yet
+    QCOMPARE(form_->feedbackText(), kFeedbackGreeting);
+}
+
 void TestForm2::qtButtonsReadChinese() {
     platform::InstallQtTranslation(*QCoreApplication::instance());
     QMessageBox box;
@@ -122,10 +138,11 @@ void TestForm2::sendSucceeds() {
     serveBoard(200);
     form_->Text2->setPlainText(QStringLiteral("致：Quorvel收音机作者\n请加 北京 & 上海\n谢谢"));
     form_->Command2->click();
+    form_->Command2->click(); // while the first is on its way: posts nothing
     QCOMPARE(browser_->submittedValues.value("textarea"),
              QStringLiteral("致：Quorvel收音机作者\r\n请加 北京 & 上海\r\n谢谢"));
     QCOMPARE(browser_->clicks, QStringList{"button"});
-    QCOMPARE(platform_->boxes.shown.size(), 1);
+    QTRY_COMPARE(platform_->boxes.shown.size(), 1);
     QCOMPARE(platform_->boxes.shown.first().text, QStringLiteral("发送成功！感谢你的支持"));
     QCOMPARE(platform_->boxes.shown.first().icon, platform::BoxIcon::None);
     QCOMPARE(platform_->boxes.shown.first().title, QStringLiteral("Quorvel收音机"));
@@ -136,16 +153,20 @@ void TestForm2::sendSucceeds() {
 void TestForm2::sendFails_data() {
     QTest::addColumn<QString>("missing"); // element the page lacks
     QTest::addColumn<int>("status");      // of the answer page
-    QTest::newRow("page not loaded") << "page" << 200;
-    QTest::newRow("no textarea") << "textarea" << 200;
-    QTest::newRow("no button") << "button" << 200;
-    QTest::newRow("server error") << "" << 500;
-    QTest::newRow("answer failed to load") << "" << 0;
+    QTest::addColumn<QString>("logged");  // why the board did not take it
+    QTest::newRow("page not loaded") << "page" << 200 << "no board page: HTTP 0";
+    QTest::newRow("no textarea") << "textarea" << 200 << "board page has no form";
+    QTest::newRow("no button") << "button" << 200 << "board page has no form";
+    QTest::newRow("server error") << "" << 500 << "board post failed: HTTP 500";
+    QTest::newRow("answer failed to load") << "" << 0 << "board post failed: HTTP 0";
 }
 
 void TestForm2::sendFails() {
     QFETCH(QString, missing);
     QFETCH(int, status);
+    QFETCH(QString, logged);
+    QLoggingCategory::setFilterRules(QStringLiteral("quorvel.board.info=true"));
+    QTest::ignoreMessage(QtInfoMsg, qUtf8Printable(logged));
     if (missing != "page") {
         serveBoard(status);
         browser_->elementValues.remove(missing);
@@ -154,11 +175,27 @@ void TestForm2::sendFails() {
     const QString message = QStringLiteral("致：Quorvel收音机作者\n别丢了我");
     form_->Text2->setPlainText(message);
     form_->Command2->click();
-    QCOMPARE(platform_->boxes.shown.size(), 1);
+    QTRY_COMPARE(platform_->boxes.shown.size(), 1);
     QCOMPARE(platform_->boxes.shown.first().text, QStringLiteral("发送失败，请稍后再试"));
     QCOMPARE(platform_->boxes.shown.first().icon, platform::BoxIcon::None);
     QCOMPARE(platform_->boxes.shown.first().title, QStringLiteral("Quorvel收音机"));
     QCOMPARE(form_->Text2->toPlainText(), message);
+}
+
+void TestForm2::closingDuringSendShowsNoBox() {
+    serveBoard(200);
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    browser_->holdLoads = true;
+    form_->Text2->setPlainText(QStringLiteral("致：Quorvel收音机作者\n半路关了"));
+    form_->Command2->click();
+    QCOMPARE(browser_->clicks, QStringList{"button"});
+    form_->Command1->click();
+    browser_->completePending(); // the newest load, once the window is closed
+    QCoreApplication::processEvents();
+    QVERIFY(platform_->boxes.shown.isEmpty());
+    // The form was submitted: the board page is asked for again.
+    QCOMPARE(browser_->navigations, (QStringList{kBoard, kThanks, kBoard}));
 }
 
 void TestForm2::updatePrompt_data() {

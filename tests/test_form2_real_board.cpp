@@ -15,6 +15,9 @@ using testsupport::LoopbackServer;
 
 namespace {
 
+// The longest a test waits for a page or the board's answer on loopback.
+constexpr int kLoadWaitMs = 10000;
+
 const QString kBoardForm = QStringLiteral(
     "<html><head><meta charset=\"%1\"><title>留言板</title></head><body>"
     "<form method=\"post\" action=\"post.asp?board=1\">"
@@ -55,7 +58,7 @@ private:
 std::unique_ptr<Form2> TestForm2RealBoard::open(LoopbackPlatform &platform) {
     auto form = std::make_unique<Form2>(platform);
     const QString board = platform.endpoints().messageBoardPage;
-    [&] { QTRY_COMPARE_WITH_TIMEOUT(form->WebBrowser1->LocationURL(), board, 10000); }();
+    [&] { QTRY_COMPARE_WITH_TIMEOUT(form->WebBrowser1->LocationURL(), board, kLoadWaitMs); }();
     return form;
 }
 
@@ -83,13 +86,13 @@ void TestForm2RealBoard::postsWholeText() {
     form->Text2->setPlainText(message);
     form->Command2->click();
 
-    QCOMPARE(platform.boxes.shown.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(platform.boxes.shown.size(), 1, kLoadWaitMs);
     QCOMPARE(platform.boxes.shown.first().text, QStringLiteral("发送成功！感谢你的支持"));
     QCOMPARE(form->feedbackText(), kFeedbackGreeting);
     // At once a second send in the same opening, of the bare greeting: it
     // waits for the board page to come back and posts through it.
     form->Command2->click();
-    QCOMPARE(platform.boxes.shown.size(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(platform.boxes.shown.size(), 2, kLoadWaitMs);
     QCOMPARE(platform.boxes.shown.last().text, QStringLiteral("发送成功！感谢你的支持"));
 
     std::vector<testsupport::ReceivedRequest> posts;
@@ -134,7 +137,7 @@ void TestForm2RealBoard::failureKeepsText() {
     const QString message = QStringLiteral("致：Quorvel收音机作者\n这段话不能丢");
     form->Text2->setPlainText(message);
     form->Command2->click();
-    QCOMPARE(platform.boxes.shown.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(platform.boxes.shown.size(), 1, kLoadWaitMs);
     QCOMPARE(platform.boxes.shown.first().text, QStringLiteral("发送失败，请稍后再试"));
     QCOMPARE(form->Text2->toPlainText(), message);
     QVERIFY(form->Command2->isEnabled());
