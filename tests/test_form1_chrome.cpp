@@ -122,6 +122,8 @@ void TestForm1Chrome::dragFollowsPointer_data() {
     QTest::newRow("background") << false;
 }
 
+// The window is first offered to the window system to move; the test
+// platform's moves none itself, so the window follows the pointer on its own.
 void TestForm1Chrome::dragFollowsPointer() {
     QFETCH(bool, byTitle);
     Picture *handle = byTitle ? picture("Label1") : picture("Image1");
