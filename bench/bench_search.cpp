@@ -4,11 +4,11 @@
 // lines searched in a plain string list, each match a row of ready cell texts
 // in a bare two-column table.
 
-#include "main_window/form1.h"
-#include "main_window/list_box.h"
 #include "search_window/form3.h"
+#include "station_data/station_directory.h"
 #include "station_data/station_rows.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/main_window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -69,7 +69,7 @@ int main(int argc, char *argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     testsupport::FakePlatform platform;
-    Form1 form(platform);
+    testsupport::MainWindow window(platform);
     QStringList lines;
     for (int id = 0; id < kLines; ++id) {
         const QString &region = kRegions[id % 4];
@@ -80,8 +80,8 @@ int main(int argc, char *argv[]) {
                          .arg(region)
                          .arg(id % 700));
     }
-    form.List1->addItems(lines);
-    Form3 search(form);
+    window.directory.addStationLines(lines);
+    Form3 search(platform, window.directory, window.session, &window.form);
     for (const QString &keyword :
          {QStringLiteral("音乐广播 1234"), QStringLiteral("北京"), QStringLiteral("id")}) {
         int rows = 0;

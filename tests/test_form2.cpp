@@ -3,6 +3,7 @@
 #include "main_window/picture.h"
 #include "platform/qt_translation.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/main_window.h"
 
 #include <QGroupBox>
 #include <QLoggingCategory>
@@ -264,20 +265,22 @@ void TestForm2::updateWithoutResponseShowsNothing() {
 
 void TestForm2::openedModallyFromMainWindow() {
     form_.reset();
-    Form1 main(*platform_);
+    testsupport::MainWindow window(*platform_);
+    Form1 &main = window.form;
     main.show();
     QVERIFY(QTest::qWaitForWindowExposed(&main));
     bool seen = false;
     bool iconless = false;
     QTimer::singleShot(0, &main, [&] {
         auto *about = qobject_cast<Form2 *>(QApplication::activeModalWidget());
-        seen = about && about->isModal() && main.Timer1->isActive() && main.Timer3->isActive();
+        seen = about && about->isModal() && window.control<QTimer>("Timer1")->isActive() &&
+               window.control<QTimer>("Timer3")->isActive();
         iconless = about && about->windowHandle()->icon().isNull();
         if (about) {
             about->Command1->click();
         }
     });
-    QMetaObject::invokeMethod(main.Image7, "clicked");
+    QMetaObject::invokeMethod(window.control<Picture>("Image7"), "clicked");
     QVERIFY(seen);
     QVERIFY(iconless);                               // the main window's icon is not passed on
     QVERIFY(main.findChildren<Form2 *>().isEmpty()); // destroyed when closed

@@ -1,7 +1,7 @@
-#include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "search_window/form3.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/main_window.h"
 #include "tests/support/station_line.h"
 #include "tests/support/table_cells.h"
 
@@ -51,13 +51,13 @@ private:
     void searchFor(Form3 *search, const QString &keyword);
 
     std::unique_ptr<testsupport::FakePlatform> platform_;
-    std::unique_ptr<Form1> form_;
+    std::unique_ptr<testsupport::MainWindow> window_;
 };
 
 void TestForm3::init() {
     platform_ = std::make_unique<testsupport::FakePlatform>();
     platform_->httpResponder = [](const QString &) { return testsupport::FakePage{"", 200}; };
-    form_ = std::make_unique<Form1>(*platform_);
+    window_ = std::make_unique<testsupport::MainWindow>(*platform_);
     testsupport::FakeWebBrowser *browser = platform_->browsers.first();
     browser->holdLoads = true;
     const QStringList lines{
@@ -68,18 +68,18 @@ void TestForm3::init() {
         StationLine("5", QStringLiteral("广播"), {}, QStringLiteral("广东"))};
     browser->pages[browser->navigations.first()] = {"(zebok)\r\n" + lines.join("\r\n"), 200};
     browser->completePending();
-    form_->FetchChannels();
-    form_->show();
+    QMetaObject::invokeMethod(window_->control<Picture>("Image10"), "clicked"); // fetch
+    window_->form.show();
 }
 
 void TestForm3::cleanup() {
-    form_.reset();
+    window_.reset();
     platform_.reset();
 }
 
 Form3 *TestForm3::open() {
-    QMetaObject::invokeMethod(form_->Image5, "clicked");
-    auto *search = form_->findChild<Form3 *>();
+    QMetaObject::invokeMethod(window_->control<Picture>("Image5"), "clicked");
+    auto *search = window_->form.findChild<Form3 *>();
     if (search && !QTest::qWaitForWindowExposed(search)) {
         return nullptr;
     }
@@ -200,8 +200,8 @@ void TestForm3::doubleClickPlaysWithoutReport() {
     QTest::mouseClick(search->ListView1->viewport(), Qt::LeftButton, {}, row.center());
     QTest::mouseDClick(search->ListView1->viewport(), Qt::LeftButton, {}, row.center());
     QCOMPARE(platform_->player->urlsSet, QStringList{"http://s/3"});
-    QCOMPARE(form_->windowTitle(), QStringLiteral("Quorvel收音机：京津之声  ID ：3"));
-    QCOMPARE(form_->Label4->text(), form_->windowTitle());
+    QCOMPARE(window_->form.windowTitle(), QStringLiteral("Quorvel收音机：京津之声  ID ：3"));
+    QCOMPARE(window_->control<Picture>("Label4")->text(), window_->form.windowTitle());
     QVERIFY(platform_->httpLog.isEmpty());
     QVERIFY(search->isVisible());
     QCOMPARE(RowCount(search->ListView1), 3);

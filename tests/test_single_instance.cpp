@@ -4,8 +4,8 @@
 
 #include "desktop/media_player_service.h"
 #include "desktop/single_instance.h"
-#include "main_window/form1.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/main_window.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -66,10 +66,11 @@ void TestSingleInstance::secondStartRaisesFirst() {
     }
 
     testsupport::FakePlatform platform;
-    Form1 form(platform);
+    testsupport::MainWindow window(platform);
+    Form1 &form = window.form;
     desktop::SingleInstance first(connection, runtimeFolder.path());
     QVERIFY(!first.raiseRunningInstance());
-    desktop::MediaPlayerService service(form, connection);
+    desktop::MediaPlayerService service(window.session, form, connection);
     QVERIFY(first.publish());
     connect(&first, &desktop::SingleInstance::raiseRequested, &form,
             [&form] { desktop::RaiseWindow(form); });
