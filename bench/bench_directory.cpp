@@ -6,13 +6,13 @@
 // peak memory of the first fetch of each size beside the page's size.
 
 #include "contract/directory_contract.h"
-#include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "platform/background_task.h"
 #include "station_data/station_rows.h"
 #include "tests/support/directory_server_process.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/loopback_platform.h"
+#include "tests/support/main_window.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -22,6 +22,7 @@
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <algorithm>
 #include <array>
@@ -103,12 +104,12 @@ void Settle(QWidget &window) {
 }
 
 // Milliseconds to start the station of this ID in the window, by its ID.
-double PlayByIdMs(Form1 &form, const QString &id) {
+double PlayByIdMs(testsupport::MainWindow &window, const QString &id) {
     QElapsedTimer timer;
     timer.start();
-    form.startStation(id, Form1::PlayReport::None);
+    window.session.startStation(id, PlaybackSession::PlayReport::None);
     const double elapsed = static_cast<double>(timer.nsecsElapsed()) / 1e6;
-    if (!form.windowTitle().endsWith(id)) {
+    if (!window.form.windowTitle().endsWith(id)) {
         std::fprintf(stderr, "station %s did not start\n", qPrintable(id));
     }
     return elapsed;
@@ -118,23 +119,23 @@ double PlayByIdMs(Form1 &form, const QString &id) {
 // of lastId when given.
 double FetchOnceMs(const QString &page, const QString &lastId = {}, double *playMs = nullptr) {
     testsupport::FakePlatform platform;
-    Form1 form(platform);
-    testsupport::FakeWebBrowser *browser = platform.browsers.last();
+    testsupport::MainWindow window(platform);
+    testsupport::FakeWebBrowser *browser = platform.browsers.first();
     browser->holdLoads = true;
     browser->pages[browser->navigations.first()] = {page, 200};
     browser->completePending();
-    Settle(form);
+    Settle(window.form);
 
-    PaintWatch watch(form.ListView1->viewport());
+    PaintWatch watch(window.control<QTreeView>("ListView1")->viewport());
     QElapsedTimer timer;
     timer.start();
-    QTest::mouseClick(form.Image10, Qt::LeftButton);
+    QTest::mouseClick(window.control<Picture>("Image10"), Qt::LeftButton);
     const double elapsed = MsUntilPainted(timer, watch);
-    if (form.ListView1Rows->rowCount() == 0) {
+    if (window.directory.tableRows()->rowCount() == 0) {
         std::fprintf(stderr, "the directory did not load\n");
     }
     if (playMs) {
-        *playMs = PlayByIdMs(form, lastId);
+        *playMs = PlayByIdMs(window, lastId);
     }
     return elapsed;
 }
@@ -236,23 +237,23 @@ std::optional<RealFetch> RealBrowserFetch(int port) {
         testsupport::LoopbackPlatform::onServer(QStringLiteral("http://127.0.0.1:%1").arg(port)));
     ResetPeakMemory();
     real.baseMiB = static_cast<double>(StatusKiB("VmRSS:")) / 1024.0;
-    Form1 form(platform);
-    form.Timer1->stop();
-    form.Timer3->stop();
-    Settle(form);
+    testsupport::MainWindow window(platform);
+    window.control<QTimer>("Timer1")->stop();
+    window.control<QTimer>("Timer3")->stop();
+    Settle(window.form);
     const QDeadlineTimer deadline(60000);
-    while (!form.ServerReady && !deadline.hasExpired()) {
+    while (!window.directory.serverReady() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     // A user clicks seconds after the window shows, when what the program
     // starts in the background meanwhile (libVLC) has long finished.
     QTest::qWait(2000);
-    PaintWatch watch(form.ListView1->viewport());
+    PaintWatch watch(window.control<QTreeView>("ListView1")->viewport());
     QElapsedTimer timer;
     timer.start();
-    QTest::mouseClick(form.Image10, Qt::LeftButton);
+    QTest::mouseClick(window.control<Picture>("Image10"), Qt::LeftButton);
     real.fetchMs = MsUntilPainted(timer, watch);
-    if (form.ListView1Rows->rowCount() != real.stations) {
+    if (window.directory.tableRows()->rowCount() != real.stations) {
         std::fprintf(stderr, "the directory did not load through the real browser\n");
     }
     real.peakMiB = static_cast<double>(StatusKiB("VmHWM:")) / 1024.0;

@@ -7,10 +7,10 @@
 // and its resident memory.
 
 #include "bench/process_figures.h"
-#include "main_window/form1.h"
 #include "platform/background_task.h"
 #include "platform/http_transfer.h"
 #include "platform/real_platform.h"
+#include "tests/support/main_window.h"
 
 #include <QApplication>
 #include <QDir>
@@ -35,8 +35,8 @@ int ShowWindow(int argc, char *argv[]) {
     platform::RealPlatform platform(platform::Endpoints{"http://127.0.0.1:9", "http://127.0.0.1:9/",
                                                         "http://127.0.0.1:9/maiz.asp",
                                                         "http://127.0.0.1:9/fallback.asx"});
-    Form1 window(platform);
-    window.show();
+    testsupport::MainWindow window(platform);
+    window.form.show();
     QApplication::processEvents();
     bench::PrintProcessFigures();
     return 0;

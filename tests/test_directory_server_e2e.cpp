@@ -4,7 +4,6 @@
 // and the fallback.
 
 #include "about_window/form2.h"
-#include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "platform/curl_http_request.h"
 #include "platform/html_browser.h"
@@ -15,6 +14,7 @@
 #include "tests/support/audio_tap.h"
 #include "tests/support/directory_server_process.h"
 #include "tests/support/loopback_platform.h"
+#include "tests/support/main_window.h"
 #include "tests/support/table_cells.h"
 
 #include <QComboBox>
@@ -113,16 +113,16 @@ private slots:
             server_.get("/radio/1.59.asp").find("南宁交通之声") != std::string::npos, kLoadWaitMs);
 
         testsupport::LoopbackPlatform platform(testsupport::LoopbackPlatform::onServer(url("")));
-        Form1 form(platform);
-        form.CacheFolders = {files.path()};
-        form.Timer1->stop();
-        form.Timer3->stop();
-        QTRY_VERIFY_WITH_TIMEOUT(form.ServerReady, kLoadWaitMs);
-        form.FetchChannels();
-        QVERIFY(form.ChannelsFetched);
-        form.show();
-        QMetaObject::invokeMethod(form.Image5, "clicked");
-        auto *search = form.findChild<Form3 *>();
+        testsupport::MainWindow window(platform);
+        window.directory.setCacheFolders({files.path()});
+        window.control<QTimer>("Timer1")->stop();
+        window.control<QTimer>("Timer3")->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(window.directory.serverReady(), kLoadWaitMs);
+        QMetaObject::invokeMethod(window.control<Picture>("Image10"), "clicked");
+        QVERIFY(window.directory.channelsFetched());
+        window.form.show();
+        QMetaObject::invokeMethod(window.control<Picture>("Image5"), "clicked");
+        auto *search = window.form.findChild<Form3 *>();
         QVERIFY(search);
         search->Text1->setCurrentIndex(search->Text1->findText(QStringLiteral("广西")));
         QTest::mouseClick(search->Command1, Qt::LeftButton);

@@ -9,6 +9,7 @@
 #include "playback/play_station.h"
 #include "tests/support/loopback_platform.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/main_window.h"
 #include "tests/support/tick.h"
 
 #include <QApplication>
@@ -129,26 +130,28 @@ void TestServerText::shownAsWritten() {
                       "(/title)(url)http://127.0.0.1:1/7(/url)</body>")
                          .toUtf8());
         QTemporaryDir cacheFolder;
-        Form1 form(platform);
-        form.CacheFolders = {cacheFolder.path()};
-        form.Timer1->stop();
-        form.Timer3->stop();
+        testsupport::MainWindow window(platform);
+        window.directory.setCacheFolders({cacheFolder.path()});
+        Form1 &form = window.form;
+        window.control<QTimer>("Timer1")->stop();
+        window.control<QTimer>("Timer3")->stop();
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const Picture *label4 = window.control<Picture>("Label4");
         if (where == u"announcement") {
-            Tick(form.Timer3);
-            QTRY_VERIFY_WITH_TIMEOUT(!form.Label4->text().isEmpty(), 10000);
+            Tick(window.control<QTimer>("Timer3"));
+            QTRY_VERIFY_WITH_TIMEOUT(!label4->text().isEmpty(), 10000);
             expected = markup;
         } else {
-            QTRY_VERIFY_WITH_TIMEOUT(form.ServerReady, 10000);
-            form.FetchChannels();
-            form.PlayAndReport(QStringLiteral("7"));
+            QTRY_VERIFY_WITH_TIMEOUT(window.directory.serverReady(), 10000);
+            window.directory.FetchChannels();
+            window.session.PlayAndReport(QStringLiteral("7"));
             expected = NowPlayingCaption(markup, QStringLiteral("7"));
             QCOMPARE(form.windowTitle(), expected);
         }
         form.grab(); // draws every label, as the screen would
-        shown = form.Label4->text();
-        format = form.Label4->textFormat();
+        shown = label4->text();
+        format = label4->textFormat();
     }
     QVERIFY2(!watch.opened(), "the window opened a file a server named");
     QCOMPARE(shown, expected);
