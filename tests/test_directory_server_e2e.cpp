@@ -163,7 +163,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(form.WebBrowser1->LocationURL(), url("/maiz.asp"), kLoadWaitMs);
         form.Text2->setPlainText(message);
         form.Command2->click();
-        QCOMPARE(platform.boxes.shown.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(platform.boxes.shown.size(), 1, kLoadWaitMs);
         QCOMPARE(platform.boxes.shown.first().text, box);
         if (!stored) {
             QCOMPARE(form.Text2->toPlainText(), message);
