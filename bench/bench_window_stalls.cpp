@@ -5,9 +5,9 @@
 // window's event loop was held. Beside it, the same gap in a bare Qt window
 // doing nothing, measured in the same run: the loop's own jitter.
 
-#include "main_window/form1.h"
 #include "platform/real_platform.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/main_window.h"
 #include "tests/support/station_line.h"
 
 #include <QApplication>
@@ -63,13 +63,13 @@ int main(int argc, char *argv[]) {
     platform::RealPlatform platform(platform::Endpoints{server, silent.url(),
                                                         silent.url(QStringLiteral("/maiz.asp")),
                                                         silent.url(QStringLiteral("/f.asx"))});
-    Form1 window(platform);
-    window.show();
-    window.AddStationLine(testsupport::StationLine(QStringLiteral("101"), QStringLiteral("台"),
-                                                   silent.url(QStringLiteral("/101.mp3"))));
+    testsupport::MainWindow window(platform);
+    window.form.show();
+    window.directory.AddStationLine(testsupport::StationLine(
+        QStringLiteral("101"), QStringLiteral("台"), silent.url(QStringLiteral("/101.mp3"))));
     const double oursMs = LongestGapMs([&window] {
-        window.Timer3->start(0); // the next announcement tick, at once
-        window.PlayAndReport(QStringLiteral("101"));
+        window.control<QTimer>("Timer3")->start(0); // the next announcement tick, at once
+        window.session.PlayAndReport(QStringLiteral("101"));
     });
     std::printf("longest time the window stopped answering while its servers stay silent "
                 "(announcement and play, twice): %.1f ms; bare window idle: %.1f ms "

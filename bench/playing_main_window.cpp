@@ -3,11 +3,11 @@
 // share of one core it used while playing.
 
 #include "bench/playing_measure.h"
-#include "main_window/form1.h"
 #include "platform/background_task.h"
 #include "platform/http_transfer.h"
 #include "platform/real_platform.h"
 #include "platform/vlc_media_player.h"
+#include "tests/support/main_window.h"
 
 int main(int argc, char *argv[]) {
     if (argc < 2)
@@ -25,8 +25,8 @@ int main(int argc, char *argv[]) {
             player = created.get();
             return created;
         });
-    Form1 window(platform);
-    window.show();
+    testsupport::MainWindow window(platform);
+    window.form.show();
     player->setURL(QString::fromLocal8Bit(argv[1]));
     bench::MeasureThenQuit();
     return QApplication::exec();

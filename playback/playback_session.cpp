@@ -59,6 +59,10 @@ void PlaybackSession::playStop() {
         WindowsMediaPlayer1->play();
         StoppedByButton = false;
     }
+    // A stop changes the player's state at once, and views may look at it
+    // now: telling of it keeps the state last told the one they saw, so a
+    // play before the monitor's next look is told as a change too.
+    followState(WindowsMediaPlayer1->playState());
 }
 
 void PlaybackSession::play() {
@@ -98,15 +102,19 @@ void PlaybackSession::monitor() {
         title_ = title;
         emit titleChanged(title_);
     }
-    if (state != lastState_) {
-        lastState_ = state;
-        emit playStateChanged(state);
-    }
+    followState(state);
     if (const std::optional<QString> word = StatusWord(state)) {
         emit status(*word);
     } else if (state == platform::PlayState::Ready) {
         // The stream could not be opened: the fallback takes over, while the
         // caption keeps naming the station that was chosen.
         WindowsMediaPlayer1->setURL(platform_.endpoints().fallbackStream);
+    }
+}
+
+void PlaybackSession::followState(int state) {
+    if (state != lastState_) {
+        lastState_ = state;
+        emit playStateChanged(state);
     }
 }

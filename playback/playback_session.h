@@ -66,6 +66,8 @@ signals:
 
 private:
     void sendNextPlayReport();
+    // Tells of a state of the player other than the one last told of.
+    void followState(int state);
 
     platform::Platform &platform_;
     StationDirectory &directory_;

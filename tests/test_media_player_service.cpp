@@ -2,10 +2,9 @@
 // from a second connection as a sound menu or controller would see it.
 
 #include "desktop/media_player_service.h"
-#include "main_window/form1.h"
-#include "main_window/list_box.h"
 #include "main_window/picture.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/main_window.h"
 #include "tests/support/station_line.h"
 #include "tests/support/tick.h"
 
@@ -66,10 +65,13 @@ private:
     QDBusMessage call(const QString &interface, const QString &method,
                       const QVariantList &arguments = {});
     QVariant get(const QString &interface, const QString &property);
+    void startStation(const QString &id) {
+        window_->session.startStation(id, PlaybackSession::PlayReport::None);
+    }
 
     QDBusConnection client_ = QDBusConnection(QString());
     std::unique_ptr<testsupport::FakePlatform> platform_;
-    std::unique_ptr<Form1> form_;
+    std::unique_ptr<testsupport::MainWindow> window_;
     std::unique_ptr<desktop::MediaPlayerService> service_;
     std::unique_ptr<ChangeRecorder> recorder_;
 };
@@ -82,9 +84,10 @@ void TestMediaPlayerService::initTestCase() {
 
 void TestMediaPlayerService::init() {
     platform_ = std::make_unique<testsupport::FakePlatform>();
-    form_ = std::make_unique<Form1>(*platform_);
-    form_->List1->addItem(StationLine("12", "音乐台"));
-    service_ = std::make_unique<desktop::MediaPlayerService>(*form_, QDBusConnection::sessionBus());
+    window_ = std::make_unique<testsupport::MainWindow>(*platform_);
+    window_->directory.AddStationLine(StationLine("12", "音乐台"));
+    service_ = std::make_unique<desktop::MediaPlayerService>(window_->session, window_->form,
+                                                             QDBusConnection::sessionBus());
     QVERIFY(QDBusConnection::sessionBus().registerService(desktop::kMprisBusName));
     recorder_ = std::make_unique<ChangeRecorder>();
     QVERIFY(client_.connect(desktop::kMprisBusName, desktop::kMprisObjectPath, kProperties,
@@ -96,7 +99,7 @@ void TestMediaPlayerService::cleanup() {
     QDBusConnection::sessionBus().unregisterService(desktop::kMprisBusName);
     recorder_.reset();
     service_.reset();
-    form_.reset();
+    window_.reset();
     platform_.reset();
 }
 
@@ -133,7 +136,8 @@ void TestMediaPlayerService::introspectionShowsBothInterfaces() {
 
 void TestMediaPlayerService::controlsShareTheButtonsFlag_data() {
     // A sequence of presses: "button" is a click on the play/stop button,
-    // anything else a method called over the bus.
+    // anything else a method called over the bus. Only the button changes a
+    // face (it hides Image8, its face under the pointer).
     QTest::addColumn<QStringList>("presses");
     QTest::addColumn<int>("playerCalls"); // stop and play calls together
     QTest::addColumn<bool>("stoppedByButton");
@@ -156,24 +160,38 @@ void TestMediaPlayerService::controlsShareTheButtonsFlag() {
     QFETCH(int, playerCalls);
     QFETCH(bool, stoppedByButton);
     QFETCH(QString, status);
-    form_->startStation(QStringLiteral("12"), Form1::PlayReport::None);
+    startStation(QStringLiteral("12"));
     testsupport::FakeMediaPlayer &player = *platform_->player;
     player.state = platform::PlayState::Playing;
-    Tick(form_->Timer1);
+    auto *timer1 = window_->control<QTimer>("Timer1");
+    Tick(timer1);
+    const auto faces = [this] {
+        QList<bool> hidden;
+        for (const Picture *face : window_->form.findChildren<Picture *>()) {
+            hidden.append(face->isHidden());
+        }
+        return hidden;
+    };
+    const QList<bool> facesBefore = faces();
     for (const QString &press : presses) {
-        const bool wasStopped = form_->StoppedByButton;
+        const bool wasStopped = window_->session.stoppedByButton();
         if (press == QLatin1String("button")) {
-            QMetaObject::invokeMethod(form_->Image9, "clicked");
+            QMetaObject::invokeMethod(window_->control<Picture>("Image9"), "clicked");
         } else {
             QCOMPARE(call(kPlayer, press).type(), QDBusMessage::ReplyMessage);
         }
-        if (wasStopped && !form_->StoppedByButton) {
+        if (wasStopped && !window_->session.stoppedByButton()) {
             player.state = platform::PlayState::Playing; // the stream comes back
         }
     }
-    QCOMPARE(form_->StoppedByButton, stoppedByButton);
+    QCOMPARE(window_->session.stoppedByButton(), stoppedByButton);
     QCOMPARE(player.stopCalls + player.playCalls, playerCalls);
-    Tick(form_->Timer1);
+    const bool buttonPressed = presses.contains(QStringLiteral("button"));
+    QCOMPARE(window_->control<Picture>("Image8")->isHidden(), buttonPressed);
+    if (!buttonPressed) {
+        QCOMPARE(faces(), facesBefore);
+    }
+    Tick(timer1);
     QCOMPARE(get(kPlayer, QStringLiteral("PlaybackStatus")).toString(), status);
     // The last status announced is the status now.
     const auto lastStatus = [this] {
@@ -193,15 +211,22 @@ void TestMediaPlayerService::volumeMovesSlider1AndPlayer() {
         call(kProperties, QStringLiteral("Set"),
              {kPlayer, QStringLiteral("Volume"), QVariant::fromValue(QDBusVariant(0.35))});
     QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
-    QCOMPARE(form_->Slider1->value(), 35);
+    QCOMPARE(window_->control<QScrollBar>("Slider1")->value(), 35);
     QCOMPARE(platform_->player->volume(), 35);
     QCOMPARE(get(kPlayer, QStringLiteral("Volume")).toDouble(), 0.35);
     QTRY_COMPARE(recorder_->changes.size(), 1);
     QCOMPARE(recorder_->changes.first().value(QStringLiteral("Volume")).toDouble(), 0.35);
 }
 
+// The volume is the session's: the slider's thumb moves it, its value alone
+// (keyboard, track) does not.
 void TestMediaPlayerService::slider1MovesVolume() {
-    form_->Slider1->setValue(20);
+    auto *slider = window_->control<QScrollBar>("Slider1");
+    slider->setValue(30);
+    QCOMPARE(get(kPlayer, QStringLiteral("Volume")).toDouble(), 0.7);
+    slider->setSliderDown(true);
+    slider->setSliderPosition(20);
+    slider->setSliderDown(false);
     QCOMPARE(get(kPlayer, QStringLiteral("Volume")).toDouble(), 0.2);
     QTRY_COMPARE(recorder_->changes.size(), 1);
     QCOMPARE(recorder_->changes.first().value(QStringLiteral("Volume")).toDouble(), 0.2);
@@ -221,13 +246,13 @@ void TestMediaPlayerService::stationChangeAnnouncesMetadata_data() {
 void TestMediaPlayerService::stationChangeAnnouncesMetadata() {
     QFETCH(QString, id);
     QFETCH(QString, trackId);
-    form_->List1->addItem(StationLine(id, QStringLiteral("新闻台")));
+    window_->directory.AddStationLine(StationLine(id, QStringLiteral("新闻台")));
     const QVariantMap none = ToMap(get(kPlayer, QStringLiteral("Metadata")));
     QCOMPARE(none.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path(),
              QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
-    form_->startStation(QStringLiteral("12"), Form1::PlayReport::None);
+    startStation(QStringLiteral("12"));
     QTRY_COMPARE(recorder_->changes.size(), 1);
-    form_->startStation(id, Form1::PlayReport::None);
+    startStation(id);
     QTRY_COMPARE(recorder_->changes.size(), 2);
     const QVariantMap metadata = ToMap(recorder_->changes.last().value(QStringLiteral("Metadata")));
     QCOMPARE(metadata.value(QStringLiteral("xesam:album")).toString(), QStringLiteral("新闻台"));
@@ -235,19 +260,28 @@ void TestMediaPlayerService::stationChangeAnnouncesMetadata() {
     QCOMPARE(metadata.value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>().path(),
              trackId);
     // Nothing new: nothing more announced.
-    Tick(form_->Timer1);
+    auto *timer1 = window_->control<QTimer>("Timer1");
+    Tick(timer1);
     QCOMPARE(ToMap(get(kPlayer, QStringLiteral("Metadata"))).value(QStringLiteral("quorvel:id")),
              QVariant(id));
     QCOMPARE(recorder_->changes.size(), 2);
-    // The station's now-playing title, once it sends one, is announced as the title.
+    // The station's now-playing title, once it sends one while it sounds, is
+    // announced as the title; once it no longer sounds the name is again.
     QCOMPARE(metadata.value(QStringLiteral("xesam:title")).toString(), QStringLiteral("新闻台"));
+    const auto lastTitle = [this] {
+        return ToMap(recorder_->changes.last().value(QStringLiteral("Metadata")))
+            .value(QStringLiteral("xesam:title"))
+            .toString();
+    };
     platform_->player->title = QStringLiteral("晚间新闻");
-    Tick(form_->Timer1);
+    platform_->player->state = platform::PlayState::Playing;
+    Tick(timer1);
     QTRY_COMPARE(recorder_->changes.size(), 3);
-    QCOMPARE(ToMap(recorder_->changes.last().value(QStringLiteral("Metadata")))
-                 .value(QStringLiteral("xesam:title"))
-                 .toString(),
-             QStringLiteral("晚间新闻"));
+    QCOMPARE(lastTitle(), QStringLiteral("晚间新闻"));
+    platform_->player->state = platform::PlayState::Stopped;
+    Tick(timer1);
+    QTRY_COMPARE(recorder_->changes.size(), 4);
+    QCOMPARE(lastTitle(), QStringLiteral("新闻台"));
 }
 
 QTEST_MAIN(TestMediaPlayerService)

@@ -2,12 +2,12 @@
 // streams on loopback servers, and the decoded audio heard through a tap.
 
 #include "directory_server/tone/tone.h"
-#include "main_window/form1.h"
 #include "main_window/picture.h"
 #include "tests/support/audio_tap.h"
 #include "tests/support/live_tone.h"
 #include "tests/support/loopback_platform.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/main_window.h"
 #include "tests/support/station_line.h"
 #include "tests/support/table_cells.h"
 
@@ -119,12 +119,14 @@ private:
     void startStation14();
     void doubleClick(const QString &id);
     bool hears() const { return tap_.levels().nonSilent > kHalfSecond; }
+    QString statusLine() const { return window_->control<Picture>("Label2")->text(); }
+    QString caption() const { return window_->form.windowTitle(); }
 
     std::unique_ptr<LoopbackServer> server_; // directory, reports, fallback
     std::unique_ptr<LoopbackServer> streams_;
     testsupport::AudioTap tap_;
     std::unique_ptr<LoopbackPlatform> platform_;
-    std::unique_ptr<Form1> form_;
+    std::unique_ptr<testsupport::MainWindow> window_;
     QTemporaryDir cacheFolder_;
 };
 
@@ -152,7 +154,7 @@ void TestPlaybackReal::init() {
 }
 
 void TestPlaybackReal::cleanup() {
-    form_.reset();
+    window_.reset();
     platform_.reset();
     server_.reset();
     streams_.reset();
@@ -161,14 +163,14 @@ void TestPlaybackReal::cleanup() {
 void TestPlaybackReal::start(LoopbackServer &directory) {
     platform_ =
         std::make_unique<LoopbackPlatform>(LoopbackPlatform::onServer(directory.url("")), &tap_);
-    form_ = std::make_unique<Form1>(*platform_);
-    form_->CacheFolders = {cacheFolder_.path()};
-    form_->Timer3->stop(); // announcements are not looked at here
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-    QTRY_VERIFY_WITH_TIMEOUT(form_->ServerReady, 10000);
-    form_->FetchChannels();
-    QCOMPARE(RowCount(form_->ListView1), 3);
+    window_ = std::make_unique<testsupport::MainWindow>(*platform_);
+    window_->directory.setCacheFolders({cacheFolder_.path()});
+    window_->control<QTimer>("Timer3")->stop(); // announcements are not looked at here
+    window_->form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window_->form));
+    QTRY_VERIFY_WITH_TIMEOUT(window_->directory.serverReady(), 10000);
+    QMetaObject::invokeMethod(window_->control<Picture>("Image10"), "clicked");
+    QCOMPARE(RowCount(window_->control<QTreeView>("ListView1")), 3);
 }
 
 void TestPlaybackReal::startStation14() {
@@ -177,12 +179,13 @@ void TestPlaybackReal::startStation14() {
 }
 
 void TestPlaybackReal::doubleClick(const QString &id) {
-    const QModelIndexList rows = form_->ListView1->model()->match(
-        Cell(form_->ListView1, 0), Qt::DisplayRole, id, -1, Qt::MatchExactly);
+    auto *table = window_->control<QTreeView>("ListView1");
+    const QModelIndexList rows =
+        table->model()->match(Cell(table, 0), Qt::DisplayRole, id, -1, Qt::MatchExactly);
     QCOMPARE(rows.size(), 1);
-    const QRect place = form_->ListView1->visualRect(rows.first());
-    QTest::mouseClick(form_->ListView1->viewport(), Qt::LeftButton, {}, place.center());
-    QTest::mouseDClick(form_->ListView1->viewport(), Qt::LeftButton, {}, place.center());
+    const QRect place = table->visualRect(rows.first());
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, place.center());
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, place.center());
 }
 
 void TestPlaybackReal::doubleClickPlaysAndReports() {
@@ -191,8 +194,8 @@ void TestPlaybackReal::doubleClickPlaysAndReports() {
     QTRY_COMPARE_WITH_TIMEOUT(server_->requestCount("/radio/hot.asp"), 1, 5000);
     QCOMPARE(server_->received().back().target, std::string("/radio/hot.asp?id=12"));
     QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
-    QTRY_COMPARE_WITH_TIMEOUT(form_->Label2->text(), QStringLiteral("状态：播放中"), 5000);
-    QCOMPARE(form_->windowTitle(), QStringLiteral("Quorvel收音机：音乐台  ID ：12"));
+    QTRY_COMPARE_WITH_TIMEOUT(statusLine(), QStringLiteral("状态：播放中"), 5000);
+    QCOMPARE(caption(), QStringLiteral("Quorvel收音机：音乐台  ID ：12"));
     QCOMPARE(server_->requestCount("/fallback.asx"), 0);
     QVERIFY(streams_->requestCount("/a.mp3") > 0); // what is heard is that station
     QCOMPARE(streams_->requestCount("/fallback.mp3"), 0);
@@ -205,15 +208,15 @@ void TestPlaybackReal::deadStreamFallsBack() {
     QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
     QVERIFY(streams_->requestCount("/fallback.mp3") > 0);
     QCOMPARE(streams_->requestCount("/a.mp3"), 0);
-    QCOMPARE(form_->windowTitle(), QStringLiteral("Quorvel收音机：无声台  ID ：13"));
-    QCOMPARE(form_->Label4->text(), form_->windowTitle());
+    QCOMPARE(caption(), QStringLiteral("Quorvel收音机：无声台  ID ：13"));
+    QCOMPARE(window_->control<Picture>("Label4")->text(), caption());
     QCOMPARE(server_->requestCount("/radio/hot.asp"), 1);
 }
 
 void TestPlaybackReal::deadReportServerKeepsPlaying() {
     start(*server_);
     server_.reset(); // reports now meet a closed port
-    doubleClick("12");
+    window_->session.PlayAndReport(QStringLiteral("12"));
     QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
     QVERIFY(platform_->boxes.shown.isEmpty());
 }
@@ -222,30 +225,30 @@ void TestPlaybackReal::stopButtonStops() {
     start(*server_);
     doubleClick("12");
     QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
-    QMetaObject::invokeMethod(form_->Image9, "clicked");
+    QMetaObject::invokeMethod(window_->control<Picture>("Image9"), "clicked");
     // One poll interval (800 ms), with room for a loaded machine.
-    QTRY_COMPARE_WITH_TIMEOUT(form_->Label2->text(), QStringLiteral("状态：停止"), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(statusLine(), QStringLiteral("状态：停止"), 2000);
     tap_.reset();
     QTest::qWait(2000); // several polls: none may start the fallback
     QCOMPARE(server_->requestCount("/fallback.asx"), 0);
     QCOMPARE(tap_.levels().nonSilent, 0);
-    QCOMPARE(form_->Label2->text(), QStringLiteral("状态：停止"));
+    QCOMPARE(statusLine(), QStringLiteral("状态：停止"));
 }
 
 // A live station drops and does not come back: the line reads connecting, then
-// the player gives up and the window's fallback plays.
+// the player gives up and the session's fallback plays.
 void TestPlaybackReal::droppedStationThatNeverReturnsFallsBack() {
     testsupport::ServeDroppingTone(*streams_, "/fourteen", false);
     startStation14();
     QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
-    QTRY_COMPARE_WITH_TIMEOUT(form_->Label2->text(), QStringLiteral("状态：播放中"), 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(form_->Label2->text(), QStringLiteral("状态：正在连接"), kHearMs);
+    QTRY_COMPARE_WITH_TIMEOUT(statusLine(), QStringLiteral("状态：播放中"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(statusLine(), QStringLiteral("状态：正在连接"), kHearMs);
     QVERIFY(streams_->requestCount("/fourteen") >= 1);
     QTRY_VERIFY_WITH_TIMEOUT(server_->requestCount("/fallback.asx") > 0, kHearMs);
     tap_.reset();
     QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
     QVERIFY(streams_->requestCount("/fallback.mp3") > 0);
-    QTRY_COMPARE_WITH_TIMEOUT(form_->Label2->text(), QStringLiteral("状态：播放中"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(statusLine(), QStringLiteral("状态：播放中"), 5000);
 }
 
 // A recording that ends: "ended", then the line reads stopped, and no fallback.
@@ -253,11 +256,10 @@ void TestPlaybackReal::finiteStationEndsStopped() {
     streams_->serve("/fourteen", ToneWav(1.5), "audio/wav");
     startStation14();
     QTRY_VERIFY_WITH_TIMEOUT(hears(), kHearMs);
-    QTRY_COMPARE_WITH_TIMEOUT(form_->WindowsMediaPlayer1->playState(),
-                              platform::PlayState::MediaEnded, kHearMs);
-    QTRY_COMPARE_WITH_TIMEOUT(form_->WindowsMediaPlayer1->playState(), platform::PlayState::Stopped,
-                              5000);
-    QTRY_COMPARE_WITH_TIMEOUT(form_->Label2->text(), QStringLiteral("状态：停止"), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(window_->session.playState(), platform::PlayState::MediaEnded,
+                              kHearMs);
+    QTRY_COMPARE_WITH_TIMEOUT(window_->session.playState(), platform::PlayState::Stopped, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(statusLine(), QStringLiteral("状态：停止"), 2000);
     QCOMPARE(server_->requestCount("/fallback.asx"), 0);
     QCOMPARE(streams_->requestCount("/fourteen"), 1);
 }
