@@ -13,8 +13,6 @@ namespace platform {
 
 namespace {
 
-const QString kBlankPage = QStringLiteral("about:blank");
-
 bool IsBlankPage(const QString &url) {
     return url.compare(kBlankPage, Qt::CaseInsensitive) == 0;
 }

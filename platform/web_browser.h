@@ -6,6 +6,9 @@
 
 namespace platform {
 
+// The empty page: navigating to it lets the page held before go (see Navigate2).
+inline const QString kBlankPage = QStringLiteral("about:blank");
+
 // A hidden web browser: loads pages in the background and offers their text
 // and form elements. Lives on the UI thread; DocumentComplete is emitted there.
 class WebBrowser : public QObject {
