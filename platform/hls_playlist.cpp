@@ -102,7 +102,7 @@ QString TagValue(const QString &line) {
 } // namespace
 
 bool IsHlsPlaylist(const QByteArray &contentType, const QByteArray &body) {
-    const std::optional<QString> text = PlaylistText(body.left(kMaxHlsPlaylistBytes));
+    const std::optional<QString> text = PlaylistText(body.left(kMaxFetchedPlaylistBytes));
     if (!text || !HasHlsTag(*text))
         return false;
     const QByteArray type = contentType.split(';').front().trimmed().toLower();
@@ -113,7 +113,7 @@ bool IsHlsPlaylist(const QByteArray &contentType, const QByteArray &body) {
 HlsPlaylist ParseHlsPlaylist(const QByteArray &body, const QString &url) {
     HlsPlaylist playlist;
     const std::optional<QString> text =
-        body.size() <= kMaxHlsPlaylistBytes ? PlaylistText(body) : std::nullopt;
+        body.size() <= kMaxFetchedPlaylistBytes ? PlaylistText(body) : std::nullopt;
     if (!text)
         return playlist;
     static const QRegularExpression lineBreaks(QStringLiteral("[\r\n]+"));

@@ -4,6 +4,8 @@
 // body is one, the media playlist a master playlist leads to, and the segments
 // of a media playlist. Pure: nothing here fetches.
 
+#include "platform/playlist.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -12,9 +14,8 @@
 
 namespace platform {
 
-// A playlist is read up to this size and this many entries (segments, or
-// variants and renditions); a larger one is refused whole.
-inline constexpr qsizetype kMaxHlsPlaylistBytes = 256 * 1024;
+// A playlist is read up to kMaxFetchedPlaylistBytes (playlist.h) and this many
+// entries (segments, or variants and renditions); a larger one is refused whole.
 inline constexpr int kMaxHlsEntries = 1000;
 // Of a master playlist's variants, the best one up to this bandwidth is
 // chosen (bits per second), else the smallest.

@@ -144,7 +144,7 @@ std::optional<HlsPlaylist> Follower::load(const QString &url) {
     request.url = url;
     request.session = &session_;
     request.from = player_.from;
-    request.limits.maxBodyBytes = kMaxHlsPlaylistBytes;
+    request.limits.maxBodyBytes = kMaxFetchedPlaylistBytes;
     const TransferResult result = Transfer(request, &player_.task.cancelFlag());
     if (!result.responded || !IsSuccess(result.status) || result.bodyTruncated)
         return std::nullopt;

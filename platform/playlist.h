@@ -22,9 +22,10 @@ namespace platform {
 bool IsPlaylistResponse(const QByteArray &contentType, const QString &url, const QByteArray &start);
 
 // Limits of one station's resolution: a playlist may point at playlists, which
-// may point at playlists once more; a playlist body is read up to a size that a
-// playlist can sensibly have; a station makes at most so many playlist fetches
-// and tries at most so many entries (playlist entries included).
+// may point at playlists once more; a playlist body (an HLS playlist's too, at
+// each reload) is read up to a size that a playlist can sensibly have; a
+// station makes at most so many playlist fetches and tries at most so many
+// entries (playlist entries included).
 inline constexpr int kMaxPlaylistDepth = 2;
 inline constexpr qsizetype kMaxFetchedPlaylistBytes = 256 * 1024;
 inline constexpr int kMaxPlaylistFetches = 8;

@@ -4,12 +4,14 @@
 #include "platform/hls_stream.h"
 #include "platform/http_request.h"
 #include "platform/http_transfer.h"
+#include "platform/log_categories.h"
 #include "platform/playlist.h"
 #include "platform/stream_feed.h"
 #include "platform/stream_format.h"
 
 #include <QObject>
 #include <QRandomGenerator>
+#include <QUrl>
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -114,12 +116,76 @@ struct PlaylistEntries {
     AddressSpace space = AddressSpace::Public;
 };
 
+// Why a station could not be played, as the log tells it.
+enum class FailReason {
+    NotHttp,         // the address is not http or https
+    NoResponse,      // no answer: unreachable, or an address the play may not reach
+    HttpStatus,      // an answer with a status that is no success
+    NotAStream,      // an answer without sound in it
+    NoPlayableEntry, // a playlist that left no entry to try
+    DecoderFailure,  // libVLC could not start, or gave the stream up
+    ClosedEarly,     // the connection ended before any sound
+    NoSound,         // no sound within the time a play has
+    NotRestored,     // a live stream went away and did not come back in time
+};
+
+struct Failure {
+    FailReason reason = FailReason::NoResponse;
+    int status = 0; // of HttpStatus
+};
+
+QString DescribeFailure(const Failure &failure) {
+    switch (failure.reason) {
+    case FailReason::NotHttp:
+        return QStringLiteral("not an http or https address");
+    case FailReason::NoResponse:
+        return QStringLiteral("unreachable or refused address: no response");
+    case FailReason::HttpStatus:
+        return QStringLiteral("HTTP status %1").arg(failure.status);
+    case FailReason::NotAStream:
+        return QStringLiteral("not a stream: nothing in it sounds");
+    case FailReason::NoPlayableEntry:
+        return QStringLiteral("playlist without a playable entry");
+    case FailReason::DecoderFailure:
+        return QStringLiteral("decoder failure");
+    case FailReason::ClosedEarly:
+        return QStringLiteral("the connection ended before any sound");
+    case FailReason::NoSound:
+        return QStringLiteral("no sound within %1 s").arg(kFirstAudioWithinMs / 1000);
+    case FailReason::NotRestored:
+        return QStringLiteral("the stream went away and did not come back in time");
+    }
+    return {};
+}
+
+// An address as the log shows it: scheme, host and path, never credentials.
+QString LoggedUrl(const QString &url) {
+    return QUrl(url)
+        .adjusted(QUrl::RemoveUserInfo | QUrl::RemovePort | QUrl::RemoveQuery |
+                  QUrl::RemoveFragment)
+        .toString();
+}
+
+// The one log line of a play that came to nothing: the station, why, and the
+// entry that reason is about when a playlist led to it.
+void LogFailedPlay(const QString &station, const QString &entry, const Failure &failure) {
+    if (!lcPlayer().isInfoEnabled())
+        return;
+    QString line =
+        QStringLiteral("cannot play \"%1\": %2").arg(LoggedUrl(station), DescribeFailure(failure));
+    if (!entry.isEmpty() && entry != station)
+        line += QStringLiteral(" (entry \"%1\")").arg(LoggedUrl(entry));
+    qCInfo(lcPlayer).noquote() << line;
+}
+
 // One play of a URL, from setURL (or play) to the next stop, as its worker
-// sees it: which play it is, and the task that stops it.
+// sees it: which play it is, the task that stops it, and why its last
+// connection failed.
 struct Play {
     quint64 id = 0;
     const BackgroundTask &task;
     qint64 firstAudioBy = 0; // the play fails when it has not sounded by then
+    Failure failure;
 
     bool cancelled() const { return task.isCancelled(); }
 };
@@ -305,9 +371,10 @@ private:
 
     // On a play's worker thread.
     void run(Play &play, const QString &url);
-    ConnectionEnd connect(const Play &play, const Entry &entry, PlaylistEntries &entries,
+    class Connection;
+    ConnectionEnd connect(Play &play, const Entry &entry, PlaylistEntries &entries,
                           Session &session);
-    ConnectionEnd reconnect(const Play &play, const Entry &entry, Session &session);
+    ConnectionEnd reconnect(Play &play, const Entry &entry, Session &session);
     bool begin(const Play &play, Session &session, const QByteArray &demuxer, int bitrateKbps);
     void release(const Session &session);
     bool setPhase(const Play &play, Phase phase);
@@ -464,6 +531,7 @@ void VlcMediaPlayer::Engine::start(const QString &url) {
         // stream that cannot be reached.
         failedAtMs_ = NowMs();
         state_ = Packed(0, Phase::Failed);
+        LogFailedPlay(trimmed, {}, {FailReason::NotHttp});
         return;
     }
     auto play = std::make_unique<PlayTask>();
@@ -474,7 +542,7 @@ void VlcMediaPlayer::Engine::start(const QString &url) {
     state_ = Packed(entry->id, Phase::Connecting);
     entry->task = std::make_unique<BackgroundTask>(
         [this, id = entry->id, trimmed](const BackgroundTask &task) {
-            Play worker{id, task, NowMs() + kFirstAudioWithinMs};
+            Play worker{id, task, NowMs() + kFirstAudioWithinMs, {}};
             run(worker, trimmed);
         },
         [this, entry] {
@@ -508,8 +576,10 @@ void VlcMediaPlayer::Engine::run(Play &play, const QString &url) {
     Session session;
     StationEntries station(url);
     ConnectionEnd end = ConnectionEnd::Failed;
+    QString tried; // the entry connected to last
     while (const std::optional<QString> next = station.next()) {
         const Entry entry{*next, station.from()};
+        tried = entry.url;
         PlaylistEntries entries;
         end = connect(play, entry, entries, session);
         if (end == ConnectionEnd::Dropped) {
@@ -529,8 +599,12 @@ void VlcMediaPlayer::Engine::run(Play &play, const QString &url) {
     if (end == ConnectionEnd::Ended)
         playOut(play, session);
     if ((end == ConnectionEnd::Failed || end == ConnectionEnd::Playlist) &&
-        setPhase(play, Phase::Failed))
+        setPhase(play, Phase::Failed)) {
         failedAtMs_ = NowMs();
+        LogFailedPlay(url, tried,
+                      end == ConnectionEnd::Playlist ? Failure{FailReason::NoPlayableEntry}
+                                                     : play.failure);
+    }
     release(session);
 }
 
@@ -538,8 +612,7 @@ void VlcMediaPlayer::Engine::run(Play &play, const QString &url) {
 // entry is connected again after a back-off, into the same feed, until it
 // plays again or the time is up. The back-off starts anew only after the
 // station has sounded for a while without a drop.
-ConnectionEnd VlcMediaPlayer::Engine::reconnect(const Play &play, const Entry &entry,
-                                                Session &session) {
+ConnectionEnd VlcMediaPlayer::Engine::reconnect(Play &play, const Entry &entry, Session &session) {
     qint64 since = NowMs();
     std::size_t attempt = 0;
     while (setPhase(play, Phase::Reconnecting)) {
@@ -559,179 +632,301 @@ ConnectionEnd VlcMediaPlayer::Engine::reconnect(const Play &play, const Entry &e
                 attempt = 0;
         }
     }
-    return play.cancelled() ? ConnectionEnd::Cancelled : ConnectionEnd::Failed;
+    if (play.cancelled())
+        return ConnectionEnd::Cancelled;
+    play.failure = {FailReason::NotRestored};
+    return ConnectionEnd::Failed;
 }
 
-// One connection: its first bytes decide whether it is a playlist (read whole,
-// within the limits, entries returned) or audio (fed to libVLC as it arrives,
-// into the play's feed when a connection before it already made sound).
-ConnectionEnd VlcMediaPlayer::Engine::connect(const Play &play, const Entry &entry,
-                                              PlaylistEntries &entries, Session &session) {
+// One connection of a play (see connect), from its request to how it came
+// out: what its bytes have shown so far, and the steps the transfer's hooks
+// take as they arrive. Its first bytes decide whether it is a playlist (read
+// whole, within the limits, entries returned) or audio (fed to libVLC as it
+// arrives, into the play's feed when a connection before it already made
+// sound).
+class VlcMediaPlayer::Engine::Connection {
+public:
+    Connection(Engine &engine, Play &play, const Entry &entry, Session &session);
+
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    ConnectionEnd run(PlaylistEntries &entries);
+
+private:
     enum class Mode { Undecided, Audio, Playlist };
-    Mode mode = Mode::Undecided;
-    const bool resumed = session.feed != nullptr; // a reconnection into a playing feed
-    IcyReader icy(0);
-    TransferResult head;
-    QString effectiveUrl = entry.url;
-    bool begun = resumed;
-    bool gaveUp = false;
-    std::size_t audioBytes = 0;
-    qint64 bodyFrom = 0;  // where in the file this connection's body goes on
-    qint64 bodyBytes = 0; // of this connection's body, from there
-    qint64 skipBytes = 0; // what a server that ignored the range sends again
-    QByteArray body;
-    QByteArray audio;
-    QByteArray lastTitle; // stations repeat the title in every block
-    const qint64 connectedAt = NowMs();
-    const qint64 soundBy = resumed ? connectedAt + kFirstAudioWithinMs : play.firstAudioBy;
 
-    const auto feedAudio = [&](const char *data, std::size_t length) {
-        session.feed->push(data, length);
-        audioBytes += length;
-    };
-    bool followingHls = false; // the decoder reads what an HLS follower writes
-    bool hlsEnded = false;     // and all of the playlist's audio is in the feed
-    const auto feeding = [&] { return mode == Mode::Audio || followingHls; };
-    const auto decide = [&] {
-        if (IsPlaylistResponse(head.contentType, effectiveUrl, body.left(kSniffBytes))) {
-            mode = Mode::Playlist;
-            return body.size() <= kMaxFetchedPlaylistBytes;
-        }
-        mode = Mode::Audio;
-        if (!resumed) {
-            QByteArray demuxer = DemuxerForContentType(head.contentType);
-            if (demuxer.isEmpty())
-                demuxer = DemuxerForBytes(body);
-            begun = begin(play, session, demuxer, head.header("icy-br").toInt());
-        }
-        if (begun)
-            feedAudio(body.constData(), static_cast<std::size_t>(body.size()));
-        body.clear();
-        return begun;
-    };
-    // A reconnection plays again once it has brought a second of audio.
-    const auto restored = [&] {
-        return audioBytes > 0 && session.cushion->durationMs(audioBytes) >= 1000;
-    };
+    TransferRequest request();
+    bool takeHeaders(const TransferResult &result);
+    bool takeBody(const char *data, std::size_t length);
+    TransferPace pace();
+    bool decide();
+    void feedAudio(const char *data, std::size_t length);
+    bool beginHls(const QByteArray &demuxer);
+    std::optional<ConnectionEnd> readPlaylist(const TransferResult &result,
+                                              PlaylistEntries &entries);
+    ConnectionEnd ended(const TransferResult &result);
+    ConnectionEnd playWhole();
+    // The decoder reads from this connection.
+    bool feeding() const { return mode_ == Mode::Audio || followingHls_; }
+    bool restored() const;
+    ConnectionEnd fail(Failure failure);
+    Failure unanswered(const TransferResult &result) const;
+    Failure silence() const;
 
+    Engine &engine_;
+    Play &play_;
+    const Entry &entry_;
+    Session &session_;
+    const bool resumed_;    // a reconnection into a playing feed
+    const qint64 resumeAt_; // the byte a cut file's range asks to go on from
+    const qint64 soundBy_;  // the connection gives up when it has not sounded by then
+    Mode mode_ = Mode::Undecided;
+    IcyReader icy_{0};
+    TransferResult head_;
+    QString effectiveUrl_;
+    bool begun_;
+    bool gaveUp_ = false;
+    std::size_t audioBytes_ = 0;
+    qint64 bodyFrom_ = 0;  // where in the file this connection's body goes on
+    qint64 bodyBytes_ = 0; // of this connection's body, from there
+    qint64 skipBytes_ = 0; // what a server that ignored the range sends again
+    QByteArray body_;
+    QByteArray audio_;
+    QByteArray lastTitle_;      // stations repeat the title in every block
+    bool followingHls_ = false; // the decoder reads what an HLS follower writes
+    bool hlsEnded_ = false;     // and all of the playlist's audio is in the feed
+};
+
+VlcMediaPlayer::Engine::Connection::Connection(Engine &engine, Play &play, const Entry &entry,
+                                               Session &session)
+    : engine_(engine), play_(play), entry_(entry), session_(session),
+      resumed_(session.feed != nullptr), resumeAt_(resumed_ ? session.resumeAt : 0),
+      soundBy_(resumed_ ? NowMs() + kFirstAudioWithinMs : play.firstAudioBy),
+      effectiveUrl_(entry.url), begun_(resumed_) {}
+
+ConnectionEnd VlcMediaPlayer::Engine::Connection::run(PlaylistEntries &entries) {
+    const TransferRequest request = this->request();
+    const TransferResult result = Transfer(request, &play_.task.cancelFlag());
+    if (play_.cancelled())
+        return ConnectionEnd::Cancelled;
+    if (mode_ == Mode::Undecided && result.responded && !body_.isEmpty())
+        decide();
+    if (mode_ == Mode::Playlist) {
+        if (const std::optional<ConnectionEnd> end = readPlaylist(result, entries))
+            return *end;
+    } else if (mode_ != Mode::Audio || !begun_) {
+        return fail(mode_ == Mode::Audio ? Failure{FailReason::DecoderFailure}
+                                         : unanswered(result));
+    }
+    return ended(result);
+}
+
+TransferRequest VlcMediaPlayer::Engine::Connection::request() {
     TransferRequest request;
-    request.url = entry.url;
-    request.from = entry.from;
+    request.url = entry_.url;
+    request.from = entry_.from;
     request.headers = {"Icy-MetaData: 1"};
-    const qint64 resumeAt = resumed ? session.resumeAt : 0;
-    if (resumeAt > 0)
-        request.headers.append("Range: bytes=" + QByteArray::number(resumeAt) + "-");
+    if (resumeAt_ > 0)
+        request.headers.append("Range: bytes=" + QByteArray::number(resumeAt_) + "-");
     request.limits.totalTimeoutMs = 0; // a live stream has no end
     request.limits.stallTimeoutMs = kConnectionStallMs;
-    request.continueAfterHeaders = [&](const TransferResult &result) {
-        if (!IsSuccess(result.status))
-            return false;
-        head = result;
-        effectiveUrl = result.effectiveUrl;
-        bodyFrom = resumeAt;
-        if (result.status != 206)
-            skipBytes = resumeAt;
-        icy = IcyReader(result.header("icy-metaint").toInt());
+    request.continueAfterHeaders = [this](const TransferResult &result) {
+        return takeHeaders(result);
+    };
+    request.bodySink = [this](const char *data, std::size_t length) {
+        return takeBody(data, length);
+    };
+    request.pace = [this] { return pace(); };
+    return request;
+}
+
+bool VlcMediaPlayer::Engine::Connection::takeHeaders(const TransferResult &result) {
+    if (!IsSuccess(result.status))
+        return false;
+    head_ = result;
+    effectiveUrl_ = result.effectiveUrl;
+    bodyFrom_ = resumeAt_;
+    if (result.status != 206)
+        skipBytes_ = resumeAt_;
+    icy_ = IcyReader(result.header("icy-metaint").toInt());
+    return true;
+}
+
+bool VlcMediaPlayer::Engine::Connection::takeBody(const char *data, std::size_t length) {
+    const auto skipped =
+        static_cast<std::size_t>(std::min<qint64>(skipBytes_, static_cast<qint64>(length)));
+    skipBytes_ -= static_cast<qint64>(skipped);
+    data += skipped;
+    length -= skipped;
+    bodyBytes_ += static_cast<qint64>(length);
+    audio_.clear();
+    icy_.read(data, length, audio_);
+    if (std::optional<QByteArray> title = icy_.takeTitle(); title && *title != lastTitle_) {
+        lastTitle_ = *title;
+        engine_.announceTitle(play_, DecodeIcyTitle(lastTitle_));
+    }
+    if (mode_ == Mode::Audio) {
+        feedAudio(audio_.constData(), static_cast<std::size_t>(audio_.size()));
         return true;
-    };
-    request.bodySink = [&](const char *data, std::size_t length) {
-        const auto skipped =
-            static_cast<std::size_t>(std::min<qint64>(skipBytes, static_cast<qint64>(length)));
-        skipBytes -= static_cast<qint64>(skipped);
-        data += skipped;
-        length -= skipped;
-        bodyBytes += static_cast<qint64>(length);
-        audio.clear();
-        icy.read(data, length, audio);
-        if (std::optional<QByteArray> title = icy.takeTitle(); title && *title != lastTitle) {
-            lastTitle = *title;
-            announceTitle(play, DecodeIcyTitle(lastTitle));
-        }
-        if (mode == Mode::Audio) {
-            feedAudio(audio.constData(), static_cast<std::size_t>(audio.size()));
-            return true;
-        }
-        body.append(audio);
-        if (mode == Mode::Playlist)
-            return body.size() <= kMaxFetchedPlaylistBytes;
-        return body.size() < kSniffBytes || decide();
-    };
-    request.pace = [&] {
-        if (feeding()) {
-            tend(play, session);
-            if (resumed && phase() == Phase::Reconnecting && restored())
-                setPhase(play, Phase::Playing);
-        }
-        const bool sounding = resumed ? restored() : playSounded_.load();
-        if ((begun && mediaFailed_) || (!sounding && NowMs() > soundBy)) {
-            gaveUp = true;
-            return TransferPace::Stop;
-        }
-        return feeding() && session.feed->size() > session.cushion->aheadBytes()
-                   ? TransferPace::Hold
-                   : TransferPace::Go;
-    };
-    const TransferResult result = Transfer(request, &play.task.cancelFlag());
-    if (play.cancelled())
-        return ConnectionEnd::Cancelled;
-    if (mode == Mode::Undecided && result.responded && !body.isEmpty())
-        decide();
-    if (mode == Mode::Playlist) {
-        const bool cut = body.size() > kMaxFetchedPlaylistBytes;
-        body.truncate(kMaxFetchedPlaylistBytes);
-        if (!IsHlsPlaylist(head.contentType, body)) {
-            if (resumed)
-                return ConnectionEnd::Failed;
-            entries.urls = ParsePlaylist(body, effectiveUrl);
-            entries.space = result.space;
-            return ConnectionEnd::Playlist;
-        }
-        // HLS: the follower writes the segments' audio to the feed, which then
-        // plays out like any stream's.
-        const HlsEnd end = FollowHls(cut ? QByteArray() : body, effectiveUrl,
-                                     {play.task, feedAudio,
-                                      [&](const QByteArray &demuxer) {
-                                          if (!begun)
-                                              begun = begin(play, session, demuxer, 0);
-                                          followingHls = begun;
-                                          return begun;
-                                      },
-                                      request.pace, result.space, session.hlsNext});
-        if (play.cancelled())
-            return ConnectionEnd::Cancelled;
-        if (end == HlsEnd::Unplayable)
-            return ConnectionEnd::Failed;
-        hlsEnded = end == HlsEnd::Finished;
-    } else if (mode != Mode::Audio || !begun) {
-        return ConnectionEnd::Failed;
     }
-    const bool hasLength = !head.header("content-length").isEmpty();
-    const bool fromRadioServer = HasIcyHeaders(head);
+    body_.append(audio_);
+    if (mode_ == Mode::Playlist)
+        return body_.size() <= kMaxFetchedPlaylistBytes;
+    return body_.size() < kSniffBytes || decide();
+}
+
+TransferPace VlcMediaPlayer::Engine::Connection::pace() {
+    if (feeding()) {
+        engine_.tend(play_, session_);
+        if (resumed_ && engine_.phase() == Phase::Reconnecting && restored())
+            engine_.setPhase(play_, Phase::Playing);
+    }
+    const bool sounding = resumed_ ? restored() : engine_.playSounded_.load();
+    if ((begun_ && engine_.mediaFailed_) || (!sounding && NowMs() > soundBy_)) {
+        gaveUp_ = true;
+        return TransferPace::Stop;
+    }
+    return feeding() && session_.feed->size() > session_.cushion->aheadBytes() ? TransferPace::Hold
+                                                                               : TransferPace::Go;
+}
+
+// The first bytes are in: a playlist to read on, or audio for the decoder.
+// False when the transfer is to stop.
+bool VlcMediaPlayer::Engine::Connection::decide() {
+    if (IsPlaylistResponse(head_.contentType, effectiveUrl_, body_.left(kSniffBytes))) {
+        mode_ = Mode::Playlist;
+        return body_.size() <= kMaxFetchedPlaylistBytes;
+    }
+    mode_ = Mode::Audio;
+    if (!resumed_) {
+        QByteArray demuxer = DemuxerForContentType(head_.contentType);
+        if (demuxer.isEmpty())
+            demuxer = DemuxerForBytes(body_);
+        begun_ = engine_.begin(play_, session_, demuxer, head_.header("icy-br").toInt());
+    }
+    if (begun_)
+        feedAudio(body_.constData(), static_cast<std::size_t>(body_.size()));
+    body_.clear();
+    return begun_;
+}
+
+void VlcMediaPlayer::Engine::Connection::feedAudio(const char *data, std::size_t length) {
+    session_.feed->push(data, length);
+    audioBytes_ += length;
+}
+
+// The HLS follower hands the feed to the decoder, unless it already reads it.
+bool VlcMediaPlayer::Engine::Connection::beginHls(const QByteArray &demuxer) {
+    if (!begun_)
+        begun_ = engine_.begin(play_, session_, demuxer, 0);
+    followingHls_ = begun_;
+    return begun_;
+}
+
+// A playlist's body: the entries to try, or an HLS playlist followed into the
+// feed. Nothing when the HLS follower's audio is to play out like any
+// stream's.
+std::optional<ConnectionEnd>
+VlcMediaPlayer::Engine::Connection::readPlaylist(const TransferResult &result,
+                                                 PlaylistEntries &entries) {
+    const bool cut = body_.size() > kMaxFetchedPlaylistBytes;
+    body_.truncate(kMaxFetchedPlaylistBytes);
+    if (!IsHlsPlaylist(head_.contentType, body_)) {
+        if (resumed_)
+            return fail({FailReason::NotAStream});
+        entries.urls = ParsePlaylist(body_, effectiveUrl_);
+        entries.space = result.space;
+        return ConnectionEnd::Playlist;
+    }
+    // HLS: the follower writes the segments' audio to the feed, which then
+    // plays out like any stream's.
+    const HlsEnd end = FollowHls(
+        cut ? QByteArray() : body_, effectiveUrl_,
+        {play_.task, [this](const char *data, std::size_t length) { feedAudio(data, length); },
+         [this](const QByteArray &demuxer) { return beginHls(demuxer); }, [this] { return pace(); },
+         result.space, session_.hlsNext});
+    if (play_.cancelled())
+        return ConnectionEnd::Cancelled;
+    if (end == HlsEnd::Unplayable)
+        return fail({gaveUp_ ? FailReason::NoSound : FailReason::NoPlayableEntry});
+    hlsEnded_ = end == HlsEnd::Finished;
+    return std::nullopt;
+}
+
+// The decoder has had what the connection brought: a whole body plays out;
+// anything else that ends is a drop, connected again when it had sounded.
+ConnectionEnd VlcMediaPlayer::Engine::Connection::ended(const TransferResult &result) {
+    const bool hasLength = !head_.header("content-length").isEmpty();
+    const bool fromRadioServer = HasIcyHeaders(head_);
     // A body that came whole and by itself: with its length, or short and not
-    // from a radio server. Anything else that ends is a drop.
+    // from a radio server.
     const bool finite =
-        hlsEnded || (mode == Mode::Audio && result.responded && !gaveUp &&
-                     (hasLength || (!fromRadioServer &&
-                                    session.cushion->durationMs(audioBytes) < kLiveAfterAudioMs)));
-    if (finite) {
-        session.feed->finish();
-        session.finished = true;
-        awaitSound(play, session, play.firstAudioBy);
-        if (play.cancelled())
-            return ConnectionEnd::Cancelled;
-        return playSounded_ && setPhase(play, Phase::Ending) ? ConnectionEnd::Ended
-                                                             : ConnectionEnd::Failed;
-    }
-    if (!resumed) // what came before the drop may still make sound
-        awaitSound(play, session, std::min(play.firstAudioBy, NowMs() + kDropSoundsWithinMs));
-    if (play.cancelled())
+        hlsEnded_ || (mode_ == Mode::Audio && result.responded && !gaveUp_ &&
+                      (hasLength || (!fromRadioServer && session_.cushion->durationMs(audioBytes_) <
+                                                             kLiveAfterAudioMs)));
+    if (finite)
+        return playWhole();
+    if (!resumed_) // what came before the drop may still make sound
+        engine_.awaitSound(play_, session_,
+                           std::min(play_.firstAudioBy, NowMs() + kDropSoundsWithinMs));
+    if (play_.cancelled())
         return ConnectionEnd::Cancelled;
-    const bool sounded = resumed ? restored() : playSounded_.load();
+    const bool sounded = resumed_ ? restored() : engine_.playSounded_.load();
     if (sounded)
-        session.lastDropMs = NowMs();
-    if (mode == Mode::Audio && hasLength && !fromRadioServer)
-        session.resumeAt = bodyFrom + bodyBytes;
-    return sounded && !mediaFailed_ ? ConnectionEnd::Dropped : ConnectionEnd::Failed;
+        session_.lastDropMs = NowMs();
+    if (mode_ == Mode::Audio && hasLength && !fromRadioServer)
+        session_.resumeAt = bodyFrom_ + bodyBytes_;
+    return sounded && !engine_.mediaFailed_ ? ConnectionEnd::Dropped : fail(silence());
+}
+
+// All of a finite stream is in the feed: it plays out once it sounds.
+ConnectionEnd VlcMediaPlayer::Engine::Connection::playWhole() {
+    session_.feed->finish();
+    session_.finished = true;
+    engine_.awaitSound(play_, session_, play_.firstAudioBy);
+    if (play_.cancelled())
+        return ConnectionEnd::Cancelled;
+    return engine_.playSounded_ && engine_.setPhase(play_, Phase::Ending) ? ConnectionEnd::Ended
+                                                                          : fail(silence());
+}
+
+// A reconnection plays again once it has brought a second of audio.
+bool VlcMediaPlayer::Engine::Connection::restored() const {
+    return audioBytes_ > 0 && session_.cushion->durationMs(audioBytes_) >= 1000;
+}
+
+ConnectionEnd VlcMediaPlayer::Engine::Connection::fail(Failure failure) {
+    play_.failure = failure;
+    return ConnectionEnd::Failed;
+}
+
+// Why a connection brought nothing to decide on.
+Failure VlcMediaPlayer::Engine::Connection::unanswered(const TransferResult &result) const {
+    if (result.status != 0 && !IsSuccess(result.status))
+        return {FailReason::HttpStatus, result.status};
+    if (gaveUp_)
+        return {FailReason::NoSound};
+    if (!result.responded)
+        return {head_.status != 0 ? FailReason::ClosedEarly : FailReason::NoResponse};
+    return {FailReason::NotAStream};
+}
+
+// Why what the decoder was handed made no sound.
+Failure VlcMediaPlayer::Engine::Connection::silence() const {
+    if (engine_.mediaFailed_)
+        return {FailReason::DecoderFailure};
+    if (engine_.mediaEnded_)
+        return {FailReason::NotAStream};
+    if (gaveUp_ || NowMs() >= soundBy_)
+        return {FailReason::NoSound};
+    return {FailReason::ClosedEarly};
+}
+
+// One connection to the entry; see Connection.
+ConnectionEnd VlcMediaPlayer::Engine::connect(Play &play, const Entry &entry,
+                                              PlaylistEntries &entries, Session &session) {
+    return Connection(*this, play, entry, session).run(entries);
 }
 
 // Waits until libVLC has made sound of the play, given up on it, or the time

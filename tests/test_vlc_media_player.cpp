@@ -1,5 +1,6 @@
 #include "directory_server/icy_metadata.h"
 #include "directory_server/tone/tone.h"
+#include "platform/log_categories.h"
 #include "platform/vlc_media_player.h"
 #include "tests/support/audio_tap.h"
 #include "tests/support/hls_station.h"
@@ -8,12 +9,14 @@
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStringEncoder>
 #include <QTest>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace PlayState = platform::PlayState;
@@ -109,8 +112,48 @@ private:
             return;                                                                                \
     } while (false)
 
+// The media player's log lines, turned on and caught while it lives (and
+// still written where they would go).
+class PlayerLog {
+public:
+    PlayerLog() {
+        const std::lock_guard lock(mutex_);
+        lines_.clear();
+        QLoggingCategory::setFilterRules(QStringLiteral("quorvel.player.info=true"));
+        previous_ = qInstallMessageHandler(&PlayerLog::handle);
+    }
+    ~PlayerLog() {
+        qInstallMessageHandler(previous_);
+        QLoggingCategory::setFilterRules(QString());
+    }
+    PlayerLog(const PlayerLog &) = delete;
+    PlayerLog &operator=(const PlayerLog &) = delete;
+
+    QStringList lines() const {
+        const std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text) {
+        if (qstrcmp(context.category, platform::lcPlayer().categoryName()) == 0) {
+            const std::lock_guard lock(mutex_);
+            lines_.append(text);
+        }
+        if (previous_)
+            previous_(type, context, text);
+    }
+
+    static inline std::mutex mutex_;
+    static inline QStringList lines_;
+    static inline QtMessageHandler previous_ = nullptr;
+};
+
 QString Expand(QString text, const LoopbackServer &server) {
+    QString withCredentials = server.url(QString());
+    withCredentials.replace(QStringLiteral("://"), QStringLiteral("://user:secret@"));
     return text.replace(QStringLiteral("{server}"), server.url(QString()))
+        .replace(QStringLiteral("{credentials}"), withCredentials)
         .replace(QStringLiteral("{refused}"),
                  QStringLiteral("http://127.0.0.1:%1").arg(testsupport::UnusedPort()));
 }
@@ -227,25 +270,38 @@ private slots:
         playsPlaylist();
     }
 
+    // With the one log line each failed play writes: the reason it gives.
     void failsLikeUnreachableStream_data() {
         QTest::addColumn<QString>("url");
-        QTest::newRow("refused") << "{refused}/a.mp3";
-        QTest::newRow("not found") << "{server}/missing.mp3";
-        QTest::newRow("random bytes") << "{server}/junk.bin";
-        QTest::newRow("random bytes as text") << "{server}/junk.txt";
-        QTest::newRow("random bytes as audio") << "{server}/junk.mp3";
-        QTest::newRow("playlist of dead entries") << "{server}/dead.pls";
-        QTest::newRow("playlist of local files") << "{server}/local.m3u";
-        QTest::newRow("hls: sample-aes") << "{server}/sample-aes.m3u8";
-        QTest::newRow("hls: key of 15 bytes") << "{server}/short-key.m3u8";
+        QTest::addColumn<QString>("reason");
+        const QString noEntry = QStringLiteral("playlist without a playable entry");
+        const QString noSound = QStringLiteral("decoder failure|not a stream");
+        QTest::newRow("refused") << "{refused}/a.mp3"
+                                 << "no response";
+        QTest::newRow("not found") << "{server}/missing.mp3"
+                                   << "HTTP status 404";
+        QTest::newRow("credentials and query") << "{credentials}/missing.mp3?token=secret#secret"
+                                               << "HTTP status 404";
+        QTest::newRow("random bytes") << "{server}/junk.bin" << noSound;
+        QTest::newRow("random bytes as text") << "{server}/junk.txt" << noSound;
+        QTest::newRow("random bytes as audio") << "{server}/junk.mp3" << noSound;
+        QTest::newRow("playlist of dead entries")
+            << "{server}/dead.pls"
+            << "HTTP status 404 \\(entry \"http://[^\"]+/missing\"\\)";
+        QTest::newRow("playlist of local files") << "{server}/local.m3u" << noEntry;
+        QTest::newRow("hls: sample-aes") << "{server}/sample-aes.m3u8" << noEntry;
+        QTest::newRow("hls: key of 15 bytes") << "{server}/short-key.m3u8" << noEntry;
         // Never silent for long, never enough to decide what it is.
-        QTest::newRow("a byte a second") << "{server}/drip.mp3";
+        QTest::newRow("a byte a second") << "{server}/drip.mp3"
+                                         << "no sound within";
         for (const char *url :
              {"file:///etc/passwd", "v4l2:///dev/video0", "screen://", "", "garbage"})
-            QTest::newRow(url) << QString::fromLatin1(url);
+            QTest::newRow(url) << QString::fromLatin1(url) << "not an http or https address";
     }
     void failsLikeUnreachableStream() {
         QFETCH(QString, url);
+        QFETCH(QString, reason);
+        const PlayerLog log;
         const QByteArray junk = RandomBytes();
         server_->serve("/junk.bin", junk, "application/octet-stream");
         server_->serve("/junk.txt", junk, "text/plain");
@@ -272,6 +328,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(player_->playState(), PlayState::Ready, kFailMs);
         QVERIFY(!trail.states().contains(PlayState::Playing));
         QCOMPARE(tap_->levels().nonSilent, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(log.lines().size(), 1, 1000);
+        const QString line = log.lines().front();
+        QVERIFY2(line.contains(QRegularExpression(reason)), qPrintable(line));
+        QVERIFY2(!line.contains(QStringLiteral("secret")), qPrintable(line));
     }
 
     // HLS followed by the player itself, segment by segment; after the first
