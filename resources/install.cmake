@@ -33,7 +33,9 @@ add_custom_target(quorvel_compressed_files ALL DEPENDS ${quorvel_compressed_file
 install(FILES ${CMAKE_BINARY_DIR}/compressed/man/quorvel-radio.1.gz
     ${CMAKE_BINARY_DIR}/compressed/man/quorvel-directory.1.gz
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The change log, and beside it the copyright file, which Debian wants uncompressed.
 install(FILES ${CMAKE_BINARY_DIR}/compressed/debian/changelog.gz
+    ${PROJECT_SOURCE_DIR}/resources/debian/copyright
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvel-radio)
 # The load balancer of "Running many instances" in the server's README.
 install(FILES ${PROJECT_SOURCE_DIR}/resources/haproxy.cfg
