@@ -1,7 +1,7 @@
 #pragma once
 
-#include "widgets/fixed_dialog.h"
 #include "platform/platform.h"
+#include "widgets/fixed_dialog.h"
 
 #include <QTimer>
 #include <memory>
