@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The message to the author, posted through the hidden message-board page.
 //
 // A send is a short sequence driven by the browser's completed pages and

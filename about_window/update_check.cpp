@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The update check: the home page names the newest version and where to get it.
 
 #include "about_window/form2.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The anchors of bench_startup: a bare Qt window that links nothing else, or
 // with "text" the same window showing one line of Chinese text, which makes Qt
 // read the desktop's fonts as every window with text does. Shows itself,

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Time and memory of fetching a large station directory through the main
 // window: from the click on the fetch button to the painted station table, the
 // cache file included. The anchor, measured in the same run, is a bare table of

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The companion directory server with 150,000 stations: one directory request
 // alone (the anchor), then 50 at once, 50 at once that already hold the page,
 // and 50 at once after a play changed it. Prints each answer's time and the

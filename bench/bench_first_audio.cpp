@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Time from the request to the first non-silent sample out of libVLC's audio
 // output, for our media player against a bare libVLC player that reads the URL
 // itself (with its default network caching, and with 200 ms), on the same

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Time the window waits when the message is sent on a message-board page with
 // many form controls: the browser's calls on the user-interface thread (fill in
 // the textarea, click the submit control) against a real page on a loopback

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Soak of the media player (the stations served by a child process): 1,000 switches between two
 // live stations and 100 drops of a live station that comes back each time (other counts can be
 // given: bench_player_soak SWITCHES DROPS). Prints resident memory and open descriptors before and

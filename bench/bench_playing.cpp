@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Resident memory and CPU while playing a live stream: the main window with
 // its own player (playing_main_window) beside a bare Qt window with a plain
 // libVLC player (playing_bare), both through the same sound output, started in

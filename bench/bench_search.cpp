@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Time of one quick search over a directory of 32,767 lines, for a keyword
 // that matches a few lines and for one that matches every line. Prints the
 // median of eleven runs beside its anchor, measured in the same run: the same

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Time from process start to the first shown main window with the real
 // platform (libVLC, libcurl, libxml2), beside a bare Qt window measured in the
 // same run (bare_window, which links nothing else) and the same window with one

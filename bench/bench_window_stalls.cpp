@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // How long the main window stops answering while its servers accept and never
 // answer: an announcement tick and a play (its report and its stream) are
 // started at once and again a second later, and for three seconds a 5 ms timer

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes a station export in the community station database's JSON format
 (/json/stations): COUNT stations with the fields and field lengths of the real
 export, one in ten in China with Chinese names and provinces, a few broken.

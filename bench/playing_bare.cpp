@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A child of bench_playing, the floor it measures against: a bare Qt window
 // beside a plain libVLC player playing the stream at the URL it is given.
 // Prints its resident memory (KiB) and the share of one core it used while

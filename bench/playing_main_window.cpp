@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // A child of bench_playing: the main window playing the stream at the URL it
 // is given through its own player. Prints its resident memory (KiB) and the
 // share of one core it used while playing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "desktop/media_player_service.h"
 
 #include "playback/playback_session.h"

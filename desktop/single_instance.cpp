@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "desktop/single_instance.h"
 
 #include "desktop/media_player_service.h"

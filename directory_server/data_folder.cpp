@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "directory_server/data_folder.h"
 
 #include "directory_server/announcements.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "directory_server/group_commit.h"
 
 namespace directory {

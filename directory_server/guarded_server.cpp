@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "directory_server/guarded_server.h"
 
 #include "directory_server/request_framing.h"

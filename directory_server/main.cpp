@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // quorvel-directory: the companion directory server of Quorvel收音机.
 
 #include "directory_server/admin_commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "directory_server/text_rules.h"
 
 #include "contract/directory_contract.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What assistive technology learns of the main window: the picture buttons
 // as buttons named by the text on their faces, pressable through the
 // accessibility interface, and names for the ID box, the volume bar and the

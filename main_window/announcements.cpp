@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The announcement line: Timer3 fetches the server's announcement into Label4
 // without the window waiting for the answer.
 

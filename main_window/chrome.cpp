@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // What a system frame would give the borderless main window: dragging,
 // button highlights, minimise, close, the re-minimise keeper and the
 // channel-ID placeholder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "main_window/picture.h"
 
 #include "widgets/window_look.h"

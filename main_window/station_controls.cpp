@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window's controls over the two cores: start-up, the directory's
 // readiness and fetch, play by table row or typed ID, play/stop, volume, the
 // quick-search button and the status monitor.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The HTTP exchange over libcurl, built as a module of its own that the
 // program loads at its first exchange (see Transfer).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/hls_playlist.h"
 
 #include "platform/playlist_parser.h"

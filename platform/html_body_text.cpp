@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/html_body_text.h"
 
 #include "platform/xml_tree.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Station playlists: .asx (XML and [Reference]), .pls and .m3u/.m3u8, read

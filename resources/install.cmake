@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # What `cmake --install` puts in place, and the Debian package made of it.
 
 include(GNUInstallDirs)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "station_data/station_directory.h"
 
 #include "contract/directory_contract.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The station table: its columns and one row per station line.
 
 #include "station_data/station_table.h"

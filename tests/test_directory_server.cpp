@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The companion directory server as a running program: its pages, play
 // counting, message board, start-up errors, and what survives a kill -9.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The player's own platform code against the real directory server: the
 // hidden browser loads the directory, the About window leaves a message on the
 // board, the HTTP request reports a play, and the media player plays a station

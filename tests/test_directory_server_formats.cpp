@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The directory server's text formats: the station and announcement files, the
 // pages as the player's own HTML reader sees them, host handling, command
 // line, ICY metadata and the generated sounds.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Two real quorvel-directory programs on one PostgreSQL database, as behind a
 // load balancer: what one counts the other shows, both answer the same page,
 // and nothing answered 200 is lost when a server is killed or the database

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The directory server's generated station streams, from the running program:
 // MP3 paced like a live broadcast, ICY titles, a bounded number of listeners,
 // listeners that vanish or stop reading, and the live HLS broadcast.

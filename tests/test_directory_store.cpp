@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The directory server's store, the same behaviour asked of both engines:
 // SQLite in a file, and PostgreSQL in a real cluster started for the test.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window over the station directory: what it shows at start-up,
 // while the directory loads and after a fetch, the station table's columns,
 // and the message box of a fetch clicked too early.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "about_window/form2.h"
 #include "main_window/form1.h"
 #include "main_window/picture.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The About window's message and update check through the real browser and
 // requests, against message boards and a home page on a loopback server.
 

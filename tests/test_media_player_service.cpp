@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window's media-player interface on a private session bus, seen
 // from a second connection as a sound menu or controller would see it.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The main window's side of playback: what a double click, the ID box and
 // the play/stop and volume controls ask of the playback session, and what the
 // window shows of it (caption, status line, title, announcements).

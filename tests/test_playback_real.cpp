@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Playback through the real platform: directory page, play reports and
 // streams on loopback servers, and the decoded audio heard through a tap.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The playback session without a window: which directory line a station ID
 // plays, the play reports and their order, play/stop, the volume, the status
 // monitor's words and title, and the fallback for a stream that cannot be

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Text from servers (the announcement, the update check's version, a station's
 // name) is shown as written: never as markup, and never naming a file that the
 // window would open. Through the real windows, browser, requests and message

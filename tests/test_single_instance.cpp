@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // One instance per session: this test process plays the running instance
 // and the real program is started a second time against it, over a private
 // session bus and, without a bus, over the local socket.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The skin pictures and program icons compiled into the program: every one
 // loads, has its size, is drawn (not blank) and fits the window's layout.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The station directory without a window: its start, its readiness, the fetch
 // that turns the directory page into lines and table rows through the cache
 // file, with the fake browser and with the real one against a loopback server.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Importing station lists: each format read from a real file, the regions the
 // quick search finds, stable channel numbers, skipped stations and malformed
 // files.

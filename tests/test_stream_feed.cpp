@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // ICY metadata taken out of a station's bytes, whatever pieces they come in.
 
 #include "directory_server/icy_metadata.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "widgets/fixed_dialog.h"
 
 #include "widgets/window_look.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "widgets/station_table_view.h"
 
 #include "widgets/window_look.h"

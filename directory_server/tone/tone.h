@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Generated test and station audio: a sine tone (or a chime) encoded to MP3

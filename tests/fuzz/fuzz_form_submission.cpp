@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Input: the id of the clicked control, LF, the id of a control to fill in, LF,
 // the text filled in, LF, the page's bytes.
 #include "platform/html_document.h"

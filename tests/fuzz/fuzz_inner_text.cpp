@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Input: a Content-Type header value, LF, the page's bytes.
 #include "platform/html_document.h"
 #include "platform/text_decoding.h"

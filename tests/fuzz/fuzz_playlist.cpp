@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Input: the playlist's URL, LF, its body.
 #include "platform/hls_playlist.h"
 #include "platform/playlist.h"

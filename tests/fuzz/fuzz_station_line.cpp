@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Input: a directory text, split into lines as the cache file is read back and
 // each line read as a station row.
 #include "station_data/directory_cache.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Input: the companion server's station file.
 #include "directory_server/station_list.h"
 #include "tests/fuzz/fuzz_input.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Input: the opening marker, LF, the closing marker, LF, the text.
 #include "station_data/text_between.h"
 #include "tests/fuzz/fuzz_input.h"

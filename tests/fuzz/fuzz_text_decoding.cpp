@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Input: a Content-Type header value, LF, the bytes to decode.
 #include "platform/text_decoding.h"
 #include "tests/fuzz/fuzz_input.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/directory_server_process.h"
 
 #include "tests/support/loopback_server.h"

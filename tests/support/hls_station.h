@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // HTTP Live Streaming stations on a loopback server, with segments of one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A PostgreSQL cluster of a test's own: made with initdb in a temporary folder,

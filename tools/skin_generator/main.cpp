@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Draws the main window's skin pictures and the program icon and writes them
 // into the repository given as the only argument.
 
