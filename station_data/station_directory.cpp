@@ -91,7 +91,11 @@ void StationDirectory::FetchChannels() {
     // page or a text and as a table at once.
     QByteArray text = WebBrowser1->BodyTextUtf8();
     WebBrowser1->Navigate2(platform::kBlankPage);
-    addStationLines(PassThroughCacheFile(CacheFolders, std::move(text)));
+    // The lines are taken into a variable of their own before they are added:
+    // the text handed to the cache file lives as long as the expression that
+    // hands it on, and must be gone before the table is filled.
+    const QStringList lines = PassThroughCacheFile(CacheFolders, std::move(text));
+    addStationLines(lines);
     ChannelsFetched = true;
 }
 
