@@ -72,9 +72,12 @@ void StationDirectory::WebBrowser1_DocumentComplete() {
     if (ready) {
         ServerReady = true;
     } else {
+        const int status = WebBrowser1->httpStatus();
         qCInfo(platform::lcDirectory).noquote()
-            << "directory page" << WebBrowser1->LocationURL() << "did not load (HTTP status"
-            << WebBrowser1->httpStatus() << "), or is not a station directory";
+            << "directory page" << WebBrowser1->LocationURL()
+            << (status == 0                   ? QStringLiteral("could not be reached")
+                : platform::IsSuccess(status) ? QStringLiteral("holds no station directory")
+                                              : QStringLiteral("answered HTTP %1").arg(status));
     }
     emit pageLoaded(ready);
 }
