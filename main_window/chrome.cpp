@@ -13,6 +13,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -92,6 +93,12 @@ void Form1::Image13_Click() {
     // silences libVLC), then the event loop is left without running anything
     // else.
     session_.end();
+    // The windows opened from this one close first, so that a message still
+    // on its way from the About window is given up, never answered once the
+    // program has been told to end.
+    for (QDialog *window : findChildren<QDialog *>(Qt::FindDirectChildrenOnly)) {
+        window->close();
+    }
     hide();
     QCoreApplication::exit(0);
 }
