@@ -196,7 +196,6 @@ void MediaPlayerService::setVolume(double volume) {
 
 void MediaPlayerService::play() {
     session_.play();
-    refresh();
 }
 
 void MediaPlayerService::pause() {
@@ -205,12 +204,10 @@ void MediaPlayerService::pause() {
 
 void MediaPlayerService::playPause() {
     session_.playStop();
-    refresh();
 }
 
 void MediaPlayerService::stop() {
     session_.stop();
-    refresh();
 }
 
 QVariantMap MediaPlayerService::playerProperties() const {

@@ -50,11 +50,10 @@ public:
     void playPause();
     void stop();
 
-    // Tells clients, through PropertiesChanged, of every player property that
-    // differs from what they were last told.
-    void refresh();
-
 private:
+    // Tells clients, through PropertiesChanged, of every player property that
+    // differs from what they were last told; the session's signals call it.
+    void refresh();
     // The player properties whose changes clients are told of.
     QVariantMap playerProperties() const;
 
